@@ -1,0 +1,72 @@
+#include "fit/polynomial.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <new>
+
+namespace ffc {
+
+float PowerOf(float x, int j) {
+    if (j == 2) return x * x;
+    return std::pow(x, static_cast<float>(j));
+}
+
+PolyfitDesign FactorPolyfitDesign(const std::vector<float>& x, int order) {
+    PolyfitDesign design;
+    design.order = order;
+    design.sampleCount = static_cast<int>(x.size());
+    const int64_t rows = design.sampleCount;
+    const int64_t cols = static_cast<int64_t>(order) + 1;
+    if (rows > 0 && cols > std::numeric_limits<int64_t>::max() / rows) throw std::bad_alloc();
+    if (rows == 0 || cols <= 0) return design;
+
+    Eigen::MatrixXf a(rows, cols);
+    for (int64_t i = 0; i < rows; ++i) {
+        for (int64_t j = 0; j < cols; ++j) a(i, j) = PowerOf(x[i], static_cast<int>(j));
+    }
+    design.qr.compute(a);
+    return design;
+}
+
+std::vector<float> SolvePolyfit(const PolyfitDesign& design, const std::vector<float>& y) {
+    const int coefficientCount = design.order + 1;
+    std::vector<float> coefficients(coefficientCount > 0 ? coefficientCount : 0, 0.0f);
+    if (design.sampleCount == 0 || coefficientCount <= 0) return coefficients;
+
+    Eigen::VectorXf b(design.sampleCount);
+    for (int i = 0; i < design.sampleCount; ++i) b(i) = y[i];
+    const Eigen::VectorXf solution = design.qr.solve(b);
+    for (int j = 0; j < coefficientCount; ++j) coefficients[j] = solution(j);
+    return coefficients;
+}
+
+std::vector<float> Polyfit(const std::vector<float>& x, const std::vector<float>& y, int order) {
+    return SolvePolyfit(FactorPolyfitDesign(x, order), y);
+}
+
+int PolyvalGrayInt(const std::vector<float>& coefficients, float x) {
+    double sum = 0.0;
+    for (size_t j = 0; j < coefficients.size(); ++j) {
+        const float term = PowerOf(x, static_cast<int>(j)) * coefficients[j];
+        sum += term;
+    }
+    // Truncation toward zero, then the clamp; the comparisons come first so
+    // that NaN and sums beyond int never reach the conversion.
+    if (!(sum > 0.0)) return 0;
+    if (sum >= 255.0) return 255;
+    return static_cast<int>(sum);
+}
+
+float PolyvalGrayFloat(const std::vector<float>& coefficients, float x) {
+    float sum = 0.0f;
+    for (size_t j = 0; j < coefficients.size(); ++j) {
+        const float term = PowerOf(x, static_cast<int>(j)) * coefficients[j];
+        sum = term + sum;
+    }
+    if (sum > 255.0f) return 255.0f;
+    if (sum > 0.0f) return sum;
+    return 0.0f;
+}
+
+}  // namespace ffc

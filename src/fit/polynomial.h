@@ -1,0 +1,49 @@
+// Least-squares polynomial fitting and the evaluation of polynomials as gray
+// values. Coefficient vectors hold ascending powers: element j multiplies x^j.
+#ifndef VYR_FFC_POLYNOMIAL_H
+#define VYR_FFC_POLYNOMIAL_H
+
+#include <vector>
+
+#include <Eigen/Dense>
+
+namespace ffc {
+
+// x^j in single precision, formed the same way by the fit and both
+// evaluations: the product x*x for j = 2, powf(x, j) for every other j (so
+// x^0 is 1 even for x = 0).
+float PowerOf(float x, int j);
+
+// The factored design matrix of one set of abscissae and one order. Fitting
+// several right-hand sides against the same abscissae factors the matrix once;
+// the solution of each is bit-identical to a fresh Polyfit.
+struct PolyfitDesign {
+    int order = 0;
+    int sampleCount = 0;
+    Eigen::ColPivHouseholderQR<Eigen::MatrixXf> qr;
+};
+
+// Builds the design matrix A(i, j) = x_i^j (j = 0..order) and factors it with
+// column-pivoting Householder QR in single precision (default threshold).
+PolyfitDesign FactorPolyfitDesign(const std::vector<float>& x, int order);
+
+// Least-squares coefficients of the factored design for the values y (y holds
+// at least as many values as the design has samples; the rest are ignored).
+// Coefficients beyond the numerical rank are 0; no samples give all zeros.
+std::vector<float> SolvePolyfit(const PolyfitDesign& design, const std::vector<float>& y);
+
+// The least-squares polynomial of the given order through the points (x, y):
+// order + 1 coefficients, constant term first.
+std::vector<float> Polyfit(const std::vector<float>& x, const std::vector<float>& y, int order);
+
+// Evaluates the polynomial at x summing the float terms x^j * c_j in double,
+// then truncates toward zero and clamps to 0..255 (a NaN sum gives 0).
+int PolyvalGrayInt(const std::vector<float>& coefficients, float x);
+
+// Evaluates the polynomial at x summing in float, term by term in ascending
+// powers; the sum is clamped to 0..255 but not rounded (a NaN sum gives 0).
+float PolyvalGrayFloat(const std::vector<float>& coefficients, float x);
+
+}  // namespace ffc
+
+#endif  // VYR_FFC_POLYNOMIAL_H

@@ -1,0 +1,49 @@
+#include "imageset/image_set.h"
+
+#include "instance/instance.h"
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+namespace ffc {
+
+std::vector<std::string> ListCalibrationFiles(const std::string& imageFolder) {
+    std::vector<cv::String> files;
+    cv::glob(imageFolder + "*.bmp", files, false);
+    return std::vector<std::string>(files.begin(), files.end());
+}
+
+cv::Mat ReadCalibrationImage(const std::string& path, int32_t imageHeight, int32_t imageWidth) {
+    cv::Mat image = cv::imread(path, cv::IMREAD_GRAYSCALE);
+    if (image.cols != imageWidth || image.rows != imageHeight) return cv::Mat();
+    return image;
+}
+
+CalibrationImageSet LoadCalibrationImages(const FlatFieldCorrectionInstance& instance) {
+    CalibrationImageSet set;
+    for (const std::string& path : ListCalibrationFiles(instance.imageFolder)) {
+        cv::Mat image = ReadCalibrationImage(path, instance.imageHeight, instance.imageWidth);
+        if (!image.empty()) set.images.push_back(image);
+    }
+    return set;
+}
+
+std::vector<float> ColumnProfile(const cv::Mat& image, int32_t imageWidth) {
+    cv::Mat asFloat;
+    image.convertTo(asFloat, CV_32F, 1.0, 0.0);
+    cv::Mat mean;
+    cv::reduce(asFloat, mean, 0, cv::REDUCE_AVG, -1);
+    const float* row = mean.ptr<float>(0);
+    return std::vector<float>(row, row + imageWidth);
+}
+
+std::vector<std::vector<float>> LoadCalibrationProfiles(const FlatFieldCorrectionInstance& instance) {
+    std::vector<std::vector<float>> profiles;
+    for (const std::string& path : ListCalibrationFiles(instance.imageFolder)) {
+        cv::Mat image = ReadCalibrationImage(path, instance.imageHeight, instance.imageWidth);
+        if (!image.empty()) profiles.push_back(ColumnProfile(image, instance.imageWidth));
+    }
+    return profiles;
+}
+
+}  // namespace ffc
