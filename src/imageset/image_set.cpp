@@ -28,13 +28,30 @@ CalibrationImageSet LoadCalibrationImages(const FlatFieldCorrectionInstance& ins
     return set;
 }
 
-std::vector<float> ColumnProfile(const cv::Mat& image, int32_t imageWidth) {
+std::vector<float> ColumnProfileByReduction(const cv::Mat& image, int32_t imageWidth) {
     cv::Mat asFloat;
     image.convertTo(asFloat, CV_32F, 1.0, 0.0);
     cv::Mat mean;
     cv::reduce(asFloat, mean, 0, cv::REDUCE_AVG, -1);
     const float* row = mean.ptr<float>(0);
     return std::vector<float>(row, row + imageWidth);
+}
+
+std::vector<float> ColumnProfile(const cv::Mat& image, int32_t imageWidth) {
+    // Sums stay exact in float while rows * 255 < 2^24.
+    constexpr int kMaxExactRows = 65793;
+    if (image.type() != CV_8UC1 || image.rows < 1 || image.rows > kMaxExactRows || imageWidth > image.cols) {
+        return ColumnProfileByReduction(image, imageWidth);
+    }
+    std::vector<uint32_t> sums(image.cols, 0u);
+    for (int r = 0; r < image.rows; ++r) {
+        const uint8_t* row = image.ptr<uint8_t>(r);
+        for (int c = 0; c < image.cols; ++c) sums[c] += row[c];
+    }
+    const float reciprocal = static_cast<float>(1.0 / image.rows);
+    std::vector<float> profile(imageWidth);
+    for (int32_t c = 0; c < imageWidth; ++c) profile[c] = static_cast<float>(sums[c]) * reciprocal;
+    return profile;
 }
 
 std::vector<std::vector<float>> LoadCalibrationProfiles(const FlatFieldCorrectionInstance& instance) {
