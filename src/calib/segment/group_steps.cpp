@@ -1,0 +1,46 @@
+#include "calib/segment/group_steps.h"
+
+#include <algorithm>
+
+namespace ffc {
+
+namespace {
+
+// A step between consecutive members beyond this many gray levels, either
+// way, marks the group.
+constexpr float kStepLimit = 2.0f;
+
+// Whether the group's central half (positions j with n/4 < j < 3n/4, strict,
+// in double) holds a step profile[g[j+1]] - profile[g[j]] above kStepLimit or
+// below -kStepLimit. Needs at least kMinGroupSize members.
+bool GroupIsStepped(const std::vector<float>& profile, const std::vector<int32_t>& group) {
+    const size_t n = group.size();
+    const double first = 0.25 * static_cast<double>(n);
+    const double last = 0.75 * static_cast<double>(n);
+    bool anyStep = false;
+    float largest = 0.0f;
+    float smallest = 0.0f;
+    for (size_t j = 0; j < n; ++j) {
+        const double position = static_cast<double>(j);
+        if (!(position > first && position < last)) continue;
+        const float step = profile[group[j + 1]] - profile[group[j]];
+        largest = anyStep ? std::max(largest, step) : step;
+        smallest = anyStep ? std::min(smallest, step) : step;
+        anyStep = true;
+    }
+    return largest > kStepLimit || smallest < -kStepLimit;
+}
+
+}  // namespace
+
+ImageMarks MarkGroupSteps(const std::vector<float>& profile, const ColumnGroups& columnGroups, int32_t imageWidth) {
+    ImageMarks marks(imageWidth);
+    for (const std::vector<int32_t>& group : columnGroups) {
+        if (group.size() < kMinGroupSize) continue;
+        const bool stepped = GroupIsStepped(profile, group);
+        for (int32_t column : group) marks[column] = ColumnMark{profile[column], stepped};
+    }
+    return marks;
+}
+
+}  // namespace ffc
