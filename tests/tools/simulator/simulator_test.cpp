@@ -1,0 +1,229 @@
+#include "cis_simulator.h"
+#include "imageset/image_set.h"
+#include "instance/instance.h"
+#include "support/temp_folder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <numeric>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+namespace cissim {
+namespace {
+
+std::string FileBytes(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+TEST(SimulatorFolder, SameSeedGivesIdenticalFilesAndAnotherSeedDiffers) {
+    SimulatorOptions options;
+    options.width = 300;
+    options.height = 4;
+    options.levels = 6;
+    ffc::testing::TempFolder first, second, third;
+    const std::vector<std::string> a = WriteCalibrationFolder(first.path(), options);
+    const std::vector<std::string> b = WriteCalibrationFolder(second.path(), options);
+    options.seed = 2;
+    const std::vector<std::string> c = WriteCalibrationFolder(third.path(), options);
+    ASSERT_EQ(a.size(), 6u);
+    ASSERT_EQ(b.size(), 6u);
+    ASSERT_EQ(c.size(), 6u);
+    for (size_t k = 0; k < a.size(); ++k) {
+        EXPECT_EQ(FileBytes(a[k]), FileBytes(b[k])) << a[k];
+        // The brightest level may be 255 everywhere whatever the seed.
+        if (k + 1 < a.size()) EXPECT_NE(FileBytes(a[k]), FileBytes(c[k])) << a[k];
+    }
+}
+
+// What a profiled folder must show for the calibration to have something to
+// find: chips, ripple at mid levels, dark columns, saturation at the top.
+class SimulatedModule : public ::testing::Test {
+protected:
+    static constexpr int kWidth = 1024;
+
+    static void SetUpTestSuite() {
+        options_.width = kWidth;
+        options_.height = 8;
+        options_.levels = 48;
+        options_.chips = 4;
+        options_.darkColumns = 4;
+        options_.seed = 11;
+        folder_ = std::make_unique<ffc::testing::TempFolder>();
+        paths_ = WriteCalibrationFolder(folder_->path(), options_);
+        FlatFieldCorrectionInstance instance;
+        instance.imageFolder = folder_->path();
+        instance.imageWidth = kWidth;
+        instance.imageHeight = options_.height;
+        profiles_ = ffc::LoadCalibrationProfiles(instance);
+        camera_ = MakeCamera(options_);
+    }
+    static void TearDownTestSuite() { folder_.reset(); }
+
+    // Mean of the middle 16 columns, where no dark column lies.
+    static double Reference(const std::vector<float>& profile) {
+        return std::accumulate(profile.begin() + kWidth / 2 - 8, profile.begin() + kWidth / 2 + 8, 0.0) / 16.0;
+    }
+
+    static size_t LevelNearest(double reference) {
+        size_t best = 0;
+        for (size_t k = 0; k < profiles_.size(); ++k) {
+            if (std::fabs(Reference(profiles_[k]) - reference) < std::fabs(Reference(profiles_[best]) - reference)) {
+                best = k;
+            }
+        }
+        return best;
+    }
+
+    static SimulatorOptions options_;
+    static std::unique_ptr<ffc::testing::TempFolder> folder_;
+    static std::vector<std::string> paths_;
+    static std::vector<std::vector<float>> profiles_;
+    static CisCamera camera_;
+};
+
+SimulatorOptions SimulatedModule::options_;
+std::unique_ptr<ffc::testing::TempFolder> SimulatedModule::folder_;
+std::vector<std::string> SimulatedModule::paths_;
+std::vector<std::vector<float>> SimulatedModule::profiles_;
+CisCamera SimulatedModule::camera_;
+
+// Sign runs of the deviations from a straight line fitted through `values`.
+struct Ripple {
+    double meanInnerRun = 0.0;  // mean length of the runs that do not touch the ends
+    double height = 0.0;        // mean peak-to-trough height between neighbouring runs
+};
+
+Ripple MeasureRipple(const std::vector<double>& values) {
+    const double n = static_cast<double>(values.size());
+    double sx = 0, sy = 0, sxx = 0, sxy = 0;
+    for (size_t i = 0; i < values.size(); ++i) {
+        sx += i;
+        sy += values[i];
+        sxx += double(i) * i;
+        sxy += i * values[i];
+    }
+    const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
+    const double intercept = (sy - slope * sx) / n;
+    std::vector<int> lengths;
+    std::vector<double> extremes;
+    for (size_t i = 0; i < values.size(); ++i) {
+        const double d = values[i] - (intercept + slope * i);
+        const bool newRun = i == 0 || (d > 0) != (extremes.back() > 0);
+        if (newRun) {
+            lengths.push_back(1);
+            extremes.push_back(d);
+        } else {
+            ++lengths.back();
+            extremes.back() = d > 0 ? std::max(extremes.back(), d) : std::min(extremes.back(), d);
+        }
+    }
+    Ripple ripple;
+    if (lengths.size() < 3) return ripple;
+    ripple.meanInnerRun = std::accumulate(lengths.begin() + 1, lengths.end() - 1, 0.0) / (lengths.size() - 2);
+    for (size_t r = 1; r < extremes.size(); ++r) ripple.height += std::fabs(extremes[r] - extremes[r - 1]);
+    ripple.height /= extremes.size() - 1;
+    return ripple;
+}
+
+TEST_F(SimulatedModule, WritesOneImagePerLevelListedInLevelOrder) {
+    ASSERT_EQ(paths_.size(), 48u);
+    EXPECT_TRUE(std::is_sorted(paths_.begin(), paths_.end()));
+    ASSERT_EQ(profiles_.size(), 48u);
+    for (size_t k = 1; k < profiles_.size(); ++k) {
+        EXPECT_GE(Reference(profiles_[k]), Reference(profiles_[k - 1]) - 0.5) << "level " << k;
+    }
+}
+
+TEST_F(SimulatedModule, NeighbouringChipsDifferInDarkOffset) {
+    const std::vector<float>& dark = profiles_.front();
+    std::vector<double> chipMeans;
+    for (size_t k = 0; k < camera_.chipFirstColumn.size(); ++k) {
+        const int first = camera_.chipFirstColumn[k];
+        const int end = k + 1 < camera_.chipFirstColumn.size() ? camera_.chipFirstColumn[k + 1] : kWidth;
+        double sum = 0;
+        int count = 0;
+        for (int c = first; c < end; ++c) {
+            if (camera_.darkThreshold[c] > 0) continue;
+            sum += dark[c];
+            ++count;
+        }
+        chipMeans.push_back(sum / count);
+        EXPECT_GT(chipMeans.back(), 1.0);
+    }
+    for (size_t k = 1; k < chipMeans.size(); ++k) EXPECT_GT(std::fabs(chipMeans[k] - chipMeans[k - 1]), 0.5);
+}
+
+TEST_F(SimulatedModule, RippleAlternatesInsideChipsGrowsWithLightAndVanishesInSaturation) {
+    const size_t dim = LevelNearest(40.0);
+    const size_t mid = LevelNearest(128.0);
+    for (size_t k = 0; k < camera_.chipFirstColumn.size(); ++k) {
+        const int centre = camera_.chipFirstColumn[k] + kWidth / 8;
+        std::vector<double> atDim, atMid, atTop;
+        for (int c = centre - 30; c < centre + 30; ++c) {
+            if (camera_.darkThreshold[c] > 0) continue;
+            atDim.push_back(profiles_[dim][c]);
+            atMid.push_back(profiles_[mid][c]);
+            atTop.push_back(profiles_.back()[c]);
+        }
+        const Ripple midRipple = MeasureRipple(atMid);
+        EXPECT_GE(midRipple.meanInnerRun, 3.0) << "chip " << k;
+        EXPECT_LE(midRipple.meanInnerRun, 6.5) << "chip " << k;
+        EXPECT_GT(midRipple.height, 5.0) << "chip " << k;
+        EXPECT_GT(midRipple.height, 2.0 * MeasureRipple(atDim).height) << "chip " << k;
+        EXPECT_EQ(*std::min_element(atTop.begin(), atTop.end()), 255.0) << "chip " << k;
+    }
+}
+
+TEST_F(SimulatedModule, DarkColumnsReadZeroAtLowLevelsWhileTheReferenceRises) {
+    const std::vector<double> lights = CalibrationLightLevels(options_);
+    int darkColumns = 0;
+    for (int c = 0; c < kWidth; ++c) {
+        if (camera_.darkThreshold[c] <= 0) continue;
+        ++darkColumns;
+        double lowest = 255, highest = 0;
+        for (size_t k = 0; k < lights.size() && lights[k] < 0.8 * camera_.darkThreshold[c]; ++k) {
+            EXPECT_LT(profiles_[k][c], 1.0) << "column " << c << " level " << k;
+            lowest = std::min(lowest, Reference(profiles_[k]));
+            highest = std::max(highest, Reference(profiles_[k]));
+        }
+        EXPECT_GT(highest - lowest, 5.0) << "column " << c;
+        EXPECT_GT(profiles_[LevelNearest(128.0)][c], 50.0) << "column " << c;
+    }
+    EXPECT_EQ(darkColumns, 4);
+}
+
+TEST_F(SimulatedModule, LastImagesAreSaturatedAndMidLevelsAreNot) {
+    for (size_t k = profiles_.size() - 3; k < profiles_.size(); ++k) {
+        const long saturated = std::count(profiles_[k].begin(), profiles_[k].end(), 255.0f);
+        EXPECT_GT(saturated, kWidth * 95 / 100) << "level " << k;
+    }
+    const std::vector<float>& mid = profiles_[LevelNearest(200.0)];
+    EXPECT_LT(*std::max_element(mid.begin(), mid.end()), 255.0f);
+}
+
+TEST(SimulatorHeldOut, ImagesSpreadOverTheUnsaturatedRange) {
+    SimulatorOptions options;
+    options.width = 256;
+    options.height = 4;
+    ffc::testing::TempFolder folder;
+    const std::vector<std::string> paths = WriteHeldOutImages(folder.path(), options, 4);
+    ASSERT_EQ(paths.size(), 4u);
+    for (const std::string& path : paths) {
+        const cv::Mat image = cv::imread(path, cv::IMREAD_UNCHANGED);
+        ASSERT_EQ(image.type(), CV_8UC1) << path;
+        ASSERT_EQ(image.size(), cv::Size(256, 4)) << path;
+        double maximum = 0;
+        cv::minMaxLoc(image, nullptr, &maximum);
+        EXPECT_LT(maximum, 255.0) << path;
+    }
+    EXPECT_GT(cv::mean(cv::imread(paths[3]))[0], cv::mean(cv::imread(paths[0]))[0] + 100.0);
+}
+
+}  // namespace
+}  // namespace cissim
