@@ -1,6 +1,7 @@
 #include "calib/segment/two_piece_fit.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <numeric>
 #include <stdexcept>
@@ -41,6 +42,44 @@ void SplitInto(const std::vector<float>& x, const std::vector<float>& y, float w
     }
 }
 
+// Powers 0..3 of the gray levels 0..255, formed by PowerOf: the window is
+// evaluated at whole gray levels for every column, so the powers are looked up
+// instead of recomputed. Built once, never changed.
+constexpr int kTabledPowers = 4;
+constexpr int kTabledGrays = 256;
+using GrayPowerTable = std::array<std::array<float, kTabledPowers>, kTabledGrays>;
+
+const GrayPowerTable& GrayPowers() {
+    static const GrayPowerTable table = [] {
+        GrayPowerTable powers{};
+        for (int gray = 0; gray < kTabledGrays; ++gray) {
+            for (int j = 0; j < kTabledPowers; ++j) powers[gray][j] = PowerOf(static_cast<float>(gray), j);
+        }
+        return powers;
+    }();
+    return table;
+}
+
+}  // namespace
+
+float PolyvalGrayFloatAtGray(const std::vector<float>& coefficients, int32_t gray) {
+    const bool tabled = gray >= 0 && gray < kTabledGrays;
+    const GrayPowerTable& powers = GrayPowers();
+    float sum = 0.0f;
+    for (size_t j = 0; j < coefficients.size(); ++j) {
+        const int power = static_cast<int>(j);
+        const float xPower = tabled && power < kTabledPowers ? powers[gray][power]
+                                                             : PowerOf(static_cast<float>(gray), power);
+        const float term = xPower * coefficients[j];
+        sum = term + sum;
+    }
+    if (sum > 255.0f) return 255.0f;
+    if (sum > 0.0f) return sum;
+    return 0.0f;
+}
+
+namespace {
+
 // Index m of the smallest slope difference between the pieces over the window
 // (earliest of equal minima) and the gap lower - upper at that position.
 struct JoinPoint {
@@ -54,9 +93,8 @@ JoinPoint FindJoinPoint(const std::vector<float>& lower, const std::vector<float
     std::vector<float> lowerValues(windowLength);
     std::vector<float> upperValues(windowLength);
     for (int i = 0; i < windowLength; ++i) {
-        const float gray = static_cast<float>(windowLow + i);
-        lowerValues[i] = PolyvalGrayFloat(lower, gray);
-        upperValues[i] = PolyvalGrayFloat(upper, gray);
+        lowerValues[i] = PolyvalGrayFloatAtGray(lower, windowLow + i);
+        upperValues[i] = PolyvalGrayFloatAtGray(upper, windowLow + i);
     }
     // Positions without a slope hold kNoSlope and never win against a computed
     // one, so only the computed positions need scanning.

@@ -1,5 +1,7 @@
 #include "calib/segment/two_piece_fit.h"
 
+#include <cmath>
+#include <random>
 #include <stdexcept>
 
 #include <gtest/gtest.h>
@@ -37,6 +39,23 @@ TEST(SplitColumnPoints, BoundsAreExclusiveAndSetsSorted) {
     EXPECT_EQ(sets.upper.x, (std::vector<float>{180.0f, 212.0f}));
     EXPECT_EQ(sets.upper.y, (std::vector<float>{3, 4}));
     EXPECT_EQ(sets.full.y, (std::vector<float>{1, 2, 3, 4}));
+}
+
+// The tabled evaluation must give the same bits as the plain one, inside and
+// outside the table and for any number of coefficients.
+TEST(PolyvalGrayFloatAtGray, MatchesPolyvalGrayFloatBitForBit) {
+    std::mt19937 generator(11);
+    std::uniform_real_distribution<float> coefficient(-3.0f, 3.0f);
+    for (int trial = 0; trial < 200; ++trial) {
+        std::vector<float> coefficients(1 + trial % 5);
+        for (size_t j = 0; j < coefficients.size(); ++j) {
+            coefficients[j] = coefficient(generator) * std::pow(10.0f, 2.0f - 2.0f * static_cast<float>(j));
+        }
+        for (int gray = -3; gray < 300; ++gray) {
+            ASSERT_EQ(PolyvalGrayFloatAtGray(coefficients, gray), PolyvalGrayFloat(coefficients, static_cast<float>(gray)))
+                << "trial " << trial << " gray " << gray;
+        }
+    }
 }
 
 TEST(SortJointlyByFirst, RejectsUnequalLengthsUnchanged) {
