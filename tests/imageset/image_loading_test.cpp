@@ -1,0 +1,86 @@
+#include "cis_simulator.h"
+#include "imageset/image_set.h"
+#include "instance/instance.h"
+#include "support/temp_folder.h"
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+namespace ffc {
+namespace {
+
+FlatFieldCorrectionInstance InstanceFor(const std::string& folder, int height, int width) {
+    FlatFieldCorrectionInstance instance;
+    instance.imageFolder = folder;
+    instance.imageHeight = height;
+    instance.imageWidth = width;
+    return instance;
+}
+
+bool SameImage(const cv::Mat& a, const cv::Mat& b) {
+    return a.size() == b.size() && a.type() == b.type() && cv::countNonZero(a != b) == 0;
+}
+
+TEST(LoadCalibrationImages, KeepsImagesOfTheSizeInListingOrderAndColourAsGray) {
+    cissim::SimulatorOptions options;
+    options.width = 64;
+    options.height = 4;
+    options.levels = 5;
+    testing::TempFolder folder;
+    const std::vector<std::string> levels = cissim::WriteCalibrationFolder(folder.path(), options);
+    cissim::WriteDecoy(folder.path(), cissim::Decoy::WrongSize, options);
+    cissim::WriteDecoy(folder.path(), cissim::Decoy::NotAnImage, options);
+    const std::string colour = cissim::WriteDecoy(folder.path(), cissim::Decoy::Colour, options);
+    cv::imwrite(folder.path() + "one_row_more.bmp", cv::Mat(5, 64, CV_8UC1, cv::Scalar(40)));
+    cv::imwrite(folder.path() + "tinted.bmp", cv::Mat(4, 64, CV_8UC3, cv::Scalar(10, 100, 200)));
+
+    const CalibrationImageSet set = LoadCalibrationImages(InstanceFor(folder.path(), 4, 64));
+    // decoy_colour.bmp, level_000..004.bmp, tinted.bmp, in name order.
+    ASSERT_EQ(set.images.size(), 7u);
+    for (const cv::Mat& image : set.images) ASSERT_EQ(image.type(), CV_8UC1);
+    EXPECT_TRUE(SameImage(set.images[0], cv::imread(colour, cv::IMREAD_GRAYSCALE)));
+    for (size_t k = 0; k < levels.size(); ++k) {
+        EXPECT_TRUE(SameImage(set.images[1 + k], cv::imread(levels[k], cv::IMREAD_UNCHANGED))) << levels[k];
+    }
+    // Blue 10, green 100, red 200 weigh to a gray of about 120.
+    EXPECT_NEAR(set.images[6].at<uint8_t>(0, 0), 120, 1);
+
+    const std::vector<std::vector<float>> profiles = LoadCalibrationProfiles(InstanceFor(folder.path(), 4, 64));
+    ASSERT_EQ(profiles.size(), set.images.size());
+    for (size_t k = 0; k < profiles.size(); ++k) EXPECT_EQ(profiles[k], ColumnProfile(set.images[k], 64));
+}
+
+TEST(LoadCalibrationImages, FolderWithoutSeparatorMatchesOnlyFilesBesideIt) {
+    testing::TempFolder outer;
+    const std::string inner = outer.path() + "calib";
+    std::filesystem::create_directories(inner);
+    const cv::Mat flat(4, 8, CV_8UC1, cv::Scalar(90));
+    cv::imwrite(inner + "/level_0.bmp", flat);
+    cv::imwrite(inner + "/level_1.bmp", flat);
+    cv::imwrite(outer.path() + "calib_beside.bmp", flat);
+
+    EXPECT_EQ(LoadCalibrationImages(InstanceFor(inner + "/", 4, 8)).images.size(), 2u);
+    const std::vector<std::string> beside = ListCalibrationFiles(inner);
+    ASSERT_EQ(beside.size(), 1u);
+    EXPECT_EQ(std::filesystem::path(beside[0]).filename(), "calib_beside.bmp");
+}
+
+TEST(ColumnProfile, MeansEveryColumnOverAllRows) {
+    const cv::Mat uniform(6, 5, CV_8UC1, cv::Scalar(73));
+    EXPECT_EQ(ColumnProfile(uniform, 5), std::vector<float>(5, 73.0f));
+
+    cv::Mat alternating(6, 3, CV_8UC1, cv::Scalar(200));
+    for (int r = 0; r < alternating.rows; r += 2) alternating.at<uint8_t>(r, 1) = 0;
+    for (int r = 1; r < alternating.rows; r += 2) alternating.at<uint8_t>(r, 1) = 255;
+    for (const std::vector<float>& profile :
+         {ColumnProfile(alternating, 3), ColumnProfileByReduction(alternating, 3)}) {
+        EXPECT_EQ(profile, (std::vector<float>{200.0f, 127.5f, 200.0f}));
+    }
+    // Only the first imageWidth columns are profiled.
+    EXPECT_EQ(ColumnProfile(alternating, 2), (std::vector<float>{200.0f, 127.5f}));
+}
+
+}  // namespace
+}  // namespace ffc
