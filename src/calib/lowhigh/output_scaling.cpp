@@ -1,0 +1,56 @@
+#include "calib/lowhigh/output_scaling.h"
+
+#include "fit/order_statistics.h"
+#include "fit/polynomial.h"
+
+namespace ffc {
+
+namespace {
+
+OutputScale ScaleOfFamily(const std::vector<std::vector<float>>& coefficients, const FitRange& range) {
+    std::vector<float> atLow;
+    std::vector<float> atHigh;
+    atLow.reserve(coefficients.size());
+    atHigh.reserve(coefficients.size());
+    for (const std::vector<float>& column : coefficients) {
+        atLow.push_back(PolyvalGrayFloat(column, range.lowBound));
+        atHigh.push_back(PolyvalGrayFloat(column, range.highBound));
+    }
+    return ChooseOutputScale(atLow, atHigh);
+}
+
+}  // namespace
+
+OutputScale ChooseOutputScale(const std::vector<float>& valuesAtLowBound,
+                              const std::vector<float>& valuesAtHighBound) {
+    const int k = static_cast<int>(static_cast<double>(valuesAtLowBound.size()) * 0.25);
+    const float lowReference = KthLargest(valuesAtLowBound, k);
+    const float highReference = KthSmallest(valuesAtHighBound, k);
+    const float span = highReference - lowReference;
+    OutputScale scale;
+    scale.gain = static_cast<float>(255.0 / static_cast<double>(span));
+    scale.offset = -lowReference;
+    return scale;
+}
+
+void ApplyOutputScale(std::vector<std::vector<float>>& coefficients, const OutputScale& scale) {
+    for (std::vector<float>& column : coefficients) {
+        column[0] += scale.offset;
+        for (float& coefficient : column) coefficient *= scale.gain;
+    }
+}
+
+void ScaleFitsToOutputRange(FlatFieldCorrectionInstance& instance, const FitRange& range) {
+    const OutputScale quadScale = ScaleOfFamily(instance.quadCoeffs, range);
+    const OutputScale cubicScale = ScaleOfFamily(instance.cubicCoeffs, range);
+    ApplyOutputScale(instance.quadCoeffs, quadScale);
+    ApplyOutputScale(instance.cubicCoeffs, cubicScale);
+    instance.quadOffset = 0.0f;
+    instance.cubicOffset = 0.0f;
+    instance.realQuadGain = quadScale.gain;
+    instance.realCubicGain = cubicScale.gain;
+    instance.quadGain = 1.0f;
+    instance.cubicGain = 1.0f;
+}
+
+}  // namespace ffc
