@@ -29,11 +29,6 @@ TEST_F(Lifecycle, FreshInstanceHasZeroGainsAndOffsetsButUnitRealGains) {
     EXPECT_EQ(instance_->rangeGain, 0.0f);
     EXPECT_EQ(instance_->imageHeight, 0);
     EXPECT_EQ(instance_->imageWidth, 0);
-    EXPECT_TRUE(instance_->imageFolder.empty());
-    EXPECT_TRUE(instance_->referenceColumns.empty());
-    EXPECT_TRUE(instance_->columnLuts.empty());
-    EXPECT_TRUE(instance_->quadCoeffs.empty());
-    EXPECT_TRUE(instance_->segQuadBreaks.empty());
 }
 
 TEST_F(Lifecycle, MissingFolderLeavesEarlierParametersAndResults) {

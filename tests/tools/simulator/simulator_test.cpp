@@ -7,7 +7,6 @@
 #include <cmath>
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <numeric>
 
 #include <gtest/gtest.h>
@@ -43,34 +42,33 @@ TEST(SimulatorFolder, SameSeedGivesIdenticalFilesAndAnotherSeedDiffers) {
 
 // What a profiled folder must show for the calibration to have something to
 // find: chips, ripple at mid levels, dark columns, saturation at the top.
+// Each test writes its own small folder: a few milliseconds.
 class SimulatedModule : public ::testing::Test {
 protected:
     static constexpr int kWidth = 1024;
 
-    static void SetUpTestSuite() {
+    SimulatedModule() {
         options_.width = kWidth;
         options_.height = 8;
         options_.levels = 48;
         options_.chips = 4;
         options_.darkColumns = 4;
         options_.seed = 11;
-        folder_ = std::make_unique<ffc::testing::TempFolder>();
-        paths_ = WriteCalibrationFolder(folder_->path(), options_);
+        paths_ = WriteCalibrationFolder(folder_.path(), options_);
         FlatFieldCorrectionInstance instance;
-        instance.imageFolder = folder_->path();
+        instance.imageFolder = folder_.path();
         instance.imageWidth = kWidth;
         instance.imageHeight = options_.height;
         profiles_ = ffc::LoadCalibrationProfiles(instance);
         camera_ = MakeCamera(options_);
     }
-    static void TearDownTestSuite() { folder_.reset(); }
 
     // Mean of the middle 16 columns, where no dark column lies.
     static double Reference(const std::vector<float>& profile) {
         return std::accumulate(profile.begin() + kWidth / 2 - 8, profile.begin() + kWidth / 2 + 8, 0.0) / 16.0;
     }
 
-    static size_t LevelNearest(double reference) {
+    size_t LevelNearest(double reference) const {
         size_t best = 0;
         for (size_t k = 0; k < profiles_.size(); ++k) {
             if (std::fabs(Reference(profiles_[k]) - reference) < std::fabs(Reference(profiles_[best]) - reference)) {
@@ -80,64 +78,32 @@ protected:
         return best;
     }
 
-    static SimulatorOptions options_;
-    static std::unique_ptr<ffc::testing::TempFolder> folder_;
-    static std::vector<std::string> paths_;
-    static std::vector<std::vector<float>> profiles_;
-    static CisCamera camera_;
+    SimulatorOptions options_;
+    ffc::testing::TempFolder folder_;
+    std::vector<std::string> paths_;
+    std::vector<std::vector<float>> profiles_;
+    CisCamera camera_;
 };
 
-SimulatorOptions SimulatedModule::options_;
-std::unique_ptr<ffc::testing::TempFolder> SimulatedModule::folder_;
-std::vector<std::string> SimulatedModule::paths_;
-std::vector<std::vector<float>> SimulatedModule::profiles_;
-CisCamera SimulatedModule::camera_;
-
-// Sign runs of the deviations from a straight line fitted through `values`.
+// Over a stretch of one chip: the mean length of the runs above and below the
+// stretch's mean, and the spread of its values.
 struct Ripple {
-    double meanInnerRun = 0.0;  // mean length of the runs that do not touch the ends
-    double height = 0.0;        // mean peak-to-trough height between neighbouring runs
+    double meanRun = 0.0;
+    double spread = 0.0;
 };
 
 Ripple MeasureRipple(const std::vector<double>& values) {
-    const double n = static_cast<double>(values.size());
-    double sx = 0, sy = 0, sxx = 0, sxy = 0;
-    for (size_t i = 0; i < values.size(); ++i) {
-        sx += i;
-        sy += values[i];
-        sxx += double(i) * i;
-        sxy += i * values[i];
-    }
-    const double slope = (n * sxy - sx * sy) / (n * sxx - sx * sx);
-    const double intercept = (sy - slope * sx) / n;
-    std::vector<int> lengths;
-    std::vector<double> extremes;
-    for (size_t i = 0; i < values.size(); ++i) {
-        const double d = values[i] - (intercept + slope * i);
-        const bool newRun = i == 0 || (d > 0) != (extremes.back() > 0);
-        if (newRun) {
-            lengths.push_back(1);
-            extremes.push_back(d);
-        } else {
-            ++lengths.back();
-            extremes.back() = d > 0 ? std::max(extremes.back(), d) : std::min(extremes.back(), d);
-        }
-    }
-    Ripple ripple;
-    if (lengths.size() < 3) return ripple;
-    ripple.meanInnerRun = std::accumulate(lengths.begin() + 1, lengths.end() - 1, 0.0) / (lengths.size() - 2);
-    for (size_t r = 1; r < extremes.size(); ++r) ripple.height += std::fabs(extremes[r] - extremes[r - 1]);
-    ripple.height /= extremes.size() - 1;
-    return ripple;
+    const double mean = std::accumulate(values.begin(), values.end(), 0.0) / values.size();
+    int runs = 1;
+    for (size_t i = 1; i < values.size(); ++i) runs += (values[i] > mean) != (values[i - 1] > mean);
+    const auto [low, high] = std::minmax_element(values.begin(), values.end());
+    return {static_cast<double>(values.size()) / runs, *high - *low};
 }
 
-TEST_F(SimulatedModule, WritesOneImagePerLevelListedInLevelOrder) {
-    ASSERT_EQ(paths_.size(), 48u);
-    EXPECT_TRUE(std::is_sorted(paths_.begin(), paths_.end()));
+TEST_F(SimulatedModule, ListsOneImagePerLevelInLevelOrder) {
     ASSERT_EQ(profiles_.size(), 48u);
-    for (size_t k = 1; k < profiles_.size(); ++k) {
-        EXPECT_GE(Reference(profiles_[k]), Reference(profiles_[k - 1]) - 0.5) << "level " << k;
-    }
+    EXPECT_TRUE(std::is_sorted(paths_.begin(), paths_.end()));
+    for (size_t k = 1; k < profiles_.size(); ++k) EXPECT_GE(Reference(profiles_[k]), Reference(profiles_[k - 1]) - 0.5);
 }
 
 TEST_F(SimulatedModule, NeighbouringChipsDifferInDarkOffset) {
@@ -159,10 +125,12 @@ TEST_F(SimulatedModule, NeighbouringChipsDifferInDarkOffset) {
     for (size_t k = 1; k < chipMeans.size(); ++k) EXPECT_GT(std::fabs(chipMeans[k] - chipMeans[k - 1]), 0.5);
 }
 
+// Inner chips only: towards the ends of the line the light fall-off tilts the
+// stretch.
 TEST_F(SimulatedModule, RippleAlternatesInsideChipsGrowsWithLightAndVanishesInSaturation) {
     const size_t dim = LevelNearest(40.0);
     const size_t mid = LevelNearest(128.0);
-    for (size_t k = 0; k < camera_.chipFirstColumn.size(); ++k) {
+    for (size_t k = 1; k + 1 < camera_.chipFirstColumn.size(); ++k) {
         const int centre = camera_.chipFirstColumn[k] + kWidth / 8;
         std::vector<double> atDim, atMid, atTop;
         for (int c = centre - 30; c < centre + 30; ++c) {
@@ -171,12 +139,12 @@ TEST_F(SimulatedModule, RippleAlternatesInsideChipsGrowsWithLightAndVanishesInSa
             atMid.push_back(profiles_[mid][c]);
             atTop.push_back(profiles_.back()[c]);
         }
-        const Ripple midRipple = MeasureRipple(atMid);
-        EXPECT_GE(midRipple.meanInnerRun, 3.0) << "chip " << k;
-        EXPECT_LE(midRipple.meanInnerRun, 6.5) << "chip " << k;
-        EXPECT_GT(midRipple.height, 5.0) << "chip " << k;
-        EXPECT_GT(midRipple.height, 2.0 * MeasureRipple(atDim).height) << "chip " << k;
-        EXPECT_EQ(*std::min_element(atTop.begin(), atTop.end()), 255.0) << "chip " << k;
+        const Ripple ripple = MeasureRipple(atMid);
+        EXPECT_GE(ripple.meanRun, 3.0) << "chip " << k;
+        EXPECT_LE(ripple.meanRun, 6.5) << "chip " << k;
+        EXPECT_GT(ripple.spread, 6.0) << "chip " << k;
+        EXPECT_GT(ripple.spread, 2.0 * MeasureRipple(atDim).spread) << "chip " << k;
+        EXPECT_EQ(MeasureRipple(atTop).spread, 0.0) << "chip " << k;
     }
 }
 
@@ -214,15 +182,15 @@ TEST(SimulatorHeldOut, ImagesSpreadOverTheUnsaturatedRange) {
     ffc::testing::TempFolder folder;
     const std::vector<std::string> paths = WriteHeldOutImages(folder.path(), options, 4);
     ASSERT_EQ(paths.size(), 4u);
+    std::vector<double> means;
     for (const std::string& path : paths) {
         const cv::Mat image = cv::imread(path, cv::IMREAD_UNCHANGED);
         ASSERT_EQ(image.type(), CV_8UC1) << path;
         ASSERT_EQ(image.size(), cv::Size(256, 4)) << path;
-        double maximum = 0;
-        cv::minMaxLoc(image, nullptr, &maximum);
-        EXPECT_LT(maximum, 255.0) << path;
+        EXPECT_EQ(cv::countNonZero(image == 255), 0) << path;
+        means.push_back(cv::mean(image)[0]);
     }
-    EXPECT_GT(cv::mean(cv::imread(paths[3]))[0], cv::mean(cv::imread(paths[0]))[0] + 100.0);
+    EXPECT_GT(means.back(), means.front() + 100.0);
 }
 
 }  // namespace
