@@ -76,7 +76,8 @@ cv::Mat RenderFlatImage(const CisCamera& camera, double light, uint64_t frameSee
 std::vector<std::string> WriteCalibrationFolder(const std::string& folder, const SimulatorOptions& options);
 
 // Writes `count` flat images named "heldout_00.bmp", ... at lights spread over
-// the unsaturated range, each halfway between two calibration levels, and
+// mid-gray levels (about 55 to 195), each halfway between two calibration
+// levels, in rising order, and
 // returns their paths. Give it a folder other than the calibration folder:
 // a run reads every "*.bmp" of its folder.
 std::vector<std::string> WriteHeldOutImages(const std::string& folder, const SimulatorOptions& options, int count);

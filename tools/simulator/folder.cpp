@@ -65,9 +65,10 @@ std::vector<std::string> WriteHeldOutImages(const std::string& folder, const Sim
     const double topLight = lights.back();
     std::vector<std::string> paths;
     for (int j = 0; j < count; ++j) {
-        // Spread over 8% to 60% of the top light, where no column of the module
-        // is saturated, then moved halfway between two calibration levels.
-        const double spread = count > 1 ? 0.08 + 0.52 * j / (count - 1) : 0.34;
+        // Spread over 15% to 55% of the top light (mid-gray levels of about 55
+        // to 195, above the dark columns' thresholds and below saturation),
+        // then moved halfway between two calibration levels.
+        const double spread = count > 1 ? 0.15 + 0.40 * j / (count - 1) : 0.35;
         const double light = step > 0.0 ? (std::floor(spread * topLight / step) + 0.5) * step : 0.0;
         const std::string path = InFolder(folder, NumberedName("heldout_", j, count, 2));
         WriteImage(path, RenderFlatImage(camera, light, FrameSeed(options.seed, kHeldOutFrameStream, j)));
