@@ -3,13 +3,34 @@
 #include "instance/instance.h"
 
 #include <opencv2/core.hpp>
+#include <opencv2/core/utils/filesystem.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 namespace ffc {
 
+namespace {
+
+// The folder that the listing of `pattern` opens: everything before the last
+// separator, or the current directory when there is none.
+std::string ListedFolder(const std::string& pattern) {
+#ifdef _WIN32
+    const size_t separator = pattern.find_last_of("/\\");
+#else
+    const size_t separator = pattern.find_last_of('/');
+#endif
+    if (separator == std::string::npos) return ".";
+    return pattern.substr(0, separator);
+}
+
+}  // namespace
+
 std::vector<std::string> ListCalibrationFiles(const std::string& imageFolder) {
+    const std::string pattern = imageFolder + "*.bmp";
+    // A folder that is missing (or was removed after the parameters were set)
+    // holds no images; the listing itself would raise an error for it.
+    if (!cv::utils::fs::isDirectory(ListedFolder(pattern))) return {};
     std::vector<cv::String> files;
-    cv::glob(imageFolder + "*.bmp", files, false);
+    cv::glob(pattern, files, false);
     return std::vector<std::string>(files.begin(), files.end());
 }
 

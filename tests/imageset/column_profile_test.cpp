@@ -30,3 +30,16 @@ TEST(ColumnProfile, FastPathEqualsReductionOnRandomImages) {
 
 }  // namespace
 }  // namespace ffc
+
+namespace ffc {
+namespace {
+
+// A folder removed after the parameters were set lists no files instead of
+// raising the listing's error, so the runs answer false.
+TEST(ListCalibrationFiles, MissingFolderListsNothing) {
+    EXPECT_TRUE(ListCalibrationFiles("/nonexistent-ffc-folder/").empty());
+    EXPECT_TRUE(ListCalibrationFiles("/nonexistent-ffc-folder/prefix").empty());
+}
+
+}  // namespace
+}  // namespace ffc
