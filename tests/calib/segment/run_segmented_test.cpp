@@ -5,89 +5,107 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "VyrCISFlatfieldCorrection.h"
+#include "calib/segment/group_steps.h"
+#include "calib/segment/two_piece_fit.h"
+#include "cis_simulator.h"
+#include "imageset/image_set.h"
 #include "instance/instance.h"
 #include "support/temp_folder.h"
 
 namespace ffc {
 namespace {
 
-constexpr int kWidth = 10;
-
-// Image i is 2 rows of 8i + c in column c, so profiles are exact and the
-// reference level over columns {3, 7} is 8i + 5.
-void WriteImages(const std::string& folder, int first, int count) {
-    for (int i = first; i < first + count; ++i) {
-        cv::Mat image(2, kWidth, CV_8UC1);
-        for (int c = 0; c < kWidth; ++c) image.col(c).setTo(8 * i + c);
+// Image i has 2 rows of 8i + c in column c: exact profiles, and a reference
+// level over columns {3, 7} of 8i + 5, so the points of column c lie on
+// y = x + 5 - c.
+void WriteImages(const std::string& folder, int first, int end) {
+    for (int i = first; i < end; ++i) {
+        cv::Mat image(2, 10, CV_8UC1);
+        for (int c = 0; c < 10; ++c) image.col(c).setTo(8 * i + c);
         cv::imwrite(folder + "img" + std::to_string(100 + i) + ".bmp", image);
     }
 }
 
-FlatFieldCorrectionInstance Configured(const std::string& folder, std::vector<int32_t> referenceColumns) {
-    FlatFieldCorrectionInstance instance;
-    instance.imageFolder = folder;
-    instance.referenceColumns = std::move(referenceColumns);
-    instance.imageHeight = 2;
-    instance.imageWidth = kWidth;
-    return instance;
-}
-
-TEST(SegmentedRun, NeedsTenUsableImagesAndTouchesNothingBefore) {
+TEST(SegmentedRun, NeedsTenImagesAndFitsListedColumnsInAscendingOrder) {
     testing::TempFolder folder;
     WriteImages(folder.path(), 0, 9);
-    cv::imwrite(folder.path() + "wrong_size.bmp", cv::Mat(3, kWidth, CV_8UC1, cv::Scalar(9)));
-    FlatFieldCorrectionInstance instance = Configured(folder.path(), {3, 7});
+    cv::imwrite(folder.path() + "wrong_size.bmp", cv::Mat(3, 10, CV_8UC1, cv::Scalar(9)));
+    FlatFieldCorrectionInstance instance;
+    instance.imageFolder = folder.path();
+    instance.referenceColumns = {3, 7};
+    instance.imageHeight = 2;
+    instance.imageWidth = 10;
     instance.segQuadBreaks = {42};
-    instance.quadCoeffs = {{1.0f}};
     EXPECT_FALSE(RunFlatFieldCorrectionTool_autosegment(&instance, 6, {}));
     EXPECT_EQ(instance.segQuadBreaks, std::vector<int32_t>{42});
-    EXPECT_EQ(instance.quadCoeffs, std::vector<std::vector<float>>{{1.0f}});
+    EXPECT_TRUE(instance.quadCoeffs.empty());
     EXPECT_FALSE(RunFlatFieldCorrectionTool_autosegment(nullptr, 6, {}));
 
-    // Ten images run, but x stays below the window 159..211: no upper piece,
-    // so false with every field written.
-    WriteImages(folder.path(), 9, 1);
+    // Ten images, all below the window 159..211: no bright piece, so false
+    // with every field written.
+    WriteImages(folder.path(), 9, 10);
     EXPECT_FALSE(RunFlatFieldCorrectionTool_autosegment(&instance, 6, {}));
-    EXPECT_EQ(instance.segQuadBreaks, std::vector<int32_t>(kWidth, 256));
-    EXPECT_EQ(instance.segCubicBreaks, std::vector<int32_t>(kWidth, 256));
-    ASSERT_EQ(instance.quadCoeffs.size(), static_cast<size_t>(kWidth));
-    EXPECT_EQ(instance.segQuadCoeffs[3][0], instance.quadCoeffs[3]);
-    EXPECT_EQ(instance.segCubicCoeffs[7][1], std::vector<float>(4, 0.0f));
+    EXPECT_EQ(instance.segCubicBreaks, std::vector<int32_t>(10, 256));
+    EXPECT_EQ(instance.segQuadCoeffs.at(3).at(0), instance.quadCoeffs.at(3));
+
+    // Thirty images fit both pieces; {7, 3} fits only 7, with the reference
+    // levels still averaging both columns.
+    WriteImages(folder.path(), 10, 30);
+    for (std::vector<int32_t> listed : {std::vector<int32_t>{3, 7}, {7, 3}}) {
+        instance.referenceColumns = listed;
+        EXPECT_TRUE(RunFlatFieldCorrectionTool_autosegment(&instance, 6, {{0, 1, 2, 3}}));
+        for (int c = 0; c < 10; ++c) {
+            const bool fitted = c == 7 || (c == 3 && listed[0] == 3);
+            EXPECT_EQ(instance.segQuadBreaks[c] >= 161 && instance.segQuadBreaks[c] <= 208, fitted) << c;
+            EXPECT_NEAR(instance.quadCoeffs[c][0], fitted ? 5.0f - c : 0.0f, 1e-2f);
+            EXPECT_NEAR(instance.quadCoeffs[c][1], fitted ? 1.0f : 0.0f, 1e-4f);
+            if (!fitted) EXPECT_EQ(instance.segCubicCoeffs[c][0], std::vector<float>(4, 0.0f));
+        }
+    }
 }
 
-// Listed columns are taken in ascending order: {7, 3} fits only 7, while the
-// reference levels still average both columns.
-TEST(SegmentedRun, FitsListedColumnsInAscendingOrderOnly) {
+// A simulated module, every third column listed, groups of 16.
+TEST(SegmentedRun, SimulatedModuleGetsBreakpointsInsideEachWindow) {
+    cissim::SimulatorOptions options;
+    options.width = 256;
+    options.height = 8;
+    options.chips = 2;
     testing::TempFolder folder;
-    WriteImages(folder.path(), 0, 30);
-    const std::vector<std::vector<int32_t>> listings = {{3, 7}, {7, 3}};
-    for (const std::vector<int32_t>& listed : listings) {
-        FlatFieldCorrectionInstance instance = Configured(folder.path(), listed);
-        EXPECT_TRUE(RunFlatFieldCorrectionTool_autosegment(&instance, 6, {{0, 1, 2, 3}}));
-        std::vector<std::vector<std::vector<float>>> pieces;
-        std::vector<int32_t> breaks;
-        GetFlatFieldCorrectionPolyval_Seg_2(&instance, &pieces, &breaks);
-        GetFlatFieldCorrectionPolyval_Seg_2(&instance, nullptr, nullptr);
-        ASSERT_EQ(pieces.size(), static_cast<size_t>(kWidth));
-        ASSERT_EQ(breaks.size(), static_cast<size_t>(kWidth));
-        for (int c = 0; c < kWidth; ++c) {
-            const bool fitted = c == 7 || (c == 3 && listed[0] == 3);
-            ASSERT_EQ(pieces[c].size(), 2u);
-            ASSERT_EQ(instance.segCubicCoeffs[c].size(), 2u);
-            if (!fitted) {
-                EXPECT_EQ(breaks[c], 256) << c;
-                EXPECT_EQ(pieces[c][1], std::vector<float>(3, 0.0f));
-                EXPECT_EQ(instance.cubicCoeffs[c], std::vector<float>(4, 0.0f));
-                continue;
-            }
-            // Points lie on y = x + 5 - c; the window of topLevel 255 is 159..211.
-            EXPECT_GE(breaks[c], 161) << c;
-            EXPECT_LE(breaks[c], 208) << c;
-            EXPECT_NEAR(instance.quadCoeffs[c][0], 5.0f - c, 1e-2f);
-            EXPECT_NEAR(instance.quadCoeffs[c][1], 1.0f, 1e-4f);
-            EXPECT_EQ(pieces[c][0].size(), 3u);
-            EXPECT_EQ(instance.segCubicCoeffs[c][1].size(), 4u);
+    cissim::WriteCalibrationFolder(folder.path(), options);
+    FlatFieldCorrectionInstance instance;
+    instance.imageFolder = folder.path();
+    instance.imageHeight = 8;
+    instance.imageWidth = 256;
+    ColumnGroups groups(16);
+    for (int32_t c = 0; c < 256; ++c) {
+        groups[c / 16].push_back(c);
+        if (c % 3 == 1) instance.referenceColumns.push_back(c);
+    }
+    ASSERT_TRUE(RunFlatFieldCorrectionTool_autosegment(&instance, 6, groups));
+
+    std::vector<ImageMarks> marks;
+    std::vector<float> levels;
+    for (const std::vector<float>& profile : LoadCalibrationProfiles(instance)) {
+        marks.push_back(MarkGroupSteps(profile, groups, 256));
+        levels.push_back(MeanOverReferenceColumns(profile, instance.referenceColumns));
+    }
+    const std::vector<float> topLevels = FindTopLevels(marks, levels, 256);
+    std::vector<std::vector<std::vector<float>>> pieces;
+    std::vector<int32_t> breaks;
+    GetFlatFieldCorrectionPolyval_Seg_2(&instance, &pieces, &breaks);
+    GetFlatFieldCorrectionPolyval_Seg_2(&instance, nullptr, nullptr);
+    ASSERT_EQ(breaks.size(), 256u);
+    for (int32_t c = 0; c < 256; ++c) {
+        ASSERT_EQ(pieces.at(c).size(), 2u);
+        EXPECT_EQ(pieces[c][1].size(), 3u);
+        const ColumnPointSets window = SplitColumnPoints({}, {}, topLevels[c]);
+        for (int32_t breakpoint : {breaks[c], instance.segCubicBreaks[c]}) {
+            if (c % 3 != 1) EXPECT_EQ(breakpoint, 256);
+            if (c % 3 != 1) continue;
+            EXPECT_GE(breakpoint, window.windowLow + 2) << "column " << c;
+            EXPECT_LE(breakpoint, window.windowHigh - 3) << "column " << c;
         }
+        EXPECT_EQ(pieces[c][1] == std::vector<float>(3, 0.0f), c % 3 != 1);
     }
 }
 
