@@ -1,0 +1,212 @@
+#include "plot.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <limits>
+
+#include <opencv2/imgproc.hpp>
+
+namespace cisffc {
+
+namespace {
+
+const cv::Scalar kBlack(0, 0, 0);
+const cv::Scalar kGrid(225, 225, 225);
+const int kFont = cv::FONT_HERSHEY_SIMPLEX;
+
+struct Axis {
+    double low = 0.0;
+    double high = 1.0;
+    bool log = false;
+    std::vector<double> ticks;
+};
+
+double Transformed(const Axis& axis, double value) { return axis.log ? std::log10(value) : value; }
+
+bool Usable(const Axis& axis, double value) { return std::isfinite(value) && (!axis.log || value > 0.0); }
+
+std::string TickLabel(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+// Linear ticks at 1, 2 or 5 times a power of ten, about six of them; the axis
+// is widened to whole ticks.
+void LinearTicks(Axis& axis) {
+    double span = axis.high - axis.low;
+    if (!(span > 0.0)) {
+        const double pad = std::max(1.0, std::fabs(axis.low) * 0.1);
+        axis.low -= pad;
+        axis.high += pad;
+        span = axis.high - axis.low;
+    }
+    const double rough = span / 6.0;
+    const double power = std::pow(10.0, std::floor(std::log10(rough)));
+    double step = power;
+    for (double factor : {2.0, 5.0, 10.0}) {
+        if (step < rough) step = power * factor;
+    }
+    axis.low = std::floor(axis.low / step) * step;
+    axis.high = std::ceil(axis.high / step) * step;
+    for (double tick = axis.low; tick <= axis.high + step * 1e-9; tick += step) {
+        axis.ticks.push_back(std::fabs(tick) < step * 1e-9 ? 0.0 : tick);
+    }
+}
+
+// Log ticks at the powers of ten that bracket the data.
+void LogTicks(Axis& axis) {
+    const double low = std::floor(std::log10(axis.low));
+    double high = std::ceil(std::log10(axis.high));
+    if (high <= low) high = low + 1.0;
+    axis.low = std::pow(10.0, low);
+    axis.high = std::pow(10.0, high);
+    for (double power = low; power <= high; power += 1.0) {
+        axis.ticks.push_back(std::pow(10.0, power));
+    }
+}
+
+Axis MakeAxis(const std::vector<Series>& series, bool useY, bool log) {
+    Axis axis;
+    axis.log = log;
+    double low = std::numeric_limits<double>::infinity();
+    double high = -low;
+    for (const Series& s : series) {
+        for (double value : useY ? s.y : s.x) {
+            if (Usable(axis, value)) {
+                low = std::min(low, value);
+                high = std::max(high, value);
+            }
+        }
+    }
+    if (!std::isfinite(low)) {
+        low = log ? 0.1 : 0.0;
+        high = log ? 10.0 : 1.0;
+    }
+    axis.low = low;
+    axis.high = high;
+    if (log) {
+        LogTicks(axis);
+    } else {
+        LinearTicks(axis);
+    }
+    return axis;
+}
+
+void PutText(cv::Mat& image, const std::string& text, cv::Point origin, double scale, int thickness = 1,
+             const cv::Scalar& color = kBlack) {
+    cv::putText(image, text, origin, kFont, scale, color, thickness, cv::LINE_AA);
+}
+
+cv::Size TextSize(const std::string& text, double scale, int thickness = 1) {
+    int baseline = 0;
+    return cv::getTextSize(text, kFont, scale, thickness, &baseline);
+}
+
+void DrawPanel(cv::Mat& canvas, const Panel& panel) {
+    const int left = 78, right = 18, top = 34, bottom = 52;
+    const cv::Rect area(left, top, canvas.cols - left - right, canvas.rows - top - bottom);
+    const Axis xAxis = MakeAxis(panel.series, false, false);
+    const Axis yAxis = MakeAxis(panel.series, true, panel.logY);
+    auto toPixel = [&](double x, double y) {
+        const double fx = (x - xAxis.low) / (xAxis.high - xAxis.low);
+        const double fy = (Transformed(yAxis, y) - Transformed(yAxis, yAxis.low)) /
+                          (Transformed(yAxis, yAxis.high) - Transformed(yAxis, yAxis.low));
+        return cv::Point(static_cast<int>(std::lround(area.x + fx * area.width)),
+                         static_cast<int>(std::lround(area.y + (1.0 - fy) * area.height)));
+    };
+
+    PutText(canvas, panel.title, {left, 22}, 0.55, 1);
+    for (double tick : xAxis.ticks) {
+        const cv::Point p = toPixel(tick, yAxis.low);
+        cv::line(canvas, {p.x, area.y}, {p.x, area.y + area.height}, kGrid, 1);
+        const std::string label = TickLabel(tick);
+        PutText(canvas, label, {p.x - TextSize(label, 0.4).width / 2, area.y + area.height + 16}, 0.4);
+    }
+    for (double tick : yAxis.ticks) {
+        const cv::Point p = toPixel(xAxis.low, tick);
+        cv::line(canvas, {area.x, p.y}, {area.x + area.width, p.y}, kGrid, 1);
+        const std::string label = TickLabel(tick);
+        PutText(canvas, label, {area.x - 6 - TextSize(label, 0.4).width, p.y + 5}, 0.4);
+    }
+    cv::rectangle(canvas, area, kBlack, 1);
+    PutText(canvas, panel.xLabel, {area.x + area.width / 2 - TextSize(panel.xLabel, 0.45).width / 2, canvas.rows - 12},
+            0.45);
+    // The y label runs up the left edge: drawn flat, then rotated into place.
+    const cv::Size labelSize = TextSize(panel.yLabel, 0.45);
+    cv::Mat flat(labelSize.height + 8, labelSize.width + 4, CV_8UC3, cv::Scalar::all(255));
+    PutText(flat, panel.yLabel, {2, labelSize.height + 2}, 0.45);
+    cv::Mat upright;
+    cv::rotate(flat, upright, cv::ROTATE_90_COUNTERCLOCKWISE);
+    const int labelTop = std::max(0, area.y + area.height / 2 - upright.rows / 2);
+    if (labelTop + upright.rows <= canvas.rows) {
+        upright.copyTo(canvas(cv::Rect(4, labelTop, upright.cols, upright.rows)));
+    }
+
+    cv::Mat plotArea = canvas(area);
+    for (const Series& s : panel.series) {
+        std::vector<cv::Point> run;
+        auto flush = [&]() {
+            if (run.size() > 1) {
+                std::vector<cv::Point> shifted(run);
+                for (cv::Point& p : shifted) p -= area.tl();
+                cv::polylines(plotArea, shifted, false, s.color, s.thickness, cv::LINE_AA);
+            }
+            run.clear();
+        };
+        for (size_t i = 0; i < s.x.size() && i < s.y.size(); ++i) {
+            if (!Usable(xAxis, s.x[i]) || !Usable(yAxis, s.y[i])) {
+                flush();
+                continue;
+            }
+            run.push_back(toPixel(s.x[i], s.y[i]));
+            if (s.markers) cv::circle(plotArea, run.back() - area.tl(), 3, s.color, cv::FILLED, cv::LINE_AA);
+        }
+        flush();
+    }
+
+    // Legend in the top-right corner of the plot area.
+    int legendWidth = 0;
+    for (const Series& s : panel.series) legendWidth = std::max(legendWidth, TextSize(s.name, 0.4).width);
+    if (legendWidth == 0) return;
+    const int rowHeight = 16;
+    const cv::Rect box(area.x + area.width - legendWidth - 42, area.y + 6, legendWidth + 36,
+                       rowHeight * static_cast<int>(panel.series.size()) + 6);
+    cv::rectangle(canvas, box, cv::Scalar::all(255), cv::FILLED);
+    cv::rectangle(canvas, box, cv::Scalar::all(160), 1);
+    for (size_t i = 0; i < panel.series.size(); ++i) {
+        const int y = box.y + 12 + rowHeight * static_cast<int>(i);
+        cv::line(canvas, {box.x + 6, y - 4}, {box.x + 26, y - 4}, panel.series[i].color, 2, cv::LINE_AA);
+        PutText(canvas, panel.series[i].name, {box.x + 30, y}, 0.4);
+    }
+}
+
+}  // namespace
+
+cv::Scalar PaletteColor(size_t index) {
+    // Blue, orange, green, red, purple, brown, pink, olive, cyan (BGR).
+    static const cv::Scalar colors[] = {{180, 119, 31}, {14, 127, 255},  {44, 160, 44},
+                                        {40, 39, 214},  {189, 103, 148}, {75, 86, 140},
+                                        {194, 119, 227}, {34, 189, 188}, {207, 190, 23}};
+    return colors[index % (sizeof colors / sizeof colors[0])];
+}
+
+cv::Mat DrawFigure(const std::string& title, const std::vector<Panel>& panels, int gridColumns,
+                   cv::Size panelSize) {
+    const int titleHeight = 40;
+    const int gridRows = static_cast<int>((panels.size() + gridColumns - 1) / gridColumns);
+    cv::Mat figure(titleHeight + gridRows * panelSize.height, gridColumns * panelSize.width, CV_8UC3,
+                   cv::Scalar::all(255));
+    PutText(figure, title, {16, 28}, 0.7, 2);
+    for (size_t i = 0; i < panels.size(); ++i) {
+        const int row = static_cast<int>(i) / gridColumns;
+        const int column = static_cast<int>(i) % gridColumns;
+        cv::Mat canvas = figure(cv::Rect(column * panelSize.width, titleHeight + row * panelSize.height,
+                                         panelSize.width, panelSize.height));
+        DrawPanel(canvas, panels[i]);
+    }
+    return figure;
+}
+
+}  // namespace cisffc

@@ -1,0 +1,194 @@
+#include "uniformity.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <limits>
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "tool_error.h"
+
+namespace cisffc {
+
+std::vector<FlatImage> LoadFlatImages(const std::vector<std::string>& paths) {
+    std::vector<FlatImage> flats;
+    for (const std::string& path : paths) {
+        FlatImage flat;
+        flat.name = std::filesystem::path(path).filename().string();
+        try {
+            flat.raw = cv::imread(path, cv::IMREAD_GRAYSCALE);
+        } catch (const cv::Exception&) {
+            flat.raw.release();
+        }
+        if (flat.raw.empty()) {
+            FailRun("cannot read " + path + " as an image");
+        }
+        flat.columnMeans = ColumnMeans(flat.raw);
+        flats.push_back(std::move(flat));
+    }
+    return flats;
+}
+
+std::vector<float> ColumnMeans(const cv::Mat& image) {
+    cv::Mat asFloat, means;
+    image.convertTo(asFloat, CV_32F);
+    cv::reduce(asFloat, means, 0, cv::REDUCE_AVG);
+    return {means.ptr<float>(0), means.ptr<float>(0) + means.cols};
+}
+
+Uniformity MeasureUniformity(const std::vector<float>& columnMeans, const std::vector<int32_t>& columns) {
+    Uniformity result;
+    if (columns.empty()) return result;
+    double sum = 0.0, low = std::numeric_limits<double>::infinity(), high = -low;
+    for (int32_t c : columns) {
+        sum += columnMeans[c];
+        low = std::min<double>(low, columnMeans[c]);
+        high = std::max<double>(high, columnMeans[c]);
+    }
+    result.mean = sum / columns.size();
+    double squares = 0.0;
+    for (int32_t c : columns) squares += (columnMeans[c] - result.mean) * (columnMeans[c] - result.mean);
+    result.nonUniformity = result.mean > 0.0 ? std::sqrt(squares / columns.size()) / result.mean
+                                             : std::numeric_limits<double>::quiet_NaN();
+    result.peakToPeak = high - low;
+    return result;
+}
+
+std::vector<int32_t> ColumnsInFittingRange(const std::vector<float>& columnMeans,
+                                           const std::vector<int32_t>& columns) {
+    std::vector<int32_t> inside;
+    for (int32_t c : columns) {
+        if (columnMeans[c] > kFitRangeLow && columnMeans[c] < kFitRangeHigh) inside.push_back(c);
+    }
+    return inside;
+}
+
+bool InFittingRange(const std::vector<float>& columnMeans, const std::vector<int32_t>& columns) {
+    return !columns.empty() && ColumnsInFittingRange(columnMeans, columns).size() * 100 >= columns.size() * 98;
+}
+
+namespace {
+
+// Measures every flat image before and after `correct`.
+CorrectionOutcome Evaluate(const Calibration& calibration, const std::string& label,
+                           const std::function<cv::Mat(const FlatImage&)>& correct,
+                           const std::vector<FlatImage>& flats) {
+    CorrectionOutcome outcome;
+    outcome.label = label;
+    outcome.calibrationSeconds = calibration.seconds;
+    // The segmented run corrects only the columns it was given.
+    outcome.columns = calibration.settings.run == RunKind::Segmented
+                          ? calibration.settings.referenceColumns
+                          : DefaultReferenceColumns(RunKind::Segmented, calibration.settings.imageWidth);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    for (const FlatImage& flat : flats) {
+        outcome.raw.push_back(MeasureUniformity(flat.columnMeans, outcome.columns));
+        outcome.inRange.push_back(InFittingRange(flat.columnMeans, outcome.columns));
+        const std::vector<int32_t> fitted = ColumnsInFittingRange(flat.columnMeans, outcome.columns);
+        outcome.rawFitted.push_back(MeasureUniformity(flat.columnMeans, fitted));
+        const auto start = std::chrono::steady_clock::now();
+        try {
+            const cv::Mat corrected = correct(flat);
+            outcome.correctionSeconds +=
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            outcome.correctedMeans.push_back(ColumnMeans(corrected));
+            outcome.corrected.push_back(MeasureUniformity(outcome.correctedMeans.back(), outcome.columns));
+            outcome.correctedFitted.push_back(MeasureUniformity(outcome.correctedMeans.back(), fitted));
+        } catch (const ToolError& error) {
+            if (outcome.failure.empty()) outcome.failure = error.what();
+            outcome.correctedMeans.emplace_back(flat.columnMeans.size(), static_cast<float>(nan));
+            outcome.corrected.push_back({nan, nan, nan});
+            outcome.correctedFitted.push_back({nan, nan, nan});
+        }
+    }
+    return outcome;
+}
+
+// A gray value of a two-piece curve: the lower piece below the breakpoint, the
+// upper piece from it on, summed in double and clamped to 0..255.
+uint8_t TwoPieceGray(const std::vector<std::vector<float>>& pieces, int32_t breakpoint, int raw) {
+    const std::vector<float>& piece = raw < breakpoint ? pieces.front() : pieces.back();
+    double sum = 0.0;
+    double power = 1.0;
+    for (float coefficient : piece) {
+        sum += coefficient * power;
+        power *= raw;
+    }
+    return static_cast<uint8_t>(std::clamp(std::trunc(sum), 0.0, 255.0));
+}
+
+}  // namespace
+
+CorrectionOutcome EvaluateCorrection(const Calibration& calibration, TestFunction test, int32_t mode,
+                                     const std::vector<FlatImage>& flats) {
+    return Evaluate(
+        calibration, std::string(RunName(calibration.settings.run)) + " mode " + ModeName(mode),
+        [&](const FlatImage& flat) { return CorrectImage(calibration, test, mode, flat.raw, flat.name); }, flats);
+}
+
+CorrectionOutcome EvaluateTwoPieces(const Calibration& calibration, const std::vector<FlatImage>& flats) {
+    const int32_t width = calibration.settings.imageWidth;
+    if (calibration.segmentBreaks.size() != static_cast<size_t>(width)) {
+        FailRun("the calibration holds no two-piece fits");
+    }
+    // One 256-entry table per column, then a table lookup per pixel.
+    cv::Mat tables(width, 256, CV_8UC1);
+    for (int32_t c = 0; c < width; ++c) {
+        for (int raw = 0; raw < 256; ++raw) {
+            tables.at<uint8_t>(c, raw) =
+                TwoPieceGray(calibration.segmentPieces[c], calibration.segmentBreaks[c], raw);
+        }
+    }
+    return Evaluate(
+        calibration, "segmented 2-piece",
+        [&](const FlatImage& flat) {
+            if (flat.raw.cols != width) FailRun(flat.name + " does not match the calibration's width");
+            cv::Mat corrected(flat.raw.size(), CV_8UC1);
+            for (int r = 0; r < flat.raw.rows; ++r) {
+                for (int32_t c = 0; c < width; ++c) {
+                    corrected.at<uint8_t>(r, c) = tables.at<uint8_t>(c, flat.raw.at<uint8_t>(r, c));
+                }
+            }
+            return corrected;
+        },
+        flats);
+}
+
+OutcomeSummary Summarize(const CorrectionOutcome& outcome) {
+    OutcomeSummary summary;
+    for (size_t i = 0; i < outcome.raw.size(); ++i) {
+        if (!outcome.inRange[i]) continue;
+        ++summary.images;
+        const double corrected = outcome.correctedFitted[i].nonUniformity;
+        summary.rawNonUniformity += outcome.rawFitted[i].nonUniformity;
+        summary.correctedNonUniformity += corrected;
+        summary.correctedPeakToPeak += outcome.correctedFitted[i].peakToPeak;
+        summary.correctedAllColumns += outcome.corrected[i].nonUniformity;
+        // A failed correction (NaN) makes the worst case NaN for good.
+        if (!std::isnan(summary.worstCorrected) && !(corrected <= summary.worstCorrected)) {
+            summary.worstCorrected = corrected;
+        }
+    }
+    if (summary.images > 0) {
+        summary.rawNonUniformity /= summary.images;
+        summary.correctedNonUniformity /= summary.images;
+        summary.correctedPeakToPeak /= summary.images;
+        summary.correctedAllColumns /= summary.images;
+    }
+    return summary;
+}
+
+std::string ModeName(int32_t mode) {
+    switch (mode) {
+    case 0: case 1: case 4: case 5: case 6: return std::to_string(mode);
+    default: return "default";
+    }
+}
+
+int32_t DefaultMode(RunKind run) { return run == RunKind::Segmented ? 1 : kDefaultMode; }
+
+}  // namespace cisffc
