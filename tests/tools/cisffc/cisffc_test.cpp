@@ -1,0 +1,191 @@
+// Runs the cisffc program as a user would and checks what it leaves behind:
+// files, the one-line reasons for failures and the exit status.
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include "VyrCISFlatfieldCorrection.h"
+#include "cis_simulator.h"
+#include "support/temp_folder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string ReadText(const std::string& path) {
+    std::ifstream stream(path);
+    std::stringstream text;
+    text << stream.rdbuf();
+    return text.str();
+}
+
+class CisffcTest : public ::testing::Test {
+protected:
+    ToolRun Run(const std::string& arguments) {
+        const std::string out = temp_.path() + "stdout.txt";
+        const std::string err = temp_.path() + "stderr.txt";
+        const std::string command = std::string(CISFFC_PROGRAM) + " " + arguments + " >" + out + " 2>" + err;
+        const int raw = std::system(command.c_str());
+        ToolRun run;
+        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+        run.out = ReadText(out);
+        run.err = ReadText(err);
+        return run;
+    }
+
+    // A small simulated module: 512 columns on 4 chips, 48 levels.
+    std::string Simulate(const std::string& name) {
+        const std::string folder = temp_.path() + name;
+        const ToolRun run = Run("simulate " + folder + " --width 512 --chips 4 --heldout 6");
+        EXPECT_EQ(run.status, 0) << run.err;
+        return folder;
+    }
+
+    // A folder of `count` uniform images of one gray value.
+    std::string UniformFolder(const std::string& name, int count, int gray) {
+        const std::string folder = temp_.path() + name + "/";
+        fs::create_directories(folder);
+        for (int i = 0; i < count; ++i) {
+            cv::imwrite(folder + "flat_" + std::to_string(i) + ".bmp", cv::Mat(4, 64, CV_8UC1, cv::Scalar(gray)));
+        }
+        return folder;
+    }
+
+    ffc::testing::TempFolder temp_;
+};
+
+TEST_F(CisffcTest, CalibrationJsonCarriesTheLibraryResultsBitForBit) {
+    const std::string folder = Simulate("module");
+    // Without its trailing separator the folder still calibrates, with a note.
+    const ToolRun run = Run("calibrate " + folder + " --json " + temp_.path() + "current.json");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("added the trailing '/'"), std::string::npos);
+    EXPECT_NE(run.out.find("48 found, 48 used (512x16)"), std::string::npos) << run.out;
+
+    const nlohmann::json json = nlohmann::json::parse(ReadText(temp_.path() + "current.json"));
+    EXPECT_EQ(json["parameters"]["referenceColumns"], "204-306");
+    EXPECT_EQ(json["parameters"]["columnGroups"].size(), 8u);
+
+    // The same calibration in-process: every coefficient and gain must match.
+    FlatFieldCorrectionInstance* instance = nullptr;
+    CreateFlatFieldCorrectionInstance(&instance);
+    std::vector<int32_t> reference;
+    for (int32_t c = 204; c <= 306; ++c) reference.push_back(c);
+    std::vector<std::vector<int32_t>> groups(8);
+    for (int32_t c = 0; c < 512; ++c) groups[c / 64].push_back(c);
+    ASSERT_TRUE(SetFlatFieldCorrectionParameters(instance, folder + "/", reference, 16, 512));
+    ASSERT_TRUE(RunFlatFieldCorrectionTool_lowhigh_map_simple_NewNew(instance, 6, groups));
+    std::vector<std::vector<float>> quad, cubic;
+    std::vector<bool> flags;
+    std::vector<std::vector<uint8_t>> dark;
+    float gains[4];
+    float realQuad = 0, realCubic = 0;
+    GetFlatFieldCorrectionPolyval_NewNew(instance, &quad, &cubic, &flags, &dark, &gains[0], &gains[1], &gains[2],
+                                         &gains[3]);
+    Return_realcoeffgain(instance, &realQuad, &realCubic);
+    DestroyFlatFieldCorrectionVyrInstance(instance);
+
+    const nlohmann::json& results = json["results"];
+    ASSERT_EQ(results["quadCoeffs"].size(), quad.size());
+    for (size_t c = 0; c < quad.size(); ++c) {
+        for (size_t j = 0; j < 3; ++j) ASSERT_EQ(results["quadCoeffs"][c][j].get<float>(), quad[c][j]);
+        for (size_t j = 0; j < 4; ++j) ASSERT_EQ(results["cubicCoeffs"][c][j].get<float>(), cubic[c][j]);
+        ASSERT_EQ(results["columnFlags"][c].get<bool>(), static_cast<bool>(flags[c]));
+        ASSERT_EQ(results["columnDarkRanges"][c].get<std::vector<uint8_t>>(), dark[c]);
+    }
+    EXPECT_EQ(results["realQuadGain"].get<float>(), realQuad);
+    EXPECT_EQ(results["realCubicGain"].get<float>(), realCubic);
+    EXPECT_EQ(results["quadGain"].get<float>(), gains[0]);
+
+    // The other two runs write their own results.
+    ASSERT_EQ(Run("calibrate " + folder + "/ --run segmented --json " + temp_.path() + "seg.json").status, 0);
+    const nlohmann::json segmented = nlohmann::json::parse(ReadText(temp_.path() + "seg.json"));
+    EXPECT_EQ(segmented["parameters"]["referenceColumns"], "0-511");
+    EXPECT_EQ(segmented["results"]["segQuadBreaks"].size(), 512u);
+    EXPECT_EQ(segmented["results"]["segQuadPieces"][0].size(), 2u);
+    ASSERT_EQ(Run("calibrate " + folder + "/ --run previous --json " + temp_.path() + "prev.json").status, 0);
+    const nlohmann::json previous = nlohmann::json::parse(ReadText(temp_.path() + "prev.json"));
+    EXPECT_GT(previous["results"]["rangeGain"].get<float>(), 1.0f);
+}
+
+TEST_F(CisffcTest, ReportMeasuresHeldOutImagesAndDrawsThePicture) {
+    const std::string folder = Simulate("module");
+    const std::string picture = temp_.path() + "report.png";
+    const ToolRun run = Run("report " + folder + "/ --mode 0 --out " + picture);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("Held-out images: " + folder + "/heldout/"), std::string::npos) << run.out;
+    // One table row per held-out image.
+    for (int i = 0; i < 6; ++i) EXPECT_NE(run.out.find("heldout_0" + std::to_string(i)), std::string::npos);
+    const cv::Mat image = cv::imread(picture);
+    ASSERT_FALSE(image.empty());
+    EXPECT_GT(image.cols, 1000);
+
+    const std::string corrected = temp_.path() + "corrected";
+    const ToolRun correct =
+        Run("correct " + folder + "/ " + folder + "/heldout/heldout_02.bmp --mode 1 --out " + corrected);
+    ASSERT_EQ(correct.status, 0) << correct.err;
+    const cv::Mat output = cv::imread(corrected + "/heldout_02.bmp", cv::IMREAD_UNCHANGED);
+    ASSERT_EQ(output.size(), cv::Size(512, 16));
+}
+
+struct FailureCase {
+    std::string arguments;  // "{folder}" stands for the case's folder
+    int status;
+    std::string reason;
+};
+
+TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
+    const std::string module = Simulate("module") + "/";
+    const std::string three = UniformFolder("three", 3, 100);
+    const std::string nine = UniformFolder("nine", 9, 100);
+    const std::string saturated = UniformFolder("saturated", 5, 255);
+    const std::string empty = UniformFolder("empty", 0, 0);
+    cissim::SimulatorOptions options;
+    cissim::WriteDecoy(three, cissim::Decoy::WrongSize, options);
+    cissim::WriteDecoy(three, cissim::Decoy::NotAnImage, options);
+    const std::string json = temp_.path() + "never.json";
+
+    const std::vector<FailureCase> cases = {
+        {"calibrate " + temp_.path() + "missing/", 1, "does not exist"},
+        {"calibrate " + empty, 1, "no file matches \"" + empty + "*.bmp\""},
+        {"calibrate " + three + " --json " + json, 1,
+         "3 image(s) of 64x4 match \"" + three + "*.bmp\", the current calibration needs at least 4; skipped 1 of "
+         "another size"},
+        {"calibrate " + nine + " --run segmented --group-width 8", 1, "the segmented calibration needs at least 10"},
+        {"calibrate " + module + " --ref-cols 100-600", 1, "reference column 512 lies outside the 512-column image"},
+        {"calibrate " + module + " --groups 0-63,500-520", 1, "column group 2 holds column 512"},
+        {"calibrate " + saturated + " --group-width 8 --json " + json, 1, "every image is saturated"},
+        {"report " + module + " --out " + temp_.path() + "never.png --run segmented --mode 6", 2, "modes 0 and 1"},
+        {"calibrate " + module + " --run sideways", 2, "--run"},
+        {"calibrate " + module + " --ref-cols 20-10", 2, "runs backwards"},
+        {"calibrate", 2, "DIR is required"},
+        {"", 2, "subcommand"},
+    };
+    for (const FailureCase& failure : cases) {
+        const ToolRun run = Run(failure.arguments);
+        EXPECT_EQ(run.status, failure.status) << failure.arguments << "\n" << run.err;
+        EXPECT_NE(run.err.find(failure.reason), std::string::npos) << failure.arguments << "\n" << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    }
+    // No failed command leaves an output file behind.
+    EXPECT_FALSE(fs::exists(json));
+    EXPECT_FALSE(fs::exists(temp_.path() + "never.png"));
+}
+
+}  // namespace
