@@ -60,26 +60,6 @@ const GrayPowerTable& GrayPowers() {
     return table;
 }
 
-}  // namespace
-
-float PolyvalGrayFloatAtGray(const std::vector<float>& coefficients, int32_t gray) {
-    const bool tabled = gray >= 0 && gray < kTabledGrays;
-    const GrayPowerTable& powers = GrayPowers();
-    float sum = 0.0f;
-    for (size_t j = 0; j < coefficients.size(); ++j) {
-        const int power = static_cast<int>(j);
-        const float xPower = tabled && power < kTabledPowers ? powers[gray][power]
-                                                             : PowerOf(static_cast<float>(gray), power);
-        const float term = xPower * coefficients[j];
-        sum = term + sum;
-    }
-    if (sum > 255.0f) return 255.0f;
-    if (sum > 0.0f) return sum;
-    return 0.0f;
-}
-
-namespace {
-
 // Index m of the smallest slope difference between the pieces over the window
 // (earliest of equal minima) and the gap lower - upper at that position.
 struct JoinPoint {
@@ -114,6 +94,22 @@ JoinPoint FindJoinPoint(const std::vector<float>& lower, const std::vector<float
 }
 
 }  // namespace
+
+float PolyvalGrayFloatAtGray(const std::vector<float>& coefficients, int32_t gray) {
+    const bool tabled = gray >= 0 && gray < kTabledGrays;
+    const GrayPowerTable& powers = GrayPowers();
+    float sum = 0.0f;
+    for (size_t j = 0; j < coefficients.size(); ++j) {
+        const int power = static_cast<int>(j);
+        const float xPower = tabled && power < kTabledPowers ? powers[gray][power]
+                                                             : PowerOf(static_cast<float>(gray), power);
+        const float term = xPower * coefficients[j];
+        sum = term + sum;
+    }
+    if (sum > 255.0f) return 255.0f;
+    if (sum > 0.0f) return sum;
+    return 0.0f;
+}
 
 void SortJointlyByFirst(std::vector<float>& x, std::vector<float>& y) {
     if (x.size() != y.size()) throw std::invalid_argument("Vectors must be of the same length.");
