@@ -32,25 +32,21 @@ std::string TickLabel(double value) {
     return text;
 }
 
-// Linear ticks at 1, 2 or 5 times a power of ten, about six of them; the axis
-// is widened to whole ticks.
+// Linear ticks at 1, 2 or 5 times a power of ten, about six of them, inside
+// the axis range.
 void LinearTicks(Axis& axis) {
-    double span = axis.high - axis.low;
-    if (!(span > 0.0)) {
+    if (!(axis.high > axis.low)) {
         const double pad = std::max(1.0, std::fabs(axis.low) * 0.1);
         axis.low -= pad;
         axis.high += pad;
-        span = axis.high - axis.low;
     }
-    const double rough = span / 6.0;
+    const double rough = (axis.high - axis.low) / 6.0;
     const double power = std::pow(10.0, std::floor(std::log10(rough)));
     double step = power;
     for (double factor : {2.0, 5.0, 10.0}) {
         if (step < rough) step = power * factor;
     }
-    axis.low = std::floor(axis.low / step) * step;
-    axis.high = std::ceil(axis.high / step) * step;
-    for (double tick = axis.low; tick <= axis.high + step * 1e-9; tick += step) {
+    for (double tick = std::ceil(axis.low / step) * step; tick <= axis.high + step * 1e-9; tick += step) {
         axis.ticks.push_back(std::fabs(tick) < step * 1e-9 ? 0.0 : tick);
     }
 }
@@ -84,8 +80,10 @@ Axis MakeAxis(const std::vector<Series>& series, bool useY, bool log) {
         low = log ? 0.1 : 0.0;
         high = log ? 10.0 : 1.0;
     }
-    axis.low = low;
-    axis.high = high;
+    // Values keep a little distance from the top and bottom edges.
+    const double pad = useY && !log ? 0.05 * (high - low) : 0.0;
+    axis.low = low - pad;
+    axis.high = high + pad;
     if (log) {
         LogTicks(axis);
     } else {
@@ -104,8 +102,16 @@ cv::Size TextSize(const std::string& text, double scale, int thickness = 1) {
     return cv::getTextSize(text, kFont, scale, thickness, &baseline);
 }
 
+int LegendWidth(const Panel& panel) {
+    int width = 0;
+    for (const Series& s : panel.series) width = std::max(width, TextSize(s.name, 0.4).width);
+    return width == 0 ? 0 : width + 36;
+}
+
 void DrawPanel(cv::Mat& canvas, const Panel& panel) {
-    const int left = 78, right = 18, top = 34, bottom = 52;
+    // The legend sits right of the plot area, where it hides no data.
+    const int legendWidth = LegendWidth(panel);
+    const int left = 78, right = 18 + (legendWidth > 0 ? legendWidth + 8 : 0), top = 34, bottom = 52;
     const cv::Rect area(left, top, canvas.cols - left - right, canvas.rows - top - bottom);
     const Axis xAxis = MakeAxis(panel.series, false, false);
     const Axis yAxis = MakeAxis(panel.series, true, panel.logY);
@@ -166,12 +172,9 @@ void DrawPanel(cv::Mat& canvas, const Panel& panel) {
         flush();
     }
 
-    // Legend in the top-right corner of the plot area.
-    int legendWidth = 0;
-    for (const Series& s : panel.series) legendWidth = std::max(legendWidth, TextSize(s.name, 0.4).width);
     if (legendWidth == 0) return;
     const int rowHeight = 16;
-    const cv::Rect box(area.x + area.width - legendWidth - 42, area.y + 6, legendWidth + 36,
+    const cv::Rect box(area.x + area.width + 8, area.y, legendWidth,
                        rowHeight * static_cast<int>(panel.series.size()) + 6);
     cv::rectangle(canvas, box, cv::Scalar::all(255), cv::FILLED);
     cv::rectangle(canvas, box, cv::Scalar::all(160), 1);

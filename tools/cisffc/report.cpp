@@ -90,12 +90,12 @@ void PrintLevelTable(std::ostream& out, const std::vector<FlatImage>& flats, con
 void PrintComparisonTable(std::ostream& out, const std::vector<CorrectionOutcome>& outcomes) {
     out << "Non-uniformity inside the fitting range, per run and mode: mean over the flat images there, measured\n"
            "over the columns inside it (all cols: every column, dark and edge columns included)\n";
-    out << "  run and mode          images  raw NU%  corr NU%  lower by  worst NU%  corr p-p  all cols NU%"
+    out << "  run and mode            images  raw NU%  corr NU%  lower by  worst NU%  corr p-p  all cols NU%"
            "  calibrate s  correct s\n";
     for (const CorrectionOutcome& outcome : outcomes) {
         const OutcomeSummary summary = Summarize(outcome);
-        std::string label = outcome.label.substr(0, 20);
-        label += std::string(20 - label.size(), ' ');
+        std::string label = outcome.label.substr(0, 22);
+        label += std::string(22 - label.size(), ' ');
         out << "  " << label << Padded(std::to_string(summary.images), 8)
             << Padded(Format("%.3f", 100.0 * summary.rawNonUniformity), 9)
             << Padded(Format("%.3f", 100.0 * summary.correctedNonUniformity), 10)
