@@ -45,7 +45,9 @@ void WriteImageAtomically(const std::string& path, const cv::Mat& image) {
     const std::string extension = fs::path(path).extension().string();
     bool encodedOk = false;
     try {
-        encodedOk = !extension.empty() && cv::imencode(extension, image, encoded);
+        // Pictures are mostly flat white: the strongest PNG compression pays.
+        const std::vector<int> parameters = {cv::IMWRITE_PNG_COMPRESSION, 9};
+        encodedOk = !extension.empty() && cv::imencode(extension, image, encoded, parameters);
     } catch (const cv::Exception&) {
         encodedOk = false;
     }
