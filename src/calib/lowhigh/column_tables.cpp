@@ -24,14 +24,64 @@ bool SampleBefore(const ColumnSample& a, const ColumnSample& b) {
     return a.raw < b.raw || (a.raw == b.raw && a.level < b.level);
 }
 
-int32_t Truncate(double value) {
-    return static_cast<int32_t>(value);
+// Reciprocals ceil(2^32 / d) of the divisors 1..kTableSize: for 0 <= n <
+// 2^24 and d <= 256, (n * reciprocal) >> 32 is exactly floor(n / d), since the
+// rounding excess n * (reciprocal * d - 2^32) / 2^32 stays below 1 / d.
+struct Reciprocals {
+    std::array<uint64_t, kTableSize + 1> ofDivisor{};
+    constexpr Reciprocals() {
+        for (uint64_t d = 1; d <= kTableSize; ++d) ofDivisor[d] = ((uint64_t{1} << 32) + d - 1) / d;
+    }
+};
+
+constexpr Reciprocals kReciprocals;
+
+constexpr int64_t kExactReciprocalLimit = int64_t{1} << 24;
+
+// trunc(numerator / divisor) for a divisor in 1..kTableSize. The table
+// entries come from the quotients of whole numbers: their distance to the
+// next whole number is at least 1 / divisor, far above the rounding of the
+// double quotient and sum, so this equals truncating
+// (double)difference / divisor + (double)base, with the numerator
+// base * divisor + difference.
+int32_t TruncatedQuotient(int64_t numerator, int32_t divisor) {
+    const uint64_t magnitude = static_cast<uint64_t>(numerator < 0 ? -numerator : numerator);
+    if (magnitude >= static_cast<uint64_t>(kExactReciprocalLimit)) {
+        return static_cast<int32_t>(numerator / divisor);
+    }
+    const int64_t quotient = static_cast<int64_t>((magnitude * kReciprocals.ofDivisor[divisor]) >> 32);
+    return static_cast<int32_t>(numerator < 0 ? -quotient : quotient);
+}
+
+// trunc(base + difference / divisor), formed as the whole quotient above.
+int32_t StepTowards(int32_t base, int32_t difference, int32_t divisor) {
+    return TruncatedQuotient(static_cast<int64_t>(base) * divisor + difference, divisor);
+}
+
+// Fills the entries strictly between the entries at `from` and `to` (both not
+// negative) at once. Stepping one entry at a time towards `to`, each
+// step is floor(remaining difference / remaining distance), which with
+// difference = q * distance + s (0 <= s < distance) gives distance - s steps
+// of q followed by s steps of q + 1.
+void FillBetweenKnownEntries(std::vector<int32_t>& table, int32_t from, int32_t to) {
+    const int32_t base = table[from];
+    const int32_t difference = table[to] - base;
+    const int32_t distance = to - from;
+    int32_t step = TruncatedQuotient(difference, distance);
+    if (difference < 0 && step * distance != difference) --step;
+    const int32_t longerStepsFrom = distance - (difference - step * distance);
+    for (int32_t j = 1; j < distance; ++j) {
+        table[from + j] = base + j * step + std::max(0, j - longerStepsFrom);
+    }
 }
 
 }  // namespace
 
 DarkResponse TabulateColumn(std::vector<ColumnSample>& samples, std::vector<int32_t>& table) {
-    std::sort(samples.begin(), samples.end(), SampleBefore);
+    // Profiles mostly rise with the level, so the samples usually come sorted.
+    if (!std::is_sorted(samples.begin(), samples.end(), SampleBefore)) {
+        std::sort(samples.begin(), samples.end(), SampleBefore);
+    }
     DarkResponse dark;
     size_t first = 0;
     while (first < samples.size()) {
@@ -57,32 +107,45 @@ DarkResponse TabulateColumn(std::vector<ColumnSample>& samples, std::vector<int3
 }
 
 void FillTableGaps(std::vector<int32_t>& table) {
-    // Entries above the one being filled are still the known ones, so the next
-    // known index can be found before filling starts.
-    std::array<int32_t, kTableSize> nextKnown;
-    int32_t next = -1;
-    for (int32_t b = kTableSize - 1; b >= 0; --b) {
-        nextKnown[b] = next;
-        if (table[b] != kUnknownEntry) next = b;
+    std::array<int32_t, kTableSize> known;
+    int32_t knownCount = 0;
+    bool knownNotNegative = true;
+    for (int32_t b = 0; b < kTableSize; ++b) {
+        if (table[b] == kUnknownEntry) continue;
+        known[knownCount++] = b;
+        knownNotNegative = knownNotNegative && table[b] >= 0;
+    }
+    if (knownCount == 0) return;
+
+    int32_t stepwiseFrom = 0;
+    if (knownNotNegative) {
+        // Below the last known entry every filled value lies between known
+        // values or between 0 and the first one, so no filled entry becomes
+        // unknown again and each gap follows from its ends.
+        if (known[0] > 0) table[0] = StepTowards(0, table[known[0]], known[0]);
+        if (known[0] > 1) FillBetweenKnownEntries(table, 0, known[0]);
+        for (int32_t i = 0; i + 1 < knownCount; ++i) FillBetweenKnownEntries(table, known[i], known[i + 1]);
+        stepwiseFrom = known[knownCount - 1] + 1;
     }
 
-    int32_t prev = -1;
-    for (int32_t b = 0; b < kTableSize; ++b) {
+    // One entry at a time in increasing order; prev is the last entry that is
+    // not unknown, counting entries filled on the way.
+    int32_t prev = stepwiseFrom - 1;
+    while (prev >= 0 && table[prev] == kUnknownEntry) --prev;
+    int32_t nextIndex = 0;
+    for (int32_t b = stepwiseFrom; b < kTableSize; ++b) {
+        while (nextIndex < knownCount && known[nextIndex] <= b) ++nextIndex;
         if (table[b] == kUnknownEntry) {
-            next = nextKnown[b];
+            const int32_t next = nextIndex < knownCount ? known[nextIndex] : -1;
             if (next >= 0 && prev < 0) {
-                table[b] = Truncate(static_cast<double>(table[next]) / static_cast<double>(next));
+                table[b] = StepTowards(0, table[next], next);
             } else if (next >= 0) {
-                table[b] = Truncate(static_cast<double>(table[next] - table[prev]) / static_cast<double>(next - prev) +
-                                    static_cast<double>(table[prev]));
-            } else if (prev >= 0) {
+                table[b] = StepTowards(table[prev], table[next] - table[prev], next - prev);
+            } else {
                 // Near the bottom of the table the slope spans only the
                 // entries that exist.
                 const int32_t span = std::min(kExtrapolationSpan, prev);
-                table[b] = span == 0 ? table[prev]
-                                     : Truncate(static_cast<double>(table[prev]) +
-                                                static_cast<double>(table[prev] - table[prev - span]) /
-                                                    static_cast<double>(span));
+                table[b] = span == 0 ? table[prev] : StepTowards(table[prev], table[prev] - table[prev - span], span);
             }
         }
         // A filled entry that came out as kUnknownEntry does not count as known.
@@ -92,15 +155,19 @@ void FillTableGaps(std::vector<int32_t>& table) {
 
 void CollectFitPoints(const std::vector<int32_t>& table, bool flagged, const FitRange& range,
                       std::vector<float>& x, std::vector<float>& y) {
-    x.clear();
-    y.clear();
+    x.resize(kTableSize);
+    y.resize(kTableSize);
+    size_t count = 0;
     // A flagged column's raw 0 stands for several light levels at once.
     for (int32_t raw = flagged ? 1 : 0; raw < kTableSize; ++raw) {
         const float rawValue = static_cast<float>(raw);
         if (table[raw] == kUnknownEntry || !(range.lowBound < rawValue) || !(rawValue < range.highBound)) continue;
-        x.push_back(rawValue);
-        y.push_back(static_cast<float>(table[raw]));
+        x[count] = rawValue;
+        y[count] = static_cast<float>(table[raw]);
+        ++count;
     }
+    x.resize(count);
+    y.resize(count);
 }
 
 const FitDesigns& DesignsFor(FitDesignCache& cache, const std::vector<float>& x) {

@@ -14,25 +14,20 @@ TEST(OutputScaling, QuarterColumnsSetOffsetAndGain) {
         instance.cubicCoeffs.push_back({10.0f + 2.0f * c, 2.0f, 0.0f, 0.0f});
     }
     ScaleFitsToOutputRange(instance, {0.0f, 110.0f});
-
     const float gain = static_cast<float>(255.0 / 214.0);
     EXPECT_EQ(instance.realQuadGain, gain);
     EXPECT_EQ(instance.realCubicGain, gain);
-    EXPECT_EQ(instance.quadGain, 1.0f);
-    EXPECT_EQ(instance.cubicGain, 1.0f);
-    EXPECT_EQ(instance.quadOffset, 0.0f);
-    EXPECT_EQ(instance.cubicOffset, 0.0f);
+    EXPECT_EQ((std::vector<float>{instance.quadGain, instance.quadOffset, instance.cubicGain, instance.cubicOffset}),
+              (std::vector<float>{1, 0, 1, 0}));
     for (int c = 0; c < 8; ++c) {
         const float constant = (10.0f + 2.0f * c - 20.0f) * gain;
         EXPECT_EQ(instance.quadCoeffs[c], (std::vector<float>{constant, 2.0f * gain, 0.0f}));
         EXPECT_EQ(instance.cubicCoeffs[c], (std::vector<float>{constant, 2.0f * gain, 0.0f, 0.0f}));
     }
-}
-
-TEST(OutputScaling, FewColumnsTakeTheExtremes) {
-    const OutputScale scale = ChooseOutputScale({5.0f, 9.0f, 7.0f}, {200.0f, 250.0f, 240.0f});
-    EXPECT_EQ(scale.offset, -9.0f);
-    EXPECT_EQ(scale.gain, static_cast<float>(255.0 / 191.0));
+    // Fewer than four columns take the extremes.
+    const OutputScale extremes = ChooseOutputScale({5.0f, 9.0f, 7.0f}, {200.0f, 250.0f, 240.0f});
+    EXPECT_EQ(extremes.offset, -9.0f);
+    EXPECT_EQ(extremes.gain, static_cast<float>(255.0 / 191.0));
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "VyrCISFlatfieldCorrection.h"
-
 namespace ffc {
 namespace {
 
@@ -15,10 +13,9 @@ TEST(ResultsAccessor, FlagsOnlyColumnsWithFlagAndTwoLevelDarkRange) {
     instance.cubicCoeffs = {{1, 2, 3, 4}};
     instance.columnFlags = {-1, -1};
     instance.columnDarkRanges = {{12, 300}, {7}};
-
     std::vector<std::vector<float>> quad;
     std::vector<std::vector<float>> cubic = {{9}};
-    std::vector<bool> flags = {false, false, false, false, false};
+    std::vector<bool> flags = {false, false, false, false};
     std::vector<std::vector<uint8_t>> ranges;
     CopyOutColumnResults(instance, &quad, &cubic, &flags, &ranges);
     EXPECT_EQ(quad, instance.quadCoeffs);
@@ -26,31 +23,6 @@ TEST(ResultsAccessor, FlagsOnlyColumnsWithFlagAndTwoLevelDarkRange) {
     EXPECT_EQ(flags, (std::vector<bool>{true, false, false}));
     // Levels are reported by their low 8 bits.
     EXPECT_EQ(ranges, (std::vector<std::vector<uint8_t>>{{12, 44}, {}, {}}));
-
-    // Null outputs are skipped.
-    CopyOutColumnResults(instance, nullptr, nullptr, nullptr, &ranges);
-    EXPECT_EQ(ranges.size(), 3u);
-}
-
-TEST(ResultsAccessor, FreshInstanceGivesEmptyListsAndZeroGains) {
-    FlatFieldCorrectionInstance* instance = nullptr;
-    CreateFlatFieldCorrectionInstance(&instance);
-    std::vector<std::vector<float>> quad = {{1}};
-    std::vector<std::vector<float>> cubic = {{1}};
-    std::vector<bool> flags = {true};
-    std::vector<std::vector<uint8_t>> ranges = {{1}};
-    float gains[5] = {7, 7, 7, 7, 7};
-    GetFlatFieldCorrectionPolyval_NewNew(instance, &quad, &cubic, &flags, &ranges, &gains[0], &gains[1],
-                                         &gains[2], &gains[3]);
-    EXPECT_TRUE(quad.empty() && cubic.empty() && flags.empty() && ranges.empty());
-    EXPECT_EQ((std::vector<float>(gains, gains + 4)), (std::vector<float>{0, 0, 0, 0}));
-    quad = {{1}};
-    GetFlatFieldCorrectionPolyval_New(instance, &quad, nullptr, nullptr, nullptr, &gains[4]);
-    EXPECT_TRUE(quad.empty());
-    EXPECT_EQ(gains[4], 0.0f);
-    // A null instance does nothing.
-    GetFlatFieldCorrectionPolyval_New(nullptr, &quad, nullptr, nullptr, nullptr, &gains[4]);
-    DestroyFlatFieldCorrectionVyrInstance(instance);
 }
 
 }  // namespace
