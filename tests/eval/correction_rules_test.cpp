@@ -145,6 +145,16 @@ TEST(DarkPixels, RowDarkFromEndToEndStartsFromTheRunningValueOfThePreviousRow) {
     EXPECT_EQ(RowValues(output), (std::vector<int>{10, 30}));
 }
 
+TEST(DarkPixels, RunningValueKeepsRangeValuesBeyondAByte) {
+    FlatFieldCorrectionInstance instance = ConstantInstance(3, 50.0f);
+    FlagColumn(instance, 1, {300, 310});
+    FlagColumn(instance, 2, {290, 400});
+    cv::Mat output;
+    ASSERT_TRUE(CorrectCurrent(instance, RowImage({5, 0, 0}), output, 6));
+    // 300 is written as its low byte 44 but carried on as 300, not as 44.
+    EXPECT_EQ(RowValues(output), (std::vector<int>{50, 44, 44}));
+}
+
 TEST(DarkPixels, EmptyRangeListThrowsLeavingWhatWasWrittenSoFar) {
     FlatFieldCorrectionInstance instance = ConstantInstance(4, 50.0f);
     FlagColumn(instance, 2, {});
