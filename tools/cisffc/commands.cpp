@@ -41,6 +41,20 @@ std::vector<std::string> ListBitmaps(const std::string& folder) {
     return paths;
 }
 
+// --replace removes only what a simulation writes: *.bmp files and the
+// held-out folder of them.
+bool HoldsOnlyAModule(const fs::path& folder) {
+    std::error_code error;
+    for (const auto& entry : fs::recursive_directory_iterator(folder, error)) {
+        const fs::path relative = entry.path().lexically_relative(folder);
+        const bool heldOutFolder = entry.is_directory() && relative == "heldout";
+        const bool image = entry.is_regular_file() && entry.path().extension() == ".bmp" &&
+                           (relative.parent_path().empty() || relative.parent_path() == "heldout");
+        if (!heldOutFolder && !image) return false;
+    }
+    return !error;
+}
+
 std::string Fixed(double value, int decimals) {
     char text[64];
     std::snprintf(text, sizeof text, "%.*f", decimals, value);
@@ -162,10 +176,19 @@ TestFunction ParseTestFunction(const std::string& text, RunKind run) {
 std::vector<std::string> WriteSimulatedModule(const SimulateCommand& command) {
     const cissim::SimulatorOptions& options = command.simulator;
     if (options.chips > options.width) FailUsage("--chips: more chips than columns");
-    const fs::path target = fs::path(command.folder).lexically_normal();
+    fs::path target = fs::path(command.folder).lexically_normal();
+    if (target.filename().empty()) target = target.parent_path();  // "DIR/" names DIR itself
     std::error_code error;
-    if (fs::exists(target) && !fs::is_empty(target, error) && !command.replace) {
-        FailUsage("the folder " + command.folder + " already holds files (use --replace to overwrite it)");
+    if (target.empty() || target.filename() == "." || target.filename() == ".." || target == target.root_path()) {
+        FailUsage("name a new folder for the simulated module, not " + command.folder);
+    }
+    if (fs::exists(target) && !fs::is_empty(target, error)) {
+        if (!command.replace) {
+            FailUsage("the folder " + command.folder + " already holds files (use --replace to overwrite it)");
+        }
+        if (!HoldsOnlyAModule(target)) {
+            FailUsage("the folder " + command.folder + " holds more than a simulated module; --replace leaves it be");
+        }
     }
     // The module is written beside the target and moved into place whole.
     const fs::path parent = target.has_parent_path() ? target.parent_path() : fs::path(".");
@@ -236,6 +259,9 @@ int RunCorrect(const CorrectCommand& command) {
 }
 
 int RunReport(const ReportCommand& command) {
+    if (fs::path(command.outPath).extension() != ".png") {
+        FailUsage("--out: the picture is a PNG file, name it *.png");
+    }
     const CalibrationSettings settings = ToSettings(command.calibration);
     const int32_t mode = ParseMode(command.mode, settings.run);
     const TestFunction test = ParseTestFunction(command.test, settings.run);

@@ -5,6 +5,7 @@
 #include <string>
 
 #include <CLI/CLI.hpp>
+#include <opencv2/core/utils/logger.hpp>
 
 #include "commands.h"
 #include "tool_error.h"
@@ -51,6 +52,9 @@ void AddModeOptions(CLI::App& command, std::string& mode, std::string& test) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // The tool explains failures itself, one line each; the image library's
+    // own warnings would only add noise.
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     CLI::App app{"cisffc: flat-field calibration of CIS line cameras from a folder of 8-bit BMP images of a "
                  "white target at many light levels.\nExit status: 0 success, 1 calibration or correction "
                  "failed, 2 usage error."};

@@ -19,6 +19,7 @@ std::vector<FlatImage> LoadFlatImages(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) {
         FlatImage flat;
         flat.name = std::filesystem::path(path).filename().string();
+        if (!std::filesystem::is_regular_file(path)) FailRun("the image " + path + " does not exist");
         try {
             flat.raw = cv::imread(path, cv::IMREAD_GRAYSCALE);
         } catch (const cv::Exception&) {
@@ -160,7 +161,7 @@ CorrectionOutcome EvaluateTwoPieces(const Calibration& calibration, const std::v
 
 OutcomeSummary Summarize(const CorrectionOutcome& outcome) {
     OutcomeSummary summary;
-    for (size_t i = 0; i < outcome.raw.size(); ++i) {
+    for (size_t i = 0; i < outcome.inRange.size(); ++i) {
         if (!outcome.inRange[i]) continue;
         ++summary.images;
         const double corrected = outcome.correctedFitted[i].nonUniformity;

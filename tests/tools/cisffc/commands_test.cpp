@@ -2,7 +2,9 @@
 // files, the one-line reasons for failures and the exit status.
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -142,6 +144,47 @@ TEST_F(CisffcTest, ReportMeasuresHeldOutImagesAndDrawsThePicture) {
     ASSERT_EQ(correct.status, 0) << correct.err;
     const cv::Mat output = cv::imread(corrected + "/heldout_02.bmp", cv::IMREAD_UNCHANGED);
     ASSERT_EQ(output.size(), cv::Size(512, 16));
+}
+
+TEST_F(CisffcTest, OutputsAppearWholeOrNotAtAll) {
+    const std::string folder = Simulate("module");
+    cissim::SimulatorOptions narrow;
+    narrow.width = 500;
+    const std::string decoy = cissim::WriteDecoy(temp_.path(), cissim::Decoy::WrongSize, narrow);
+    const std::string out = temp_.path() + "out";
+
+    // The second image fails, so the first is not written either.
+    const ToolRun failed = Run("correct " + folder + "/ " + folder + "/heldout/heldout_01.bmp " + decoy + " --out " + out);
+    EXPECT_EQ(failed.status, 1);
+    EXPECT_NE(failed.err.find("columns wide, the calibration is for 512"), std::string::npos) << failed.err;
+    EXPECT_FALSE(fs::exists(out + "/heldout_01.bmp"));
+
+    // A successful command leaves its file and nothing else.
+    ASSERT_EQ(Run("correct " + folder + "/ " + folder + "/heldout/heldout_01.bmp --out " + out).status, 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
+
+    // A simulated module never lands on top of existing files unless asked to.
+    const ToolRun occupied = Run("simulate " + out + " --width 64");
+    EXPECT_EQ(occupied.status, 2);
+    EXPECT_NE(occupied.err.find("already holds files"), std::string::npos);
+    ASSERT_EQ(Run("simulate " + out + " --width 64 --replace").status, 0);
+    EXPECT_FALSE(fs::exists(out + "/heldout_01.bmp"));
+}
+
+TEST_F(CisffcTest, IncompleteSegmentedRunFailsButKeepsItsResults) {
+    // With 20 levels the brightest columns lack 10 points above their window.
+    const std::string folder = temp_.path() + "few/";
+    ASSERT_EQ(Run("simulate " + folder + " --width 512 --chips 4 --levels 20").status, 0);
+    const std::string json = temp_.path() + "seg.json";
+    const ToolRun run = Run("calibrate " + folder + " --run segmented --json " + json);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("the segmented calibration is incomplete"), std::string::npos) << run.err;
+    const nlohmann::json results = nlohmann::json::parse(ReadText(json))["results"];
+    EXPECT_FALSE(results["succeeded"].get<bool>());
+    const std::string incomplete = results["incompleteColumns"];
+    ASSERT_FALSE(incomplete.empty());
+    const int column = std::stoi(incomplete);
+    EXPECT_EQ(results["segQuadBreaks"][column], 256);
 }
 
 struct FailureCase {
