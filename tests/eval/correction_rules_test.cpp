@@ -1,29 +1,72 @@
 #include <stdexcept>
+#include <string>
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
 #include "VyrCISFlatfieldCorrection.h"
-#include "eval/correction_fixtures.h"
 #include "eval/dark_range.h"
+#include "instance/instance.h"
 
 namespace ffc {
 namespace {
 
-using testing::ConstantInstance;
-using testing::FlagColumn;
-using testing::RowImage;
-using testing::RowValues;
+using Row = std::vector<int>;
 
-bool CorrectCurrent(FlatFieldCorrectionInstance& instance, const cv::Mat& input, cv::Mat& output, int mode) {
-    return TestFlatFieldCorrectionTool_NewNew(&instance, &input, &output, mode);
+// Every column's polynomials are the constant `value` (gains 1), no column is
+// flagged, and every column's table is the identity.
+FlatFieldCorrectionInstance ConstantInstance(int width, float value) {
+    FlatFieldCorrectionInstance instance;
+    instance.imageWidth = width;
+    instance.quadCoeffs.assign(width, {value, 0.0f, 0.0f});
+    instance.cubicCoeffs.assign(width, {value, 0.0f, 0.0f, 0.0f});
+    instance.quadGain = instance.cubicGain = instance.rangeGain = 1.0f;
+    instance.columnLuts.assign(width, std::vector<int32_t>(256));
+    for (std::vector<int32_t>& lut : instance.columnLuts) {
+        for (int p = 0; p < 256; ++p) lut[p] = p;
+    }
+    return instance;
 }
 
-bool CorrectPrevious(FlatFieldCorrectionInstance& instance, const cv::Mat& input, cv::Mat& output, int mode) {
-    return TestFlatFieldCorrectionTool(&instance, &input, &output, mode);
+void FlagColumn(FlatFieldCorrectionInstance& instance, int column, std::vector<int32_t> ranges) {
+    instance.columnFlags.resize(instance.imageWidth, 0);
+    instance.columnDarkRanges.resize(instance.imageWidth);
+    instance.columnFlags[column] = -1;
+    instance.columnDarkRanges[column] = std::move(ranges);
 }
 
-TEST(DarkRange, ClampPicksTheRangeNearerToTheRunningValue) {
+cv::Mat RowImage(std::vector<uint8_t> row) {
+    return cv::Mat(1, static_cast<int>(row.size()), CV_8UC1, row.data()).clone();
+}
+
+Row RowValues(const cv::Mat& image, int row = 0) {
+    return Row(image.ptr<uint8_t>(row), image.ptr<uint8_t>(row) + image.cols);
+}
+
+bool Correct(FlatFieldCorrectionInstance& instance, const cv::Mat& input, cv::Mat& output, int mode,
+             bool previous = false) {
+    return previous ? TestFlatFieldCorrectionTool(&instance, &input, &output, mode)
+                    : TestFlatFieldCorrectionTool_NewNew(&instance, &input, &output, mode);
+}
+
+// The corrected values of a one-row image; empty when the test returns false.
+Row CorrectRow(FlatFieldCorrectionInstance& instance, const std::vector<uint8_t>& row, int mode,
+               bool previous = false) {
+    cv::Mat output;
+    return Correct(instance, RowImage(row), output, mode, previous) ? RowValues(output) : Row{};
+}
+
+template <class F>
+std::string ThrownMessage(F f) {
+    try {
+        f();
+    } catch (const std::invalid_argument& e) {
+        return e.what();
+    }
+    return "";
+}
+
+TEST(DarkRange, ClampAndClosestValueChooseAsTheirListsSay) {
     EXPECT_EQ(ClampToDarkRange({10, 20}, 50), 20);
     EXPECT_EQ(ClampToDarkRange({10, 20}, -4), 10);
     EXPECT_EQ(ClampToDarkRange({0, 12, 40, 60}, 30), 40);  // 18 from 12, 10 from 40
@@ -31,97 +74,64 @@ TEST(DarkRange, ClampPicksTheRangeNearerToTheRunningValue) {
     EXPECT_EQ(ClampToDarkRange({0, 12, 40, 60}, 26), 40);  // a tie takes the second range
     EXPECT_EQ(ClampToDarkRange({7}, 100), 7);
     EXPECT_EQ(ClampToDarkRange({5, 9, 100}, 50), 9);
-    EXPECT_THROW(
-        {
-            try {
-                ClampToDarkRange({}, 3);
-            } catch (const std::invalid_argument& e) {
-                EXPECT_STREQ(e.what(), "Vector is empty");
-                throw;
-            }
-        },
-        std::invalid_argument);
-}
-
-TEST(DarkRange, ClosestValueTakesTheEarliestOfEquallyNearCandidates) {
-    EXPECT_EQ(FindClosestValue({10, 30, 20}, 25), 30);
+    EXPECT_EQ(FindClosestValue({10, 30, 20}, 25), 30);  // the earliest of equally near
     EXPECT_EQ(FindClosestValue({300, -5}, 0), -5);
-    EXPECT_THROW(FindClosestValue({}, 0), std::invalid_argument);
+    EXPECT_EQ(ThrownMessage([] { ClampToDarkRange({}, 3); }), "Vector is empty");
+    EXPECT_EQ(ThrownMessage([] { FindClosestValue({}, 3); }), "Vector is empty");
 }
 
 TEST(CommonStart, RejectsInputsTheInstanceCannotCorrectWithoutTouchingTheOutput) {
     FlatFieldCorrectionInstance instance = ConstantInstance(4, 50.0f);
     cv::Mat output(2, 4, CV_8UC1, cv::Scalar(7));
     const uint8_t* buffer = output.data;
-    for (int cols : {3, 5}) EXPECT_FALSE(CorrectCurrent(instance, cv::Mat(2, cols, CV_8UC1, cv::Scalar(1)), output, 0));
-    EXPECT_FALSE(CorrectCurrent(instance, cv::Mat(2, 4, CV_8UC3, cv::Scalar(1)), output, 0));
-    EXPECT_FALSE(CorrectCurrent(instance, cv::Mat(0, 4, CV_8UC1), output, 0));
-    EXPECT_FALSE(TestFlatFieldCorrectionTool_NewNew(nullptr, &output, &output, 0));
     const cv::Mat input(2, 4, CV_8UC1, cv::Scalar(1));
+    for (int cols : {3, 5}) EXPECT_FALSE(Correct(instance, cv::Mat(2, cols, CV_8UC1, cv::Scalar(1)), output, 0));
+    EXPECT_FALSE(Correct(instance, cv::Mat(2, 4, CV_8UC3, cv::Scalar(1)), output, 0));
+    EXPECT_FALSE(Correct(instance, cv::Mat(0, 4, CV_8UC1), output, 0));
+    EXPECT_FALSE(TestFlatFieldCorrectionTool_NewNew(nullptr, &input, &output, 0));
     EXPECT_FALSE(TestFlatFieldCorrectionTool(&instance, &input, nullptr, 0));
-
     // Tables that do not cover every column: only the modes reading them fail.
     instance.quadCoeffs.pop_back();
-    EXPECT_FALSE(CorrectCurrent(instance, input, output, 0));
-    EXPECT_FALSE(CorrectCurrent(instance, input, output, 6));
-    EXPECT_FALSE(CorrectPrevious(instance, input, output, 6));
+    for (int mode : {0, 5, 6}) EXPECT_FALSE(Correct(instance, input, output, mode));
+    EXPECT_FALSE(Correct(instance, input, output, 6, true));
     instance.columnLuts[3].pop_back();
-    EXPECT_FALSE(CorrectCurrent(instance, input, output, 4));
-    EXPECT_FALSE(CorrectPrevious(instance, input, output, 5));
+    EXPECT_FALSE(Correct(instance, input, output, 4));
+    EXPECT_FALSE(Correct(instance, input, output, 5, true));
     EXPECT_EQ(output.data, buffer);
     EXPECT_EQ(cv::countNonZero(output != 7), 0);
-
-    EXPECT_TRUE(CorrectCurrent(instance, input, output, 1));
-    EXPECT_EQ(RowValues(output, 1), (std::vector<int>{50, 50, 50, 50}));
+    EXPECT_EQ(CorrectRow(instance, {1, 2, 3, 4}, 1), (Row{50, 50, 50, 50}));
 }
 
 TEST(CommonStart, OverwritesAnOutputOfTheRightSizeInPlaceAndReplacesOthers) {
     FlatFieldCorrectionInstance instance = ConstantInstance(3, 0.0f);
     instance.quadCoeffs = {{-3.0f}, {300.0f}, {10.0f, 1.0f}};
+    instance.imageHeight = 5;  // the input's height is not compared
     const cv::Mat input = RowImage({9, 9, 9});
     cv::Mat output(1, 3, CV_8UC1, cv::Scalar(77));
     const uint8_t* buffer = output.data;
-    ASSERT_TRUE(CorrectCurrent(instance, input, output, 0));
+    ASSERT_TRUE(Correct(instance, input, output, 0));
     EXPECT_EQ(output.data, buffer);
-    EXPECT_EQ(RowValues(output), (std::vector<int>{0, 255, 19}));
-
+    EXPECT_EQ(RowValues(output), (Row{0, 255, 19}));
     for (cv::Mat other : {cv::Mat(), cv::Mat(2, 3, CV_8UC1), cv::Mat(1, 4, CV_32FC1)}) {
-        ASSERT_TRUE(CorrectCurrent(instance, input, other, 0));
+        ASSERT_TRUE(Correct(instance, input, other, 0));
         EXPECT_EQ(other.type(), CV_8UC1);
-        EXPECT_EQ(other.size(), input.size());
-        EXPECT_EQ(RowValues(other), (std::vector<int>{0, 255, 19}));
+        EXPECT_EQ(RowValues(other), (Row{0, 255, 19}));
     }
-    // The input's height is not compared with the configured height.
-    instance.imageHeight = 5;
-    EXPECT_TRUE(CorrectCurrent(instance, input, output, 0));
 }
 
 TEST(DarkPixels, LeadingDarkRunFillsBackwardsInModeFiveAndForwardsInModeSix) {
     FlatFieldCorrectionInstance instance = ConstantInstance(3, 50.0f);
     FlagColumn(instance, 0, {10, 20});
     FlagColumn(instance, 1, {5, 8});
-    const cv::Mat input = RowImage({0, 0, 40});
-    cv::Mat output;
-    ASSERT_TRUE(CorrectCurrent(instance, input, output, 5));
-    EXPECT_EQ(RowValues(output), (std::vector<int>{10, 8, 50}));
-    ASSERT_TRUE(CorrectCurrent(instance, input, output, 6));
-    EXPECT_EQ(RowValues(output), (std::vector<int>{50, 8, 50}));
-    ASSERT_TRUE(CorrectPrevious(instance, input, output, 6));
-    EXPECT_EQ(RowValues(output), (std::vector<int>{50, 8, 50}));
+    EXPECT_EQ(CorrectRow(instance, {0, 0, 40}, 5), (Row{10, 8, 50}));
+    EXPECT_EQ(CorrectRow(instance, {0, 0, 40}, 6), (Row{50, 8, 50}));
+    EXPECT_EQ(CorrectRow(instance, {0, 0, 40}, 6, true), (Row{50, 8, 50}));
     // The previous generation's mode 5 maps the regular pixel through its table.
-    ASSERT_TRUE(CorrectPrevious(instance, input, output, 5));
-    EXPECT_EQ(RowValues(output), (std::vector<int>{10, 8, 40}));
-}
-
-TEST(DarkPixels, DarkPixelAfterRegularOneTakesTheNearerOfTwoRanges) {
-    FlatFieldCorrectionInstance instance = ConstantInstance(3, 30.0f);
-    FlagColumn(instance, 1, {0, 12, 40, 60});
-    const cv::Mat input = RowImage({5, 0, 5});
-    cv::Mat output;
-    for (int mode : {5, 6, 9}) {
-        ASSERT_TRUE(CorrectCurrent(instance, input, output, mode));
-        EXPECT_EQ(RowValues(output), (std::vector<int>{30, 40, 30})) << "mode " << mode;
-    }
+    EXPECT_EQ(CorrectRow(instance, {0, 0, 40}, 5, true), (Row{10, 8, 40}));
+    // A dark pixel after a regular one starts from that pixel's value.
+    FlagColumn(instance, 2, {0, 12, 40, 60});
+    instance.quadCoeffs[1] = {30.0f};
+    EXPECT_EQ(CorrectRow(instance, {5, 5, 0}, 5), (Row{50, 30, 40}));
 }
 
 TEST(DarkPixels, RowDarkFromEndToEndStartsFromTheRunningValueOfThePreviousRow) {
@@ -129,30 +139,23 @@ TEST(DarkPixels, RowDarkFromEndToEndStartsFromTheRunningValueOfThePreviousRow) {
     FlagColumn(instance, 0, {10, 20});
     FlagColumn(instance, 1, {30, 40});
     cv::Mat input(2, 2, CV_8UC1, cv::Scalar(0));
-    input.at<uint8_t>(0, 0) = 5;
-    input.at<uint8_t>(0, 1) = 5;
+    input.row(0).setTo(5);
     cv::Mat output;
-    ASSERT_TRUE(CorrectCurrent(instance, input, output, 5));
-    EXPECT_EQ(RowValues(output, 1), (std::vector<int>{20, 40}));
-    ASSERT_TRUE(CorrectCurrent(instance, input, output, 6));
-    EXPECT_EQ(RowValues(output, 1), (std::vector<int>{20, 30}));
-
+    ASSERT_TRUE(Correct(instance, input, output, 5));
+    EXPECT_EQ(RowValues(output, 1), (Row{20, 40}));
+    ASSERT_TRUE(Correct(instance, input, output, 6));
+    EXPECT_EQ(RowValues(output, 1), (Row{20, 30}));
     // On the first row the running value starts at 0.
-    const cv::Mat dark = RowImage({0, 0});
-    ASSERT_TRUE(CorrectCurrent(instance, dark, output, 5));
-    EXPECT_EQ(RowValues(output), (std::vector<int>{20, 30}));
-    ASSERT_TRUE(CorrectCurrent(instance, dark, output, 6));
-    EXPECT_EQ(RowValues(output), (std::vector<int>{10, 30}));
+    EXPECT_EQ(CorrectRow(instance, {0, 0}, 5), (Row{20, 30}));
+    EXPECT_EQ(CorrectRow(instance, {0, 0}, 6), (Row{10, 30}));
 }
 
 TEST(DarkPixels, RunningValueKeepsRangeValuesBeyondAByte) {
     FlatFieldCorrectionInstance instance = ConstantInstance(3, 50.0f);
     FlagColumn(instance, 1, {300, 310});
     FlagColumn(instance, 2, {290, 400});
-    cv::Mat output;
-    ASSERT_TRUE(CorrectCurrent(instance, RowImage({5, 0, 0}), output, 6));
     // 300 is written as its low byte 44 but carried on as 300, not as 44.
-    EXPECT_EQ(RowValues(output), (std::vector<int>{50, 44, 44}));
+    EXPECT_EQ(CorrectRow(instance, {5, 0, 0}, 6), (Row{50, 44, 44}));
 }
 
 TEST(DarkPixels, EmptyRangeListThrowsLeavingWhatWasWrittenSoFar) {
@@ -161,51 +164,34 @@ TEST(DarkPixels, EmptyRangeListThrowsLeavingWhatWasWrittenSoFar) {
     const FlatFieldCorrectionInstance before = instance;
     const cv::Mat input = RowImage({5, 5, 0, 5});
     cv::Mat output(1, 4, CV_8UC1, cv::Scalar(7));
-    EXPECT_THROW(CorrectCurrent(instance, input, output, 6), std::invalid_argument);
-    EXPECT_EQ(RowValues(output), (std::vector<int>{50, 50, 7, 7}));
+    EXPECT_EQ(ThrownMessage([&] { Correct(instance, input, output, 6); }), "Vector is empty");
+    EXPECT_EQ(RowValues(output), (Row{50, 50, 7, 7}));
     EXPECT_EQ(instance.columnDarkRanges, before.columnDarkRanges);
     EXPECT_EQ(instance.quadCoeffs, before.quadCoeffs);
 }
 
-TEST(Gains, ModesFiveSixAndDefaultWriteZeroForRegularPixelsBeforeAnyRun) {
-    FlatFieldCorrectionInstance instance = ConstantInstance(2, 50.0f);
-    instance.quadGain = instance.cubicGain = instance.rangeGain = 0.0f;
-    FlagColumn(instance, 1, {10, 20});
-    const cv::Mat input = RowImage({5, 0});
-    cv::Mat output;
-    for (int mode : {5, 6, -1}) {
-        ASSERT_TRUE(CorrectCurrent(instance, input, output, mode));
-        EXPECT_EQ(RowValues(output), (std::vector<int>{0, 10}));
-        ASSERT_TRUE(CorrectPrevious(instance, input, output, mode));
-        EXPECT_EQ(RowValues(output), (std::vector<int>{0, 10}));
-    }
-}
-
-TEST(Gains, UnlistedModesUseTheCubicPolynomialsAndCubicGain) {
+TEST(Gains, EachModeAppliesItsGenerationsGain) {
     FlatFieldCorrectionInstance instance = ConstantInstance(2, 50.0f);
     instance.cubicCoeffs.assign(2, {100.0f, 0.0f, 0.0f, 0.0f});
     instance.cubicGain = 2.0f;
     instance.rangeGain = 0.5f;
-    const cv::Mat input = RowImage({5, 6});
-    cv::Mat output;
     for (int mode : {2, 3, -1, 7}) {
-        ASSERT_TRUE(CorrectCurrent(instance, input, output, mode));
-        EXPECT_EQ(RowValues(output), (std::vector<int>{200, 200}));
-        ASSERT_TRUE(CorrectPrevious(instance, input, output, mode));
-        EXPECT_EQ(RowValues(output), (std::vector<int>{50, 50}));
+        EXPECT_EQ(CorrectRow(instance, {5, 6}, mode), (Row{200, 200}));
+        EXPECT_EQ(CorrectRow(instance, {5, 6}, mode, true), (Row{50, 50}));
     }
-    ASSERT_TRUE(CorrectCurrent(instance, input, output, 1));
-    EXPECT_EQ(RowValues(output), (std::vector<int>{100, 100}));
-}
-
-TEST(Gains, PreviousGenerationModeFiveScalesTheTableValueByTheRangeGain) {
-    FlatFieldCorrectionInstance instance = ConstantInstance(2, 0.0f);
+    EXPECT_EQ(CorrectRow(instance, {5, 6}, 1), (Row{100, 100}));
+    // Before any run every gain is 0; dark pixels still take their ranges.
+    instance.quadGain = instance.cubicGain = instance.rangeGain = 0.0f;
+    FlagColumn(instance, 1, {10, 20});
+    for (int mode : {5, 6, -1}) {
+        EXPECT_EQ(CorrectRow(instance, {5, 0}, mode), (Row{0, 10}));
+        EXPECT_EQ(CorrectRow(instance, {5, 0}, mode, true), (Row{0, 10}));
+    }
+    // Table value times the range gain: 200 * 1.4166666 is 283.3, clamped.
     instance.columnLuts[0][3] = 200;
     instance.columnLuts[1][3] = 100;
     instance.rangeGain = 1.4166666f;
-    cv::Mat output;
-    ASSERT_TRUE(CorrectPrevious(instance, RowImage({3, 3}), output, 5));
-    EXPECT_EQ(RowValues(output), (std::vector<int>{255, 141}));
+    EXPECT_EQ(CorrectRow(instance, {3, 3}, 5, true), (Row{255, 141}));
 }
 
 // Identity tables hold raw 255 as a hole; candidates per column decide fills.
@@ -220,9 +206,7 @@ TEST(HoleFilling, LeadingHolesFillRightToLeftAndInnerHolesFromTheLeft) {
     instance.lutHoleCandidates[0][255] = {7, 100};
     instance.lutHoleCandidates[1][255] = {60, 9};
     instance.lutHoleCandidates[3][255] = {45, 140};
-    cv::Mat output;
-    ASSERT_TRUE(CorrectCurrent(instance, RowImage({255, 255, 50, 255, 150}), output, 4));
-    EXPECT_EQ(RowValues(output), (std::vector<int>{100, 60, 50, 45, 150}));
+    EXPECT_EQ(CorrectRow(instance, {255, 255, 50, 255, 150}, 4), (Row{100, 60, 50, 45, 150}));
 }
 
 TEST(HoleFilling, ListedColumnsChangeWhichRawValueIsAHole) {
@@ -231,9 +215,7 @@ TEST(HoleFilling, ListedColumnsChangeWhichRawValueIsAHole) {
     instance.lutExactColumns = {1};
     instance.lutDarkHoleColumns = {2};
     instance.lutHoleCandidates[2][0] = {33};
-    cv::Mat output;
-    ASSERT_TRUE(CorrectPrevious(instance, RowImage({200, 255, 0}), output, 4));
-    EXPECT_EQ(RowValues(output), (std::vector<int>{200, 254, 33}));
+    EXPECT_EQ(CorrectRow(instance, {200, 255, 0}, 4, true), (Row{200, 254, 33}));
 }
 
 TEST(HoleFilling, RowsWithoutMappedPixelsEndAsZeroAndMissingCandidatesThrow) {
@@ -242,12 +224,11 @@ TEST(HoleFilling, RowsWithoutMappedPixelsEndAsZeroAndMissingCandidatesThrow) {
     cv::Mat input(2, 2, CV_8UC1, cv::Scalar(255));
     input.at<uint8_t>(1, 0) = 10;
     cv::Mat output(2, 2, CV_8UC1, cv::Scalar(7));
-    EXPECT_FALSE(CorrectCurrent(instance, input, output, 4));
-    EXPECT_EQ(RowValues(output, 0), (std::vector<int>{0, 0}));
-    EXPECT_EQ(RowValues(output, 1), (std::vector<int>{10, 12}));
-
+    EXPECT_FALSE(Correct(instance, input, output, 4));
+    EXPECT_EQ(RowValues(output, 0), (Row{0, 0}));
+    EXPECT_EQ(RowValues(output, 1), (Row{10, 12}));
     instance.lutHoleCandidates.resize(1);
-    EXPECT_THROW(CorrectCurrent(instance, input, output, 4), std::invalid_argument);
+    EXPECT_EQ(ThrownMessage([&] { Correct(instance, input, output, 4); }), "Vector is empty");
 }
 
 }  // namespace
