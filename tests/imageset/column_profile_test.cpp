@@ -28,6 +28,19 @@ TEST(ColumnProfile, FastPathEqualsReductionOnRandomImages) {
     }
 }
 
+// Rows are summed in 16-bit blocks of 256; all-255 columns are the largest
+// sums, at and around the block boundaries.
+TEST(ColumnProfile, SaturatedRowsAcrossSummingBlocksEqualReduction) {
+    for (int rows : {255, 256, 257, 511, 512, 513, 1000}) {
+        cv::Mat image(rows, 40, CV_8UC1, cv::Scalar(255));
+        image.col(3).setTo(0);
+        image.row(rows - 1).setTo(254);
+        const std::vector<float> fast = ColumnProfile(image, 40);
+        const std::vector<float> plain = ColumnProfileByReduction(image, 40);
+        for (size_t c = 0; c < fast.size(); ++c) ASSERT_EQ(fast[c], plain[c]) << "rows " << rows << " column " << c;
+    }
+}
+
 }  // namespace
 }  // namespace ffc
 
