@@ -1,0 +1,193 @@
+// Instances are independent: threads that each own an instance may calibrate
+// and correct at the same time, and a calibrated instance may serve several
+// correction calls at once. Every thread must get exactly what the same calls
+// give one after another.
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <opencv2/core.hpp>
+
+#include "VyrCISFlatfieldCorrection.h"
+#include "cis_simulator.h"
+#include "support/temp_folder.h"
+
+namespace ffc {
+namespace {
+
+constexpr int kThreads = 4;
+const std::vector<int32_t> kModes = {0, 1, 4, 5, 6, 7};
+
+cissim::SimulatorOptions Options() {
+    cissim::SimulatorOptions options;
+    options.width = 384;
+    options.height = 4;
+    options.levels = 32;
+    options.chips = 3;
+    options.seed = 11;
+    return options;
+}
+
+std::vector<std::vector<int32_t>> ChipGroups(const cissim::SimulatorOptions& options) {
+    std::vector<std::vector<int32_t>> groups(options.chips);
+    for (int32_t c = 0; c < options.width; ++c) groups[c * options.chips / options.width].push_back(c);
+    return groups;
+}
+
+// Everything a sequence of calls handed back, in order.
+struct Transcript {
+    std::vector<int> results;  // 0 false, 1 true, 2 "Vector is empty"
+    std::vector<std::vector<float>> floats;
+    std::vector<std::vector<int32_t>> ints;
+    std::vector<cv::Mat> images;
+    int calls = 0;
+
+    void AddCoefficients(const std::vector<std::vector<float>>& table) {
+        for (const std::vector<float>& row : table) floats.push_back(row);
+    }
+    bool operator==(const Transcript& o) const {
+        if (results != o.results || floats.size() != o.floats.size() || ints != o.ints ||
+            images.size() != o.images.size()) {
+            return false;
+        }
+        for (size_t i = 0; i < floats.size(); ++i) {
+            if (floats[i].size() != o.floats[i].size() ||
+                std::memcmp(floats[i].data(), o.floats[i].data(), floats[i].size() * sizeof(float)) != 0) {
+                return false;
+            }
+        }
+        for (size_t i = 0; i < images.size(); ++i) {
+            if (images[i].size() != o.images[i].size()) return false;
+            if (!images[i].empty() && cv::norm(images[i], o.images[i], cv::NORM_INF) != 0.0) return false;
+        }
+        return true;
+    }
+};
+
+void CorrectInEveryMode(FlatFieldCorrectionInstance* instance, const cv::Mat& image, Transcript& t) {
+    for (auto test : {TestFlatFieldCorrectionTool_NewNew, TestFlatFieldCorrectionTool}) {
+        for (int32_t mode : kModes) {
+            cv::Mat output;
+            try {
+                t.results.push_back(test(instance, &image, &output, mode) ? 1 : 0);
+            } catch (const std::invalid_argument&) {
+                // What was written before the throw is not compared.
+                t.results.push_back(2);
+                output = cv::Mat();
+            }
+            t.images.push_back(output);
+            ++t.calls;
+        }
+    }
+}
+
+void ReadResults(FlatFieldCorrectionInstance* instance, Transcript& t) {
+    std::vector<std::vector<float>> quad, cubic;
+    std::vector<bool> flags;
+    std::vector<std::vector<uint8_t>> darkRanges;
+    std::vector<float> gains(7);
+    GetFlatFieldCorrectionPolyval_NewNew(instance, &quad, &cubic, &flags, &darkRanges, &gains[0], &gains[1],
+                                         &gains[2], &gains[3]);
+    GetFlatFieldCorrectionPolyval_New(instance, nullptr, nullptr, nullptr, nullptr, &gains[4]);
+    Return_realcoeffgain(instance, &gains[5], &gains[6]);
+    std::vector<std::vector<std::vector<float>>> pieces;
+    std::vector<int32_t> breakpoints;
+    GetFlatFieldCorrectionPolyval_Seg_2(instance, &pieces, &breakpoints);
+    t.AddCoefficients(quad);
+    t.AddCoefficients(cubic);
+    t.floats.push_back(gains);
+    t.ints.push_back(std::vector<int32_t>(flags.begin(), flags.end()));
+    t.ints.push_back(breakpoints);
+    for (const auto& column : pieces) t.AddCoefficients(column);
+    t.calls += 4;
+}
+
+// One host's session: create, configure, calibrate with all three runs in the
+// order of `variant`, reading the results and correcting after each, destroy.
+Transcript Session(const std::string& folder, const cv::Mat& image, int variant) {
+    using Run = bool (*)(FlatFieldCorrectionInstance*, uint32_t, std::vector<std::vector<int32_t>>);
+    const Run runs[3] = {RunFlatFieldCorrectionTool_lowhigh_map_simple_NewNew,
+                         RunFlatFieldCorrectionTool_lowhigh_map_simple_New, RunFlatFieldCorrectionTool_autosegment};
+    const cissim::SimulatorOptions options = Options();
+    std::vector<int32_t> references;
+    for (int32_t c = 8; c < options.width; c += 16) references.push_back(c);
+
+    Transcript t;
+    FlatFieldCorrectionInstance* instance = nullptr;
+    CreateFlatFieldCorrectionInstance(&instance);
+    t.results.push_back(SetFlatFieldCorrectionParameters(instance, folder, references, options.height, options.width));
+    t.calls += 2;
+    for (int step = 0; step < 3; ++step) {
+        t.results.push_back(runs[(step + variant) % 3](instance, 6, ChipGroups(options)) ? 1 : 0);
+        ++t.calls;
+        ReadResults(instance, t);
+        CorrectInEveryMode(instance, image, t);
+    }
+    DestroyFlatFieldCorrectionVyrInstance(instance);
+    ++t.calls;
+    return t;
+}
+
+TEST(Concurrency, ThreadsWithTheirOwnInstancesGetTheSequentialResults) {
+    testing::TempFolder folder;
+    const cissim::SimulatorOptions options = Options();
+    cissim::WriteCalibrationFolder(folder.path(), options);
+    const cv::Mat image = cissim::RenderFlatImage(cissim::MakeCamera(options), 120.0, 5);
+
+    std::vector<Transcript> sequential;
+    for (int variant = 0; variant < 3; ++variant) sequential.push_back(Session(folder.path(), image, variant));
+    EXPECT_EQ(sequential[0].results[1], 1) << "the current-generation run should succeed";
+
+    std::vector<Transcript> parallel(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] { parallel[t] = Session(folder.path(), image, t % 3); });
+    }
+    for (std::thread& thread : threads) thread.join();
+    int calls = 0;
+    for (int t = 0; t < kThreads; ++t) {
+        EXPECT_TRUE(parallel[t] == sequential[t % 3]) << "thread " << t;
+        calls += parallel[t].calls;
+    }
+    std::printf("[ concurrency ] %d threads, %d calls\n", kThreads, calls);
+}
+
+// The correction tests only read the instance, so one calibrated instance may
+// serve several of them at once.
+TEST(Concurrency, CorrectionsShareOneCalibratedInstance) {
+    testing::TempFolder folder;
+    const cissim::SimulatorOptions options = Options();
+    cissim::WriteCalibrationFolder(folder.path(), options);
+    const cissim::CisCamera camera = cissim::MakeCamera(options);
+    std::vector<cv::Mat> images;
+    for (int t = 0; t < kThreads; ++t) images.push_back(cissim::RenderFlatImage(camera, 60.0 + 30.0 * t, t));
+
+    FlatFieldCorrectionInstance* instance = nullptr;
+    CreateFlatFieldCorrectionInstance(&instance);
+    ASSERT_TRUE(SetFlatFieldCorrectionParameters(instance, folder.path(), {20, 100, 180}, options.height,
+                                                 options.width));
+    ASSERT_TRUE(RunFlatFieldCorrectionTool_lowhigh_map_simple_NewNew(instance, 6, ChipGroups(options)));
+
+    constexpr int kRepeats = 3;
+    std::vector<Transcript> sequential(kThreads);
+    std::vector<std::vector<Transcript>> parallel(kThreads, std::vector<Transcript>(kRepeats));
+    for (int t = 0; t < kThreads; ++t) CorrectInEveryMode(instance, images[t], sequential[t]);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            for (Transcript& transcript : parallel[t]) CorrectInEveryMode(instance, images[t], transcript);
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) {
+        for (const Transcript& transcript : parallel[t]) EXPECT_TRUE(transcript == sequential[t]) << "thread " << t;
+    }
+    DestroyFlatFieldCorrectionVyrInstance(instance);
+}
+
+}  // namespace
+}  // namespace ffc
