@@ -21,12 +21,32 @@ PolyfitDesign FactorPolyfitDesign(const std::vector<float>& x, int order) {
     if (rows > 0 && cols > std::numeric_limits<int64_t>::max() / rows) throw std::bad_alloc();
     if (rows == 0 || cols <= 0) return design;
 
-    Eigen::MatrixXf a(rows, cols);
-    for (int64_t i = 0; i < rows; ++i) {
-        for (int64_t j = 0; j < cols; ++j) a(i, j) = PowerOf(x[i], static_cast<int>(j));
-    }
-    design.qr.compute(a);
+    design.qr.compute(PolyfitDesignMatrix(x, order));
     return design;
+}
+
+Eigen::MatrixXf PolyfitDesignMatrix(const std::vector<float>& x, int order) {
+    const Eigen::Index rows = static_cast<Eigen::Index>(x.size());
+    const Eigen::Index cols = order >= 0 ? static_cast<Eigen::Index>(order) + 1 : 0;
+    Eigen::MatrixXf a(rows, cols);
+    // The columns x^0 and x^1 are filled without powf: for every x other
+    // than NaN, powf(x, 0) is 1 and powf(x, 1) is x (a signalling NaN gives
+    // NaN even at power 0). Fits with distinct abscissae per column build a
+    // matrix per fit, and these two columns were most of its powf calls.
+    for (Eigen::Index j = 0; j < cols; ++j) {
+        for (Eigen::Index i = 0; i < rows; ++i) {
+            const float value = x[i];
+            const bool isNumber = value == value;
+            if (j == 0 && isNumber) {
+                a(i, j) = 1.0f;
+            } else if (j == 1 && isNumber) {
+                a(i, j) = value;
+            } else {
+                a(i, j) = PowerOf(value, static_cast<int>(j));
+            }
+        }
+    }
+    return a;
 }
 
 std::vector<float> SolvePolyfit(const PolyfitDesign& design, const std::vector<float>& y) {

@@ -23,6 +23,9 @@ struct PolyfitDesign {
     Eigen::ColPivHouseholderQR<Eigen::MatrixXf> qr;
 };
 
+// The design matrix A(i, j) = PowerOf(x_i, j), j = 0..order, bit for bit.
+Eigen::MatrixXf PolyfitDesignMatrix(const std::vector<float>& x, int order);
+
 // Builds the design matrix A(i, j) = x_i^j (j = 0..order) and factors it with
 // column-pivoting Householder QR in single precision (default threshold).
 PolyfitDesign FactorPolyfitDesign(const std::vector<float>& x, int order);

@@ -3,6 +3,8 @@
 #include "fit/rounding.h"
 
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <limits>
 
 #include <gtest/gtest.h>
@@ -46,6 +48,35 @@ TEST(Polyfit, FactoredDesignSolvesBitIdenticallyToFreshFit) {
     const PolyfitDesign design = FactorPolyfitDesign(x, 3);
     EXPECT_EQ(SolvePolyfit(design, y1), Polyfit(x, y1, 3));
     EXPECT_EQ(SolvePolyfit(design, y2), Polyfit(x, y2, 3));
+}
+
+// The design matrix skips powf for x^0 and x^1; its entries must still be
+// the power rule's bits, on random bit patterns of every magnitude and sign
+// and on the special values.
+TEST(Polyfit, DesignMatrixEntriesAreThePowerRuleBitForBit) {
+    std::mt19937 generator(11);
+    std::vector<float> x = {0.0f, -0.0f, 1.0f, -1.0f, std::numeric_limits<float>::infinity(),
+                            -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN(),
+                            std::numeric_limits<float>::denorm_min(), std::numeric_limits<float>::max()};
+    for (int i = 0; i < 256; ++i) x.push_back(static_cast<float>(i));
+    for (int i = 0; i < 1 << 20; ++i) {
+        const uint32_t bits = generator();
+        float value;
+        std::memcpy(&value, &bits, sizeof value);
+        x.push_back(value);
+    }
+    const Eigen::MatrixXf a = PolyfitDesignMatrix(x, 3);
+    for (size_t i = 0; i < x.size(); ++i) {
+        for (int j = 0; j < 4; ++j) {
+            const float expected = PowerOf(x[i], j);
+            const float actual = a(static_cast<Eigen::Index>(i), j);
+            if (std::isnan(expected)) {
+                ASSERT_TRUE(std::isnan(actual)) << "x " << x[i] << " power " << j;
+            } else {
+                ASSERT_EQ(std::memcmp(&expected, &actual, sizeof actual), 0) << "x " << x[i] << " power " << j;
+            }
+        }
+    }
 }
 
 TEST(PolyvalGray, IntTruncatesAndClamps) {
