@@ -33,18 +33,13 @@ Eigen::MatrixXf PolyfitDesignMatrix(const std::vector<float>& x, int order) {
     // than NaN, powf(x, 0) is 1 and powf(x, 1) is x (a signalling NaN gives
     // NaN even at power 0). Fits with distinct abscissae per column build a
     // matrix per fit, and these two columns were most of its powf calls.
-    for (Eigen::Index j = 0; j < cols; ++j) {
-        for (Eigen::Index i = 0; i < rows; ++i) {
-            const float value = x[i];
-            const bool isNumber = value == value;
-            if (j == 0 && isNumber) {
-                a(i, j) = 1.0f;
-            } else if (j == 1 && isNumber) {
-                a(i, j) = value;
-            } else {
-                a(i, j) = PowerOf(value, static_cast<int>(j));
-            }
+    for (Eigen::Index i = 0; i < rows; ++i) {
+        const float value = x[i];
+        Eigen::Index j = 0;
+        if (value == value) {
+            for (; j < cols && j < 2; ++j) a(i, j) = j == 0 ? 1.0f : value;
         }
+        for (; j < cols; ++j) a(i, j) = PowerOf(value, static_cast<int>(j));
     }
     return a;
 }
