@@ -24,8 +24,9 @@ test: build
 demo: build
 	$(BUILD)/tools/cisffc/cisffc demo --out $(BUILD)/demo
 
+# make bench BENCH_ARGS=--quick   the runs only at the sizes the targets name
 bench: build
-	$(BUILD)/bench/ffc_bench
+	$(BUILD)/bench/ffc_bench $(BENCH_ARGS)
 
 clean:
 	rm -rf $(BUILD)
