@@ -1,11 +1,18 @@
-# make demo   install what is missing, build, and run the demonstration
-# make test   install what is missing, build, and run the test suite
+# make demo       install what is missing, build, and run the demonstration
+# make test       install what is missing, build, and run the test suite
+# make test-asan  the test suite under AddressSanitizer and UndefinedBehaviorSanitizer,
+#                 with short libFuzzer runs (Clang); any report fails
+# make test-tsan  the concurrency tests under ThreadSanitizer (Clang)
+# make install    install into PREFIX (default /usr/local)
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES = cmake make g++ pkg-config libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev \
            libeigen3-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev
+# Clang and its sanitizer and libFuzzer run-time libraries, for the checking builds.
+CHECK_PACKAGES = clang libclang-rt-14-dev
+PREFIX ?= /usr/local
 
-.PHONY: all deps configure build test demo bench clean
+.PHONY: all deps check-deps configure build test test-asan test-tsan install demo bench clean
 
 all: build
 
@@ -21,6 +28,23 @@ build: configure
 test: build
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
 
+check-deps: deps
+	@./scripts/install-deps.sh $(CHECK_PACKAGES)
+
+# Build folders and options are those of CMakePresets.json.
+test-asan: check-deps
+	cmake --preset asan
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+test-tsan: check-deps
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan
+
+install: build
+	cmake --install $(BUILD) --prefix $(PREFIX)
+
 demo: build
 	$(BUILD)/tools/cisffc/cisffc demo --out $(BUILD)/demo
 
@@ -29,4 +53,4 @@ bench: build
 	$(BUILD)/bench/ffc_bench $(BENCH_ARGS)
 
 clean:
-	rm -rf $(BUILD)
+	rm -rf $(BUILD) build-asan build-tsan
