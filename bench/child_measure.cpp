@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -57,33 +56,9 @@ bool ReadAll(int fd, void* data, size_t size) {
     return true;
 }
 
-[[noreturn]] void RunChild(int fd, const std::function<void()>& prepare, const std::function<bool()>& work) {
-    ChildMeasurement result;
-    try {
-        prepare();
-        // Free heap pages the parent left resident would otherwise be reused
-        // without raising the mark.
-        malloc_trim(0);
-        const int64_t before = StatusBytes("VmRSS");
-        const bool reset = ResetHighWaterMark();
-        const auto start = std::chrono::steady_clock::now();
-        const bool worked = work();
-        const auto end = std::chrono::steady_clock::now();
-        const int64_t peak = StatusBytes("VmHWM");
-        result.ok = worked && reset && before >= 0 && peak >= 0;
-        result.seconds = std::chrono::duration<double>(end - start).count();
-        result.peakBytes = peak - before;
-    } catch (...) {
-        result.ok = false;
-    }
-    WriteAll(fd, &result, sizeof result);
-    close(fd);
-    _exit(0);
-}
-
 }  // namespace
 
-ChildMeasurement MeasureInChild(const std::function<void()>& prepare, const std::function<bool()>& work) {
+ChildMeasurement RunInChild(const std::function<ChildMeasurement()>& measure) {
     int fds[2];
     if (pipe(fds) != 0) return {};
     std::fflush(nullptr);
@@ -95,7 +70,15 @@ ChildMeasurement MeasureInChild(const std::function<void()>& prepare, const std:
     }
     if (pid == 0) {
         close(fds[0]);
-        RunChild(fds[1], prepare, work);
+        ChildMeasurement result;
+        try {
+            result = measure();
+        } catch (...) {
+            result.ok = false;
+        }
+        WriteAll(fds[1], &result, sizeof result);
+        close(fds[1]);
+        _exit(0);
     }
     close(fds[1]);
     ChildMeasurement result;
@@ -105,6 +88,19 @@ ChildMeasurement MeasureInChild(const std::function<void()>& prepare, const std:
     waitpid(pid, &status, 0);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) result.ok = false;
     return result;
+}
+
+int64_t StartMemoryMark() {
+    // Free heap pages left resident would otherwise be reused without raising
+    // the mark.
+    malloc_trim(0);
+    const int64_t start = StatusBytes("VmRSS");
+    return ResetHighWaterMark() ? start : -1;
+}
+
+int64_t PeakAboveMark(int64_t start) {
+    const int64_t peak = StatusBytes("VmHWM");
+    return start < 0 || peak < 0 ? -1 : peak - start;
 }
 
 }  // namespace ffc::bench
