@@ -1,12 +1,9 @@
 // Bad input through the public interface, case by case from tables: each case
 // names its input and the answer a host is promised (false, a result, or the
-// exception "Vector is empty"), and checks that nothing was lost: every
-// accessor output, the parameters and the tables are compared before and
-// after wherever the instance must stay as it was.
+// exception "Vector is empty"), and checks that nothing was lost: the whole
+// instance is compared before and after wherever it must stay as it was.
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <functional>
@@ -20,6 +17,7 @@
 
 #include "VyrCISFlatfieldCorrection.h"
 #include "instance/instance.h"
+#include "reliability/instance_bytes.h"
 #include "support/temp_folder.h"
 
 namespace ffc {
@@ -67,57 +65,8 @@ void WriteUnusableFiles(const std::string& folder) {
     std::remove((folder + "whole.bmp").c_str());
 }
 
-// Everything a host can read back, plus the parameters and tables the
-// accessors do not show.
-struct Snapshot {
-    std::vector<std::vector<float>> quad, cubic, quadNew, cubicNew;
-    std::vector<bool> flags, flagsNew;
-    std::vector<std::vector<uint8_t>> darkRanges, darkRangesNew;
-    std::vector<std::vector<std::vector<float>>> pieces;
-    std::vector<int32_t> breakpoints;
-    float gains[8] = {};  // quad gain and offset, cubic gain and offset, range, real quad and cubic, spare
-    std::string folder;
-    std::vector<int32_t> references;
-    int32_t height = 0, width = 0;
-    std::vector<std::vector<int32_t>> luts;
-};
-
-template <typename T>
-bool SameBits(const std::vector<T>& a, const std::vector<T>& b) {
-    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0);
-}
-template <typename T>
-bool SameBits(const std::vector<std::vector<T>>& a, const std::vector<std::vector<T>>& b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (!SameBits(a[i], b[i])) return false;
-    }
-    return true;
-}
-
-bool operator==(const Snapshot& a, const Snapshot& b) {
-    return SameBits(a.quad, b.quad) && SameBits(a.cubic, b.cubic) && SameBits(a.quadNew, b.quadNew) &&
-           SameBits(a.cubicNew, b.cubicNew) && a.flags == b.flags && a.flagsNew == b.flagsNew &&
-           a.darkRanges == b.darkRanges && a.darkRangesNew == b.darkRangesNew && SameBits(a.pieces, b.pieces) &&
-           a.breakpoints == b.breakpoints && std::memcmp(a.gains, b.gains, sizeof a.gains) == 0 &&
-           a.folder == b.folder && a.references == b.references && a.height == b.height && a.width == b.width &&
-           a.luts == b.luts;
-}
-
-Snapshot Take(FlatFieldCorrectionInstance* instance) {
-    Snapshot s;
-    GetFlatFieldCorrectionPolyval_NewNew(instance, &s.quad, &s.cubic, &s.flags, &s.darkRanges, &s.gains[0],
-                                         &s.gains[1], &s.gains[2], &s.gains[3]);
-    GetFlatFieldCorrectionPolyval_New(instance, &s.quadNew, &s.cubicNew, &s.flagsNew, &s.darkRangesNew, &s.gains[4]);
-    GetFlatFieldCorrectionPolyval_Seg_2(instance, &s.pieces, &s.breakpoints);
-    Return_realcoeffgain(instance, &s.gains[5], &s.gains[6]);
-    s.folder = instance->imageFolder;
-    s.references = instance->referenceColumns;
-    s.height = instance->imageHeight;
-    s.width = instance->imageWidth;
-    s.luts = instance->columnLuts;
-    return s;
-}
+// The whole instance, bit for bit.
+std::string Take(const FlatFieldCorrectionInstance* instance) { return testing::InstanceBytes(*instance); }
 
 using RunFunction = bool (*)(FlatFieldCorrectionInstance*, uint32_t, std::vector<std::vector<int32_t>>);
 const RunFunction kRuns[3] = {RunFlatFieldCorrectionTool_lowhigh_map_simple_NewNew,
@@ -153,38 +102,38 @@ protected:
 testing::TempFolder* BadInput::good_ = nullptr;
 FlatFieldCorrectionInstance* BadInput::calibrated_ = nullptr;
 
+// The parameters a case hands to the instance before its runs.
+struct Parameters {
+    std::string folder;
+    std::vector<int32_t> references = kReferences;
+    int32_t height = kHeight, width = kWidth;
+};
+
 // A folder, the parameters and the arguments of a run, and the answer of each
 // of the three runs.
 struct RunCase {
     const char* name;
     std::function<void(const std::string& folder)> writeFolder;  // null: the good folder
-    std::function<void(std::string& folder, std::vector<int32_t>& references, int32_t& height, int32_t& width)>
-        parameters;  // null: unchanged
+    std::function<void(Parameters&)> change;                     // null: unchanged
     ColumnGroups groups;
     uint32_t digits;
     Answer answers[3];
 };
 
-int runCasesTried = 0;
-
 void TryRunCase(const RunCase& c, FlatFieldCorrectionInstance base, const std::string& goodFolder) {
     testing::TempFolder own;
-    std::string folder = goodFolder;
+    Parameters p{goodFolder};
     if (c.writeFolder) {
         c.writeFolder(own.path());
-        folder = own.path();
+        p.folder = own.path();
     }
-    std::vector<int32_t> references = kReferences;
-    int32_t height = kHeight, width = kWidth;
-    if (c.parameters) c.parameters(folder, references, height, width);
-
+    if (c.change) c.change(p);
     for (int r = 0; r < 3; ++r) {
         SCOPED_TRACE(std::string(c.name) + ", " + kRunNames[r] + " run");
         FlatFieldCorrectionInstance instance = base;
-        ASSERT_TRUE(SetFlatFieldCorrectionParameters(&instance, folder, references, height, width));
-        const Snapshot before = Take(&instance);
+        ASSERT_TRUE(SetFlatFieldCorrectionParameters(&instance, p.folder, p.references, p.height, p.width));
+        const std::string before = Take(&instance);
         const bool result = kRuns[r](&instance, c.digits, c.groups);
-        ++runCasesTried;
         if (c.answers[r] == Answer::kRejected) {
             EXPECT_FALSE(result);
             EXPECT_TRUE(Take(&instance) == before) << "a rejected run changed the instance";
@@ -197,10 +146,9 @@ void TryRunCase(const RunCase& c, FlatFieldCorrectionInstance base, const std::s
 
 TEST_F(BadInput, EveryRunGivesItsDocumentedAnswerAndRejectionsKeepEverything) {
     const std::vector<RunCase> cases = {
-        {"folder path without trailing separator", nullptr,
-         [](std::string& f, auto&, auto&, auto&) { f.pop_back(); }, kGroups, 6, {R, R, R}},
+        {"folder path without trailing separator", nullptr, [](Parameters& p) { p.folder.pop_back(); }, kGroups, 6,
+         {R, R, R}},
         {"no images", [](const std::string&) {}, nullptr, kGroups, 6, {R, R, R}},
-        {"3 images", [](const std::string& f) { WriteGoodImages(f, 3); }, nullptr, kGroups, 6, {R, R, R}},
         {"9 images", [](const std::string& f) { WriteGoodImages(f, 9); }, nullptr, kGroups, 6, {C, C, R}},
         {"3 images and unusable files",
          [](const std::string& f) {
@@ -225,41 +173,31 @@ TEST_F(BadInput, EveryRunGivesItsDocumentedAnswerAndRejectionsKeepEverything) {
              ASSERT_TRUE(cv::imwrite(f + "colour.bmp", colour));
          },
          nullptr, kGroups, 6, {C, C, R}},
-        {"height 0", nullptr, [](auto&, auto&, int32_t& h, auto&) { h = 0; }, kGroups, 6, {R, R, R}},
-        {"width 0", nullptr, [](auto&, auto&, auto&, int32_t& w) { w = 0; }, kGroups, 6, {R, R, R}},
-        {"negative height", nullptr, [](auto&, auto&, int32_t& h, auto&) { h = -2; }, kGroups, 6,
+        {"height 0", nullptr, [](Parameters& p) { p.height = 0; }, kGroups, 6, {R, R, R}},
+        {"width 0", nullptr, [](Parameters& p) { p.width = 0; }, kGroups, 6, {R, R, R}},
+        {"negative height", nullptr, [](Parameters& p) { p.height = -2; }, kGroups, 6, {R, R, R}},
+        {"negative width", nullptr, [](Parameters& p) { p.width = -16; }, kGroups, 6, {R, R, R}},
+        {"height of no image", nullptr, [](Parameters& p) { p.height = 3; }, kGroups, 6, {R, R, R}},
+        {"no reference columns", nullptr, [](Parameters& p) { p.references = {}; }, kGroups, 6, {R, R, R}},
+        {"reference column at the width", nullptr, [](Parameters& p) { p.references = {3, kWidth}; }, kGroups, 6,
          {R, R, R}},
-        {"negative width", nullptr, [](auto&, auto&, auto&, int32_t& w) { w = -16; }, kGroups, 6,
-         {R, R, R}},
-        {"height of no image", nullptr, [](auto&, auto&, int32_t& h, auto&) { h = 3; }, kGroups, 6,
-         {R, R, R}},
-        {"no reference columns", nullptr, [](auto&, std::vector<int32_t>& r, auto&, auto&) { r = {}; },
-         kGroups, 6, {R, R, R}},
-        {"reference column at the width", nullptr,
-         [](auto&, std::vector<int32_t>& r, auto&, auto&) { r = {3, kWidth}; }, kGroups, 6, {R, R, R}},
-        {"negative reference column", nullptr,
-         [](auto&, std::vector<int32_t>& r, auto&, auto&) { r = {-1, 7}; }, kGroups, 6, {R, R, R}},
-        {"duplicated reference columns", nullptr,
-         [](auto&, std::vector<int32_t>& r, auto&, auto&) { r = {3, 3, 7}; }, kGroups, 6, {C, C, C}},
-        {"descending reference columns", nullptr,
-         [](auto&, std::vector<int32_t>& r, auto&, auto&) { r = {7, 3}; }, kGroups, 6, {C, C, C}},
+        {"negative reference column", nullptr, [](Parameters& p) { p.references = {-1, 7}; }, kGroups, 6, {R, R, R}},
+        {"descending, duplicated reference columns", nullptr, [](Parameters& p) { p.references = {7, 3, 3}; },
+         kGroups, 6, {C, C, C}},
         {"no groups", nullptr, nullptr, {}, 6, {C, C, C}},
-        {"an empty group", nullptr, nullptr, {{}}, 6, {C, C, C}},
+        {"an empty group and groups of 1, 2 and 3 columns", nullptr, nullptr, {{}, {5}, {6, 7}, {8, 9, 10}}, 6,
+         {C, C, C}},
         {"group index at the width", nullptr, nullptr, {{0, 1, kWidth}}, 6, {R, R, R}},
         {"negative group index", nullptr, nullptr, {{0, -1, 2, 3}}, 6, {R, R, R}},
-        {"group of 1 column", nullptr, nullptr, {{5}}, 6, {C, C, C}},
-        {"group of 2 columns", nullptr, nullptr, {{5, 6}}, 6, {C, C, C}},
-        {"group of 3 columns", nullptr, nullptr, {{5, 6, 7}}, 6, {C, C, C}},
         {"0 significant digits", nullptr, nullptr, kGroups, 0, {C, C, C}},
         {"20 significant digits", nullptr, nullptr, kGroups, 20, {C, C, C}},
     };
     for (const RunCase& c : cases) TryRunCase(c, Calibrated(), good_->path());
-    std::printf("[ bad input ] %d run cases\n", runCasesTried);
 }
 
 TEST_F(BadInput, SettingParametersOfAMissingFolderKeepsEverything) {
     FlatFieldCorrectionInstance instance = Calibrated();
-    const Snapshot before = Take(&instance);
+    const std::string before = Take(&instance);
     EXPECT_FALSE(SetFlatFieldCorrectionParameters(&instance, good_->path() + "missing/", {1}, 1, 1));
     EXPECT_FALSE(SetFlatFieldCorrectionParameters(&instance, "", {1}, 1, 1));
     EXPECT_TRUE(Take(&instance) == before);
@@ -276,9 +214,8 @@ TEST_F(BadInput, UnusableFilesBesideGoodImagesChangeNoResult) {
         ASSERT_TRUE(SetFlatFieldCorrectionParameters(&cluttered, folder.path(), kReferences, kHeight, kWidth));
         ASSERT_TRUE(kRuns[r](&clean, 6, kGroups));
         ASSERT_TRUE(kRuns[r](&cluttered, 6, kGroups));
-        Snapshot a = Take(&clean), b = Take(&cluttered);
-        a.folder = b.folder;
-        EXPECT_TRUE(a == b) << kRunNames[r];
+        cluttered.imageFolder = clean.imageFolder;
+        EXPECT_TRUE(Take(&clean) == Take(&cluttered)) << kRunNames[r];
     }
 }
 
@@ -304,44 +241,38 @@ TEST_F(BadInput, ExtremeDigitCountsGiveTheRoundingRule) {
 TEST_F(BadInput, TestFunctionsRejectUnusableImagesAndTakeAnyOutput) {
     FlatFieldCorrectionInstance instance = Calibrated();
     const cv::Mat good = LevelImage(10, 5, kWidth);
+    const cv::Mat filled(5, kWidth, CV_8UC1, cv::Scalar(1));
     struct ImageCase {
         const char* name;
         cv::Mat input;
         cv::Mat output;
         bool accepted;
     };
-    cv::Mat colour, deep, real;
+    cv::Mat colour, deep;
     cv::merge(std::vector<cv::Mat>(3, good), colour);
     good.convertTo(deep, CV_16U);
-    good.convertTo(real, CV_32F);
     const std::vector<ImageCase> cases = {
-        {"one column more", LevelImage(10, 5, kWidth + 1), cv::Mat(), false},
-        {"one column less", LevelImage(10, 5, kWidth - 1), cv::Mat(), false},
-        {"3 channels", colour, cv::Mat(), false},
-        {"16 bits", deep, cv::Mat(), false},
-        {"float", real, cv::Mat(), false},
-        {"empty", cv::Mat(), cv::Mat(), false},
-        {"no rows", cv::Mat(0, kWidth, CV_8UC1), cv::Mat(), false},
+        {"one column more", LevelImage(10, 5, kWidth + 1), filled, false},
+        {"3 channels", colour, filled, false},
+        {"16 bits", deep, filled, false},
+        {"empty", cv::Mat(), filled, false},
+        {"no rows", cv::Mat(0, kWidth, CV_8UC1), filled, false},
         {"rows other than the image height", good, cv::Mat(), true},
         {"output of another size", good, cv::Mat(3, 4, CV_8UC1, cv::Scalar(1)), true},
         {"output of another type", good, cv::Mat(5, kWidth, CV_32FC1, cv::Scalar(-1)), true},
-        {"output of the right size", good, cv::Mat(5, kWidth, CV_8UC1, cv::Scalar(1)), true},
         {"a view as input", LevelImage(10, 5, kWidth + 4)(cv::Rect(2, 0, kWidth, 5)), cv::Mat(), true},
     };
-    int tried = 0;
     for (const ImageCase& c : cases) {
         for (auto test : {TestFlatFieldCorrectionTool_NewNew, TestFlatFieldCorrectionTool}) {
             SCOPED_TRACE(c.name);
-            const Snapshot before = Take(&instance);
+            const std::string before = Take(&instance);
             cv::Mat output = c.output.clone();
             const uchar* buffer = output.data;
-            const cv::Mat original = output.clone();
             ASSERT_EQ(test(&instance, &c.input, &output, 1), c.accepted);
-            ++tried;
             EXPECT_TRUE(Take(&instance) == before);
             if (!c.accepted) {
                 EXPECT_EQ(output.data, buffer);
-                EXPECT_TRUE(output.empty() ? original.empty() : cv::norm(output, original, cv::NORM_INF) == 0.0);
+                EXPECT_EQ(cv::norm(output, c.output, cv::NORM_INF), 0.0);
                 continue;
             }
             EXPECT_EQ(output.size(), c.input.size());
@@ -351,14 +282,11 @@ TEST_F(BadInput, TestFunctionsRejectUnusableImagesAndTakeAnyOutput) {
             // Whatever its type, the output holds the 8-bit corrected pixels.
             cv::Mat expected;
             ASSERT_TRUE(test(&instance, &c.input, &expected, 1));
-            for (int r = 0; r < output.rows; ++r) {
-                EXPECT_EQ(std::memcmp(output.ptr(r), expected.ptr(r), kWidth), 0) << c.name;
-            }
+            const cv::Mat bytes(output.rows, kWidth, CV_8UC1, output.data, output.step);
+            EXPECT_EQ(cv::norm(bytes, expected, cv::NORM_INF), 0.0);
         }
     }
-    std::printf("[ bad input ] %d image cases\n", tried);
 }
-
 // Every mode number from -2 to 8 on both test exports: true, except mode 4
 // on an image with raw 255, whose holes need candidate lists that no run
 // writes. Unlisted modes behave as the default mode.
@@ -367,15 +295,17 @@ TEST_F(BadInput, EveryModeNumberGivesItsDocumentedAnswer) {
     cv::Mat withoutSaturation = LevelImage(20, 3, kWidth);
     cv::Mat withSaturation = withoutSaturation.clone();
     withSaturation.at<uint8_t>(1, 4) = 255;
-    int tried = 0;
     for (auto test : {TestFlatFieldCorrectionTool_NewNew, TestFlatFieldCorrectionTool}) {
         cv::Mat defaultOutput;
         ASSERT_TRUE(test(&instance, &withoutSaturation, &defaultOutput, 7));
         for (int32_t mode = -2; mode <= 8; ++mode) {
             SCOPED_TRACE(mode);
-            const Snapshot before = Take(&instance);
+            const std::string before = Take(&instance);
             cv::Mat output;
-            EXPECT_TRUE(test(&instance, &withoutSaturation, &output, mode));
+            ASSERT_TRUE(test(&instance, &withoutSaturation, &output, mode));
+            if (mode < 0 || mode == 2 || mode == 3 || mode >= 7) {
+                EXPECT_EQ(cv::norm(output, defaultOutput, cv::NORM_INF), 0.0);
+            }
             if (mode == 4) {
                 try {
                     test(&instance, &withSaturation, &output, mode);
@@ -386,15 +316,9 @@ TEST_F(BadInput, EveryModeNumberGivesItsDocumentedAnswer) {
             } else {
                 EXPECT_TRUE(test(&instance, &withSaturation, &output, mode));
             }
-            tried += 2;
-            if (mode < 0 || mode == 2 || mode == 3 || mode >= 7) {
-                ASSERT_TRUE(test(&instance, &withoutSaturation, &output, mode));
-                EXPECT_EQ(cv::norm(output, defaultOutput, cv::NORM_INF), 0.0);
-            }
             EXPECT_TRUE(Take(&instance) == before);
         }
     }
-    std::printf("[ bad input ] %d mode cases\n", tried);
 }
 
 // Null pointers to every function: the documented false or nothing at all.
@@ -417,19 +341,16 @@ TEST_F(BadInput, NullPointersToEveryFunction) {
 
     // Null outputs are skipped; the others are still written.
     FlatFieldCorrectionInstance instance = Calibrated();
-    const Snapshot full = Take(&instance);
+    const std::string full = Take(&instance);
     Return_realcoeffgain(&instance, nullptr, nullptr);
-    float realCubic = 0.0f;
-    Return_realcoeffgain(&instance, nullptr, &realCubic);
-    EXPECT_EQ(realCubic, full.gains[6]);
     std::vector<std::vector<float>> cubic = {{1.0f}};
     GetFlatFieldCorrectionPolyval_NewNew(&instance, nullptr, &cubic, nullptr, nullptr, nullptr, nullptr, nullptr,
                                          nullptr);
-    EXPECT_TRUE(SameBits(cubic, full.cubic));
+    EXPECT_EQ(cubic, instance.cubicCoeffs);
     GetFlatFieldCorrectionPolyval_New(&instance, nullptr, nullptr, nullptr, nullptr, nullptr);
     std::vector<int32_t> breakpoints = {1, 2, 3};
     GetFlatFieldCorrectionPolyval_Seg_2(&instance, nullptr, &breakpoints);
-    EXPECT_EQ(breakpoints, full.breakpoints);
+    EXPECT_EQ(breakpoints, instance.segQuadBreaks);
     for (auto test : {TestFlatFieldCorrectionTool_NewNew, TestFlatFieldCorrectionTool}) {
         EXPECT_FALSE(test(&instance, nullptr, &output, 0));
         EXPECT_FALSE(test(&instance, &image, nullptr, 0));
@@ -438,11 +359,11 @@ TEST_F(BadInput, NullPointersToEveryFunction) {
 }
 
 // A fresh instance has nothing to work on: every run is false without
-// reading the current directory, every test false, every accessor empty.
+// reading the current directory, every test false, the instance unchanged.
 TEST_F(BadInput, FreshInstanceRefusesRunsAndTests) {
     FlatFieldCorrectionInstance* instance = nullptr;
     CreateFlatFieldCorrectionInstance(&instance);
-    const Snapshot fresh = Take(instance);
+    const std::string fresh = Take(instance);
     for (RunFunction run : kRuns) EXPECT_FALSE(run(instance, 6, kGroups));
     const cv::Mat image = LevelImage(5);
     for (int32_t mode = -2; mode <= 8; ++mode) {
@@ -452,7 +373,6 @@ TEST_F(BadInput, FreshInstanceRefusesRunsAndTests) {
         EXPECT_TRUE(output.empty());
     }
     EXPECT_TRUE(Take(instance) == fresh);
-    EXPECT_TRUE(fresh.quad.empty() && fresh.pieces.empty() && fresh.gains[0] == 0.0f && fresh.gains[5] == 1.0f);
     DestroyFlatFieldCorrectionVyrInstance(instance);
 }
 

@@ -12,6 +12,7 @@
 
 #include "VyrCISFlatfieldCorrection.h"
 #include "cis_simulator.h"
+#include "reliability/instance_bytes.h"
 #include "support/temp_folder.h"
 
 namespace ffc {
@@ -39,51 +40,19 @@ std::vector<std::vector<int32_t>> ChipGroups(const cissim::SimulatorOptions& opt
 // transcripts are equal only when every answer matches bit for bit.
 using Transcript = std::string;
 
-template <typename T>
-void Append(Transcript& t, const std::vector<T>& values) {
-    const char* bytes = reinterpret_cast<const char*>(values.data());
-    t += std::to_string(values.size()) + ':';
-    t.append(bytes, bytes + values.size() * sizeof(T));
-}
-template <typename T>
-void Append(Transcript& t, const std::vector<std::vector<T>>& table) {
-    for (const std::vector<T>& row : table) Append(t, row);
-}
-
 void CorrectInEveryMode(FlatFieldCorrectionInstance* instance, const cv::Mat& image, Transcript& t) {
     for (auto test : {TestFlatFieldCorrectionTool_NewNew, TestFlatFieldCorrectionTool}) {
         for (int32_t mode : {0, 1, 4, 5, 6, 7}) {
             cv::Mat output;
             try {
                 t += test(instance, &image, &output, mode) ? "true" : "false";
-                Append(t, std::vector<int32_t>{output.rows, output.cols, output.type()});
-                Append(t, std::vector<uint8_t>(output.datastart, output.dataend));
+                testing::AppendBytes(t, std::vector<int32_t>{output.rows, output.cols, output.type()});
+                testing::AppendBytes(t, std::vector<uint8_t>(output.datastart, output.dataend));
             } catch (const std::invalid_argument&) {
                 t += "Vector is empty";  // what was written before the throw is not compared
             }
         }
     }
-}
-
-void ReadResults(FlatFieldCorrectionInstance* instance, Transcript& t) {
-    std::vector<std::vector<float>> quad, cubic;
-    std::vector<bool> flags;
-    std::vector<std::vector<uint8_t>> darkRanges;
-    std::vector<float> gains(7);
-    std::vector<std::vector<std::vector<float>>> pieces;
-    std::vector<int32_t> breakpoints;
-    GetFlatFieldCorrectionPolyval_NewNew(instance, &quad, &cubic, &flags, &darkRanges, &gains[0], &gains[1],
-                                         &gains[2], &gains[3]);
-    GetFlatFieldCorrectionPolyval_New(instance, nullptr, nullptr, nullptr, nullptr, &gains[4]);
-    Return_realcoeffgain(instance, &gains[5], &gains[6]);
-    GetFlatFieldCorrectionPolyval_Seg_2(instance, &pieces, &breakpoints);
-    Append(t, quad);
-    Append(t, cubic);
-    Append(t, std::vector<int32_t>(flags.begin(), flags.end()));
-    Append(t, darkRanges);
-    Append(t, gains);
-    Append(t, pieces);
-    Append(t, breakpoints);
 }
 
 // One host's session: create, configure, calibrate with all three runs in the
@@ -102,7 +71,7 @@ Transcript Session(const std::string& folder, const cv::Mat& image, int variant)
     EXPECT_TRUE(SetFlatFieldCorrectionParameters(instance, folder, references, options.height, options.width));
     for (int step = 0; step < 3; ++step) {
         t += runs[(step + variant) % 3](instance, 6, ChipGroups(options)) ? "true" : "false";
-        ReadResults(instance, t);
+        t += testing::InstanceBytes(*instance);
         CorrectInEveryMode(instance, image, t);
     }
     DestroyFlatFieldCorrectionVyrInstance(instance);
