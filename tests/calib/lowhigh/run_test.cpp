@@ -133,22 +133,10 @@ TEST(LowHighRuns, RejectedInputsLeaveEveryResultAsItWas) {
     WriteImage(tooFew.path() + "tall.bmp", 150, kHeight + 1);
     testing::TempFolder saturated;
     for (int i = 0; i < 4; ++i) WriteImage(saturated.path() + std::to_string(i) + ".bmp", 255);
-    struct Case {
-        std::string folder;
-        std::vector<int32_t> references;
-        int32_t height, width;
-        std::vector<std::vector<int32_t>> groups;
-    };
-    const Case cases[] = {
-        {good.path(), kReferenceColumns, kHeight, 0, {}},
-        {good.path(), kReferenceColumns, -1, kWidth, {}},
-        {good.path(), {}, kHeight, kWidth, {}},
-        {good.path(), {2, kWidth}, kHeight, kWidth, {}},
-        {good.path(), kReferenceColumns, kHeight, kWidth, {{0, 1}, {5, -1}}},
-        {good.path(), kReferenceColumns, kHeight, kWidth, {{kWidth}}},
-        {tooFew.path(), kReferenceColumns, kHeight, kWidth, {}},
-        {saturated.path(), kReferenceColumns, kHeight, kWidth, {}},
-    };
+    // One bad group (the checks of sizes and columns are common to every run),
+    // then the low/high runs' own refusals: too few images, none below 255.
+    const std::pair<std::string, ColumnGroups> cases[] = {
+        {good.path(), {{0, 1}, {5, -1}}}, {tooFew.path(), {}}, {saturated.path(), {}}};
     using Run = bool (*)(FlatFieldCorrectionInstance*, uint32_t, std::vector<std::vector<int32_t>>);
     for (Run run : {RunFlatFieldCorrectionTool_lowhigh_map_simple_NewNew, RunFlatFieldCorrectionTool_lowhigh_map_simple_New}) {
         EXPECT_FALSE(run(nullptr, 6, {}));
@@ -156,10 +144,10 @@ TEST(LowHighRuns, RejectedInputsLeaveEveryResultAsItWas) {
         ASSERT_TRUE(RunFlatFieldCorrectionTool_lowhigh_map_simple_NewNew(instance, 6, {}));
         ASSERT_TRUE(RunFlatFieldCorrectionTool_lowhigh_map_simple_New(instance, 6, {}));
         const Results before = ReadResults(instance);
-        for (const Case& rejected : cases) {
-            ASSERT_TRUE(SetFlatFieldCorrectionParameters(instance, rejected.folder, rejected.references,
-                                                         rejected.height, rejected.width));
-            EXPECT_FALSE(run(instance, 6, rejected.groups));
+        for (const auto& [rejectedFolder, groups] : cases) {
+            ASSERT_TRUE(
+                SetFlatFieldCorrectionParameters(instance, rejectedFolder, kReferenceColumns, kHeight, kWidth));
+            EXPECT_FALSE(run(instance, 6, groups));
             EXPECT_TRUE(ReadResults(instance) == before);
         }
         // A fourth image of the right size is enough.
