@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <iterator>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -47,22 +46,16 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-std::string FileBytes(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
 // Files no run may use: other sizes, no image at all, cut short.
 void WriteUnusableFiles(const std::string& folder) {
     ASSERT_TRUE(cv::imwrite(folder + "wider.bmp", LevelImage(12, kHeight, kWidth + 1)));
     ASSERT_TRUE(cv::imwrite(folder + "taller.bmp", LevelImage(12, kHeight + 1, kWidth)));
     ASSERT_TRUE(cv::imwrite(folder + "narrow_colour.bmp", cv::Mat(kHeight, kWidth - 1, CV_8UC3, cv::Scalar(9, 9, 9))));
     WriteBytes(folder + "notes.bmp", "not an image\n");
-    ASSERT_TRUE(cv::imwrite(folder + "whole.bmp", LevelImage(13)));
-    const std::string whole = FileBytes(folder + "whole.bmp");
-    WriteBytes(folder + "truncated_pixels.bmp", whole.substr(0, whole.size() - 20));
-    WriteBytes(folder + "truncated_header.bmp", whole.substr(0, 30));
-    std::remove((folder + "whole.bmp").c_str());
+    std::vector<uchar> whole;
+    ASSERT_TRUE(cv::imencode(".bmp", LevelImage(13), whole));
+    WriteBytes(folder + "truncated_pixels.bmp", std::string(whole.begin(), whole.end() - 20));
+    WriteBytes(folder + "truncated_header.bmp", std::string(whole.begin(), whole.begin() + 30));
 }
 
 // The whole instance, bit for bit.
