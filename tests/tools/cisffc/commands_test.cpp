@@ -3,6 +3,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <numeric>
 #include <cstdlib>
 #include <iterator>
 #include <filesystem>
@@ -87,8 +88,8 @@ TEST_F(CisffcTest, CalibrationJsonCarriesTheLibraryResultsBitForBit) {
     // The same calibration in-process: every coefficient and gain must match.
     FlatFieldCorrectionInstance* instance = nullptr;
     CreateFlatFieldCorrectionInstance(&instance);
-    std::vector<int32_t> reference;
-    for (int32_t c = 204; c <= 306; ++c) reference.push_back(c);
+    std::vector<int32_t> reference(103);
+    std::iota(reference.begin(), reference.end(), 204);
     std::vector<std::vector<int32_t>> groups(8);
     for (int32_t c = 0; c < 512; ++c) groups[c / 64].push_back(c);
     ASSERT_TRUE(SetFlatFieldCorrectionParameters(instance, folder + "/", reference, 16, 512));
@@ -96,31 +97,21 @@ TEST_F(CisffcTest, CalibrationJsonCarriesTheLibraryResultsBitForBit) {
     std::vector<std::vector<float>> quad, cubic;
     std::vector<bool> flags;
     std::vector<std::vector<uint8_t>> dark;
-    float gains[4];
-    float realQuad = 0, realCubic = 0;
+    float gains[6];
     GetFlatFieldCorrectionPolyval_NewNew(instance, &quad, &cubic, &flags, &dark, &gains[0], &gains[1], &gains[2],
                                          &gains[3]);
-    Return_realcoeffgain(instance, &realQuad, &realCubic);
+    Return_realcoeffgain(instance, &gains[4], &gains[5]);
     DestroyFlatFieldCorrectionVyrInstance(instance);
 
     const nlohmann::json& results = json["results"];
-    ASSERT_EQ(results["quadCoeffs"].size(), quad.size());
-    for (size_t c = 0; c < quad.size(); ++c) {
-        for (size_t j = 0; j < 3; ++j) ASSERT_EQ(results["quadCoeffs"][c][j].get<float>(), quad[c][j]);
-        for (size_t j = 0; j < 4; ++j) ASSERT_EQ(results["cubicCoeffs"][c][j].get<float>(), cubic[c][j]);
-        ASSERT_EQ(results["columnFlags"][c].get<bool>(), static_cast<bool>(flags[c]));
-        ASSERT_EQ(results["columnDarkRanges"][c].get<std::vector<uint8_t>>(), dark[c]);
-    }
-    EXPECT_EQ(results["realQuadGain"].get<float>(), realQuad);
-    EXPECT_EQ(results["realCubicGain"].get<float>(), realCubic);
-    EXPECT_EQ(results["quadGain"].get<float>(), gains[0]);
+    EXPECT_TRUE(results["quadCoeffs"].get<std::vector<std::vector<float>>>() == quad);
+    EXPECT_TRUE(results["cubicCoeffs"].get<std::vector<std::vector<float>>>() == cubic);
+    EXPECT_TRUE(results["columnFlags"].get<std::vector<bool>>() == flags);
+    EXPECT_TRUE(results["columnDarkRanges"].get<std::vector<std::vector<uint8_t>>>() == dark);
+    const char* gainNames[] = {"quadGain", "quadOffset", "cubicGain", "cubicOffset", "realQuadGain", "realCubicGain"};
+    for (int g = 0; g < 6; ++g) EXPECT_EQ(results[gainNames[g]].get<float>(), gains[g]) << gainNames[g];
 
-    // The other two runs write their own results.
-    ASSERT_EQ(Run("calibrate " + folder + "/ --run segmented --json " + temp_.path() + "seg.json").status, 0);
-    const nlohmann::json segmented = nlohmann::json::parse(ReadText(temp_.path() + "seg.json"));
-    EXPECT_EQ(segmented["parameters"]["referenceColumns"], "0-511");
-    EXPECT_EQ(segmented["results"]["segQuadBreaks"].size(), 512u);
-    EXPECT_EQ(segmented["results"]["segQuadPieces"][0].size(), 2u);
+    // The previous generation writes its own results.
     ASSERT_EQ(Run("calibrate " + folder + "/ --run previous --json " + temp_.path() + "prev.json").status, 0);
     const nlohmann::json previous = nlohmann::json::parse(ReadText(temp_.path() + "prev.json"));
     EXPECT_GT(previous["results"]["rangeGain"].get<float>(), 1.0f);
@@ -134,16 +125,7 @@ TEST_F(CisffcTest, ReportMeasuresHeldOutImagesAndDrawsThePicture) {
     EXPECT_NE(run.out.find("Held-out images: " + folder + "/heldout/"), std::string::npos) << run.out;
     // One table row per held-out image.
     for (int i = 0; i < 6; ++i) EXPECT_NE(run.out.find("heldout_0" + std::to_string(i)), std::string::npos);
-    const cv::Mat image = cv::imread(picture);
-    ASSERT_FALSE(image.empty());
-    EXPECT_GT(image.cols, 1000);
-
-    const std::string corrected = temp_.path() + "corrected";
-    const ToolRun correct =
-        Run("correct " + folder + "/ " + folder + "/heldout/heldout_02.bmp --mode 1 --out " + corrected);
-    ASSERT_EQ(correct.status, 0) << correct.err;
-    const cv::Mat output = cv::imread(corrected + "/heldout_02.bmp", cv::IMREAD_UNCHANGED);
-    ASSERT_EQ(output.size(), cv::Size(512, 16));
+    EXPECT_GT(cv::imread(picture).cols, 1000);
 }
 
 TEST_F(CisffcTest, OutputsAppearWholeOrNotAtAll) {
@@ -160,8 +142,9 @@ TEST_F(CisffcTest, OutputsAppearWholeOrNotAtAll) {
     EXPECT_FALSE(fs::exists(out + "/heldout_01.bmp"));
 
     // A successful command leaves its file and nothing else.
-    ASSERT_EQ(Run("correct " + folder + "/ " + folder + "/heldout/heldout_01.bmp --out " + out).status, 0);
+    ASSERT_EQ(Run("correct " + folder + "/ " + folder + "/heldout/heldout_01.bmp --mode 1 --out " + out).status, 0);
     EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
+    EXPECT_EQ(cv::imread(out + "/heldout_01.bmp", cv::IMREAD_UNCHANGED).size(), cv::Size(512, 16));
 
     // A simulated module never lands on top of existing files unless asked to.
     const ToolRun occupied = Run("simulate " + out + " --width 64");
@@ -179,7 +162,9 @@ TEST_F(CisffcTest, IncompleteSegmentedRunFailsButKeepsItsResults) {
     const ToolRun run = Run("calibrate " + folder + " --run segmented --json " + json);
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("the segmented calibration is incomplete"), std::string::npos) << run.err;
-    const nlohmann::json results = nlohmann::json::parse(ReadText(json))["results"];
+    const nlohmann::json written = nlohmann::json::parse(ReadText(json));
+    EXPECT_EQ(written["parameters"]["referenceColumns"], "0-511");
+    const nlohmann::json& results = written["results"];
     EXPECT_FALSE(results["succeeded"].get<bool>());
     const std::string incomplete = results["incompleteColumns"];
     ASSERT_FALSE(incomplete.empty());
@@ -216,7 +201,6 @@ TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
         {"calibrate " + saturated + " --group-width 8 --json " + json, 1, "every image is saturated"},
         {"report " + module + " --out " + temp_.path() + "never.png --run segmented --mode 6", 2, "modes 0 and 1"},
         {"calibrate " + module + " --run sideways", 2, "--run"},
-        {"calibrate " + module + " --ref-cols 20-10", 2, "runs backwards"},
         {"calibrate", 2, "DIR is required"},
         {"", 2, "subcommand"},
     };
