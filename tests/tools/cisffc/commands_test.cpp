@@ -3,13 +3,14 @@
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <numeric>
 #include <cstdlib>
-#include <iterator>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <numeric>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -172,12 +173,6 @@ TEST_F(CisffcTest, IncompleteSegmentedRunFailsButKeepsItsResults) {
     EXPECT_EQ(results["segQuadBreaks"][column], 256);
 }
 
-struct FailureCase {
-    std::string arguments;  // "{folder}" stands for the case's folder
-    int status;
-    std::string reason;
-};
-
 TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
     const std::string module = Simulate("module") + "/";
     const std::string three = UniformFolder("three", 3, 100);
@@ -189,7 +184,8 @@ TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
     cissim::WriteDecoy(three, cissim::Decoy::NotAnImage, options);
     const std::string json = temp_.path() + "never.json";
 
-    const std::vector<FailureCase> cases = {
+    // Arguments, exit status, and a part of the one-line reason.
+    const std::vector<std::tuple<std::string, int, std::string>> cases = {
         {"calibrate " + temp_.path() + "missing/", 1, "does not exist"},
         {"calibrate " + empty, 1, "no file matches \"" + empty + "*.bmp\""},
         {"calibrate " + three + " --json " + json, 1,
@@ -204,10 +200,10 @@ TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
         {"calibrate", 2, "DIR is required"},
         {"", 2, "subcommand"},
     };
-    for (const FailureCase& failure : cases) {
-        const ToolRun run = Run(failure.arguments);
-        EXPECT_EQ(run.status, failure.status) << failure.arguments << "\n" << run.err;
-        EXPECT_NE(run.err.find(failure.reason), std::string::npos) << failure.arguments << "\n" << run.err;
+    for (const auto& [arguments, status, reason] : cases) {
+        const ToolRun run = Run(arguments);
+        EXPECT_EQ(run.status, status) << arguments << "\n" << run.err;
+        EXPECT_NE(run.err.find(reason), std::string::npos) << arguments << "\n" << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     }
     // No failed command leaves an output file behind.
