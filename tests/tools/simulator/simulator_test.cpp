@@ -67,13 +67,10 @@ protected:
     }
 
     size_t LevelNearest(double reference) const {
-        size_t best = 0;
-        for (size_t k = 0; k < profiles_.size(); ++k) {
-            if (std::fabs(Reference(profiles_[k]) - reference) < std::fabs(Reference(profiles_[best]) - reference)) {
-                best = k;
-            }
-        }
-        return best;
+        const auto closer = [&](const std::vector<float>& a, const std::vector<float>& b) {
+            return std::fabs(Reference(a) - reference) < std::fabs(Reference(b) - reference);
+        };
+        return std::min_element(profiles_.begin(), profiles_.end(), closer) - profiles_.begin();
     }
 
     SimulatorOptions options_;
