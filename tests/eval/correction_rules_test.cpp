@@ -99,6 +99,24 @@ TEST(CommonStart, RejectsInputsTheInstanceCannotCorrectWithoutTouchingTheOutput)
     EXPECT_EQ(CorrectRow(instance, {1, 2, 3, 4}, 1), (Row{50, 50, 50, 50}));
 }
 
+// An output of the input's size keeps its buffer; one differing in rows or
+// in columns is replaced by a new 8-bit image. The input's height is not
+// compared with the instance's.
+TEST(CommonStart, OverwritesAnOutputOfTheRightSizeInPlaceAndReplacesOthers) {
+    FlatFieldCorrectionInstance instance = ConstantInstance(3, 0.0f);
+    instance.quadCoeffs = {{-3.0f}, {300.0f}, {10.0f, 1.0f}};
+    instance.imageHeight = 5;
+    for (cv::Mat output : {cv::Mat(1, 3, CV_8UC1, cv::Scalar(77)), cv::Mat(), cv::Mat(2, 3, CV_8UC1),
+                           cv::Mat(1, 4, CV_32FC1)}) {
+        const uint8_t* buffer = output.data;
+        const bool rightSize = output.rows == 1 && output.cols == 3;
+        ASSERT_TRUE(Correct(instance, RowImage({9, 9, 9}), output, 0));
+        EXPECT_EQ(output.data == buffer, rightSize);
+        EXPECT_EQ(output.type(), CV_8UC1);
+        EXPECT_EQ(RowValues(output), (Row{0, 255, 19}));
+    }
+}
+
 TEST(DarkPixels, LeadingDarkRunFillsBackwardsInModeFiveAndForwardsInModeSix) {
     FlatFieldCorrectionInstance instance = ConstantInstance(3, 50.0f);
     FlagColumn(instance, 0, {10, 20});

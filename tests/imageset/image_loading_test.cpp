@@ -79,8 +79,6 @@ TEST(ColumnProfile, MeansEveryColumnOverAllRows) {
          {ColumnProfile(alternating, 3), ColumnProfileByReduction(alternating, 3)}) {
         EXPECT_EQ(profile, (std::vector<float>{200.0f, 127.5f, 200.0f}));
     }
-    // Only the first imageWidth columns are profiled.
-    EXPECT_EQ(ColumnProfile(alternating, 2), (std::vector<float>{200.0f, 127.5f}));
 }
 
 }  // namespace
