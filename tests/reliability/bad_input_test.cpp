@@ -208,11 +208,14 @@ TEST_F(BadInput, TestFunctionsRejectUnusableImagesAndTakeAnyOutput) {
         cv::Mat output;
         bool accepted;
     };
-    cv::Mat deep;
+    cv::Mat colour, deep;
+    cv::merge(std::vector<cv::Mat>(3, good), colour);
     good.convertTo(deep, CV_16U);
     const std::vector<ImageCase> cases = {
+        {"3 channels", colour, filled, false},
         {"16 bits", deep, filled, false},
         {"empty", cv::Mat(), filled, false},
+        {"no rows", cv::Mat(0, kWidth, CV_8UC1), filled, false},
         {"output of another type", good, cv::Mat(5, kWidth, CV_32FC1, cv::Scalar(-1)), true},
         {"a view as input", LevelImage(10, 5, kWidth + 4)(cv::Rect(2, 0, kWidth, 5)), cv::Mat(), true},
     };
@@ -314,6 +317,7 @@ TEST_F(BadInput, NullPointersToEveryFunction) {
 
 // A fresh instance has nothing to work on: every run is false without
 // reading the current directory, every test false, the instance unchanged.
+// It starts with gains and offsets 0, real gains 1 and no results.
 TEST_F(BadInput, FreshInstanceRefusesRunsAndTests) {
     FlatFieldCorrectionInstance* instance = nullptr;
     CreateFlatFieldCorrectionInstance(&instance);
@@ -327,6 +331,11 @@ TEST_F(BadInput, FreshInstanceRefusesRunsAndTests) {
         EXPECT_TRUE(output.empty());
     }
     EXPECT_TRUE(Take(instance) == fresh);
+    const FlatFieldCorrectionInstance& f = *instance;
+    EXPECT_EQ((std::vector<float>{f.quadGain, f.quadOffset, f.cubicGain, f.cubicOffset, f.rangeGain, f.realQuadGain,
+                                  f.realCubicGain}),
+              (std::vector<float>{0, 0, 0, 0, 0, 1, 1}));
+    EXPECT_TRUE(f.quadCoeffs.empty() && f.segQuadCoeffs.empty() && f.imageHeight == 0 && f.imageWidth == 0);
     DestroyFlatFieldCorrectionVyrInstance(instance);
 }
 
