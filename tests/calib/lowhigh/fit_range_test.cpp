@@ -6,20 +6,16 @@ namespace ffc {
 namespace {
 
 // The ripple of a group (listed in reverse column order) whose middle
-// positions hold `middle` and whose other columns hold 99. The middle values
-// sum to 0, so the group mean is 0 and the deviations are the values.
+// positions hold `middle` and whose other columns hold 99. A group of m + 7
+// columns has exactly m middle positions, from position 4, for m from 9 to
+// 12. The middle values sum to 0, so the group mean is 0 and the deviations
+// are the values.
 float RippleOfMiddle(const std::vector<float>& middle) {
-    size_t n = middle.size();
-    size_t first = 0;
-    while (true) {
-        first = static_cast<size_t>(0.2 * n) + 1;
-        if (static_cast<size_t>(0.8 * n - 1e-9) + 1 - first == middle.size()) break;
-        ++n;
-    }
+    const size_t n = middle.size() + 7;
     std::vector<float> profile(n, 99.0f);
     std::vector<int32_t> group;
     for (size_t k = 0; k < n; ++k) group.push_back(static_cast<int32_t>(n - 1 - k));
-    for (size_t j = 0; j < middle.size(); ++j) profile[group[first + j]] = middle[j];
+    for (size_t j = 0; j < middle.size(); ++j) profile[group[4 + j]] = middle[j];
     return MeasureGroupRipple(profile, group);
 }
 
