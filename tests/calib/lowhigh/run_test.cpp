@@ -32,11 +32,6 @@ void WriteImage(const std::string& path, int32_t light, int32_t rows = kHeight) 
     ASSERT_TRUE(cv::imwrite(path, image));
 }
 
-// Lights 40, 50, ..., 170: every image is its own level.
-void WriteHandMadeFolder(const std::string& folder) {
-    for (int32_t j = 0; j < 14; ++j) WriteImage(folder + "light" + std::to_string(100 + j) + ".bmp", 40 + 10 * j);
-}
-
 FlatFieldCorrectionInstance* ConfiguredInstance(const std::string& folder, std::vector<int32_t> references,
                                                 int32_t height, int32_t width) {
     FlatFieldCorrectionInstance* instance = nullptr;
@@ -97,8 +92,9 @@ void ExpectOutputSpansFullRange(const std::vector<std::vector<float>>& family, f
 }
 
 TEST(LowHighRuns, HandMadeFolderGivesExactResultsThatRefusalsKeep) {
+    // Lights 40, 50, ..., 170: every image is its own level.
     testing::TempFolder folder;
-    WriteHandMadeFolder(folder.path());
+    for (int32_t j = 0; j < 14; ++j) WriteImage(folder.path() + std::to_string(100 + j) + ".bmp", 40 + 10 * j);
     FlatFieldCorrectionInstance* instance = ConfiguredInstance(folder.path(), kReferenceColumns, kHeight, kWidth);
     ASSERT_TRUE(RunFlatFieldCorrectionTool_lowhigh_map_simple_NewNew(instance, 6, {}));
     const Results current = ReadResults(instance);
