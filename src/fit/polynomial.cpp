@@ -44,15 +44,33 @@ Eigen::MatrixXf PolyfitDesignMatrix(const std::vector<float>& x, int order) {
     return a;
 }
 
-std::vector<float> SolvePolyfit(const PolyfitDesign& design, const std::vector<float>& y) {
+void SolvePolyfitInto(const PolyfitDesign& design, const float* y, Eigen::VectorXf& work,
+                      std::vector<float>& coefficients) {
     const int coefficientCount = design.order + 1;
-    std::vector<float> coefficients(coefficientCount > 0 ? coefficientCount : 0, 0.0f);
-    if (design.sampleCount == 0 || coefficientCount <= 0) return coefficients;
+    coefficients.assign(coefficientCount > 0 ? coefficientCount : 0, 0.0f);
+    if (design.sampleCount == 0 || coefficientCount <= 0) return;
+    const Eigen::Index rank = design.qr.nonzeroPivots();
+    if (rank == 0) return;
 
-    Eigen::VectorXf b(design.sampleCount);
-    for (int i = 0; i < design.sampleCount; ++i) b(i) = y[i];
-    const Eigen::VectorXf solution = design.qr.solve(b);
-    for (int j = 0; j < coefficientCount; ++j) coefficients[j] = solution(j);
+    // The steps of the decomposition's own solve, in its order and with the
+    // same types, only into a reused vector: apply Q^T, back-substitute the
+    // leading triangle of R, undo the column pivoting. Coefficients past the
+    // rank stay 0.
+    work.resize(design.sampleCount);
+    for (int i = 0; i < design.sampleCount; ++i) work(i) = y[i];
+    work.applyOnTheLeft(design.qr.householderQ().setLength(rank).adjoint());
+    design.qr.matrixQR()
+        .topLeftCorner(rank, rank)
+        .template triangularView<Eigen::Upper>()
+        .solveInPlace(work.topRows(rank));
+    const auto& pivots = design.qr.colsPermutation().indices();
+    for (Eigen::Index i = 0; i < rank; ++i) coefficients[pivots.coeff(i)] = work(i);
+}
+
+std::vector<float> SolvePolyfit(const PolyfitDesign& design, const std::vector<float>& y) {
+    std::vector<float> coefficients;
+    Eigen::VectorXf work;
+    SolvePolyfitInto(design, y.data(), work, coefficients);
     return coefficients;
 }
 

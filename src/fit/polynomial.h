@@ -35,6 +35,12 @@ PolyfitDesign FactorPolyfitDesign(const std::vector<float>& x, int order);
 // Coefficients beyond the numerical rank are 0; no samples give all zeros.
 std::vector<float> SolvePolyfit(const PolyfitDesign& design, const std::vector<float>& y);
 
+// The same solution written into `coefficients` (resized to order + 1), with
+// `work` as the scratch vector: a caller fitting many right-hand sides reuses
+// both and allocates nothing per fit. y points at the sample values.
+void SolvePolyfitInto(const PolyfitDesign& design, const float* y, Eigen::VectorXf& work,
+                      std::vector<float>& coefficients);
+
 // The least-squares polynomial of the given order through the points (x, y):
 // order + 1 coefficients, constant term first.
 std::vector<float> Polyfit(const std::vector<float>& x, const std::vector<float>& y, int order);

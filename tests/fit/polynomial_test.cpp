@@ -31,6 +31,39 @@ TEST(Polyfit, ReproducesExactSamplesAndGivesZerosBeyondRank) {
     EXPECT_NEAR(c[0] + c[1] * 3.0f + c[2] * 9.0f, 6.0f, 1e-4);
 }
 
+// The reused-workspace solve must be the decomposition's own solve bit for
+// bit: random abscissae (some repeated, so some designs lose rank) and
+// values, several right-hand sides per design through one workspace.
+TEST(Polyfit, WorkspaceSolveMatchesDecompositionSolveBitForBit) {
+    std::mt19937 generator(5);
+    std::uniform_real_distribution<float> value(-300.0f, 300.0f);
+    std::uniform_int_distribution<int> count(0, 40);
+    std::uniform_int_distribution<int> distinct(1, 6);
+    Eigen::VectorXf work;
+    std::vector<float> coefficients;
+    for (int trial = 0; trial < 400; ++trial) {
+        const int n = count(generator);
+        const int order = 1 + trial % 3;
+        const int spread = distinct(generator);
+        std::vector<float> x(n);
+        for (int i = 0; i < n; ++i) x[i] = trial % 4 == 0 ? static_cast<float>(i % spread) : value(generator);
+        const PolyfitDesign design = FactorPolyfitDesign(x, order);
+        for (int rhs = 0; rhs < 3; ++rhs) {
+            std::vector<float> y(n);
+            for (float& v : y) v = value(generator);
+            SolvePolyfitInto(design, y.data(), work, coefficients);
+            std::vector<float> expected(order + 1, 0.0f);
+            if (n > 0) {
+                const Eigen::VectorXf solution = design.qr.solve(Eigen::Map<const Eigen::VectorXf>(y.data(), n));
+                for (int j = 0; j <= order; ++j) expected[j] = solution(j);
+            }
+            ASSERT_EQ(coefficients.size(), expected.size());
+            EXPECT_EQ(std::memcmp(coefficients.data(), expected.data(), expected.size() * sizeof(float)), 0)
+                << "trial " << trial;
+        }
+    }
+}
+
 // The design matrix skips powf for x^0 and x^1; its entries must still be
 // the power rule's bits, on random bit patterns of every magnitude and sign
 // and on the special values.

@@ -53,6 +53,20 @@ void FillTableGaps(std::vector<int32_t>& table);
 void CollectFitPoints(const std::vector<int32_t>& table, bool flagged, const FitRange& range,
                       std::vector<float>& x, std::vector<float>& y);
 
+// The raw values a fit may use: first <= raw < end. Both bounds are compared
+// with the raw value as a float, and the comparisons are monotonic in it, so
+// the values inside the range always form one run (empty for a NaN bound).
+struct FitWindow {
+    int32_t first = 0;
+    int32_t end = 0;
+};
+
+FitWindow FitWindowOf(bool flagged, const FitRange& range);
+
+// CollectFitPoints over a window found once for the run.
+void CollectFitPoints(const std::vector<int32_t>& table, const FitWindow& window, std::vector<float>& x,
+                      std::vector<float>& y);
+
 // The factored design matrices of one list of abscissae at orders 2 and 3.
 struct FitDesigns {
     std::vector<float> x;

@@ -82,6 +82,7 @@ float MeasureGroupRipple(const std::vector<float>& profile, const std::vector<in
     const double lowerEdge = 0.2 * static_cast<double>(n);
     const double upperEdge = 0.8 * static_cast<double>(n);
     std::vector<float> middleValues;
+    middleValues.reserve(n);
     for (size_t k = 0; k < n; ++k) {
         const double position = static_cast<double>(k);
         if (position > lowerEdge && position < upperEdge) middleValues.push_back(profile[group[k]]);

@@ -1,6 +1,7 @@
 #include "calib/lowhigh/column_tables.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <random>
 
@@ -134,6 +135,40 @@ TEST(ColumnTable, FitPointsLieStrictlyInsideTheRangeAndSkipUnknownEntries) {
     CollectFitPoints(table, true, {-1.0f, 180.0f}, x, y);
     EXPECT_EQ(x.size(), 178u);
     EXPECT_EQ(x.front(), 1.0f);
+}
+
+// The window found once per run must pick the same points as testing every
+// raw value against the bounds: random bounds (fractional, outside the
+// table, NaN), random unknown entries, both flags.
+TEST(ColumnTable, FitWindowPicksThePointsOfThePlainBoundTest) {
+    std::mt19937 generator(9);
+    std::uniform_real_distribution<float> bound(-20.0f, 280.0f);
+    std::vector<float> x;
+    std::vector<float> y;
+    for (int trial = 0; trial < 2000; ++trial) {
+        FitRange range{bound(generator), bound(generator)};
+        if (trial % 50 == 0) range.lowBound = std::nanf("");
+        if (trial % 7 == 0) range.lowBound = std::floor(range.lowBound);
+        if (trial % 11 == 0) range.highBound = std::floor(range.highBound);
+        const bool flagged = trial % 2 == 1;
+        std::vector<int32_t> table(kTableSize);
+        const uint32_t holeEvery = trial % 3 == 0 ? 0 : 2 + generator() % 60;
+        for (int32_t raw = 0; raw < kTableSize; ++raw) {
+            table[raw] = holeEvery != 0 && generator() % holeEvery == 0 ? kUnknownEntry
+                                                                        : static_cast<int32_t>(generator() % 300);
+        }
+        std::vector<float> plainX;
+        std::vector<float> plainY;
+        for (int32_t raw = flagged ? 1 : 0; raw < kTableSize; ++raw) {
+            const float value = static_cast<float>(raw);
+            if (table[raw] == kUnknownEntry || !(range.lowBound < value) || !(value < range.highBound)) continue;
+            plainX.push_back(value);
+            plainY.push_back(static_cast<float>(table[raw]));
+        }
+        CollectFitPoints(table, flagged, range, x, y);
+        ASSERT_EQ(x, plainX) << trial;
+        ASSERT_EQ(y, plainY) << trial;
+    }
 }
 
 TEST(ColumnTable, CachedDesignsFitLikeAFreshPolyfit) {
