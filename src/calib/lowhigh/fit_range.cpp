@@ -16,47 +16,35 @@ struct SignRun {
     float extreme = 0.0f;
 };
 
-// Consecutive deviations of equal sign (a deviation of 0 counts as negative).
-std::vector<SignRun> CutIntoSignRuns(const std::vector<float>& deviations) {
-    std::vector<SignRun> runs;
-    for (float deviation : deviations) {
-        const int32_t sign = deviation > 0.0f ? 1 : -1;
-        if (runs.empty() || runs.back().sign != sign) {
-            runs.push_back({sign, 1, deviation});
-            continue;
-        }
-        SignRun& run = runs.back();
-        ++run.length;
-        run.extreme = sign > 0 ? std::max(run.extreme, deviation) : std::min(run.extreme, deviation);
-    }
-    return runs;
-}
-
-// Peak-to-trough heights of the closed pairs of long runs: a run of the
-// group's first sign opens a pair, the next long run of the other sign closes
-// it; long runs repeating the last sign are skipped, short runs ignored.
-std::vector<float> PairPeaks(const std::vector<SignRun>& runs) {
-    constexpr int32_t kShortestCountedRun = 3;
-    int32_t firstSign = 0;
-    int32_t lastSign = 0;
-    std::vector<float> peaks;
-    bool lastPairOpen = false;
-    for (const SignRun& run : runs) {
-        if (run.length < kShortestCountedRun || run.sign == lastSign) continue;
-        if (lastSign == 0 || run.sign == firstSign) {
-            if (lastSign == 0) firstSign = run.sign;
-            peaks.push_back(run.extreme);
-            lastPairOpen = true;
+// Pairs long runs as they end: a run of the group's first sign opens a pair,
+// the next long run of the other sign closes it with the peak-to-trough
+// height; long runs repeating the last sign are skipped, short runs ignored.
+// Heights are summed as pairs close, which is their order.
+class PairedPeaks {
+public:
+    void Add(const SignRun& run) {
+        constexpr int32_t kShortestCountedRun = 3;
+        if (run.length < kShortestCountedRun || run.sign == lastSign_) return;
+        if (lastSign_ == 0 || run.sign == firstSign_) {
+            if (lastSign_ == 0) firstSign_ = run.sign;
+            openPeak_ = run.extreme;
         } else {
-            peaks.back() = std::fabs(peaks.back() - run.extreme);
-            lastPairOpen = false;
+            heightSum_ += std::fabs(openPeak_ - run.extreme);
+            ++closedPairs_;
         }
-        lastSign = run.sign;
+        lastSign_ = run.sign;
     }
     // A pair still open after the final run has no trough; it does not count.
-    if (lastPairOpen) peaks.pop_back();
-    return peaks;
-}
+    size_t ClosedPairs() const { return closedPairs_; }
+    float HeightSum() const { return heightSum_; }
+
+private:
+    int32_t firstSign_ = 0;
+    int32_t lastSign_ = 0;
+    float openPeak_ = 0.0f;
+    float heightSum_ = 0.0f;
+    size_t closedPairs_ = 0;
+};
 
 // Whether the ripple is unmeasured, with the tolerance of a float compared
 // against -1 in double.
@@ -81,26 +69,36 @@ float MeasureGroupRipple(const std::vector<float>& profile, const std::vector<in
     const size_t n = group.size();
     const double lowerEdge = 0.2 * static_cast<double>(n);
     const double upperEdge = 0.8 * static_cast<double>(n);
-    std::vector<float> middleValues;
-    middleValues.reserve(n);
-    for (size_t k = 0; k < n; ++k) {
-        const double position = static_cast<double>(k);
-        if (position > lowerEdge && position < upperEdge) middleValues.push_back(profile[group[k]]);
-    }
+    // The middle positions form one run, since both edge tests are monotonic.
+    size_t first = 0;
+    while (first < n && !(static_cast<double>(first) > lowerEdge)) ++first;
+    size_t end = first;
+    while (end < n && static_cast<double>(end) < upperEdge) ++end;
+
     float sum = 0.0f;
-    for (float value : middleValues) sum += value;
+    for (size_t k = first; k < end; ++k) sum += profile[group[k]];
     // The divisor is three fifths of the whole group, not the middle count.
     const float mean = static_cast<float>(static_cast<double>(sum) / (0.6 * static_cast<double>(n)));
 
-    std::vector<float> deviations;
-    deviations.reserve(middleValues.size());
-    for (float value : middleValues) deviations.push_back(value - mean);
+    // Runs of equal-sign deviations (a deviation of 0 counts as negative),
+    // each handed on as it ends.
+    PairedPeaks pairs;
+    SignRun run;
+    for (size_t k = first; k < end; ++k) {
+        const float deviation = profile[group[k]] - mean;
+        const int32_t sign = deviation > 0.0f ? 1 : -1;
+        if (run.length == 0 || run.sign != sign) {
+            if (run.length != 0) pairs.Add(run);
+            run = {sign, 1, deviation};
+            continue;
+        }
+        ++run.length;
+        run.extreme = sign > 0 ? std::max(run.extreme, deviation) : std::min(run.extreme, deviation);
+    }
+    if (run.length != 0) pairs.Add(run);
 
-    const std::vector<float> peaks = PairPeaks(CutIntoSignRuns(deviations));
-    if (peaks.size() <= middleValues.size() / 20) return kUnmeasuredRipple;
-    float peakSum = 0.0f;
-    for (float peak : peaks) peakSum += peak;
-    return peakSum / static_cast<float>(peaks.size());
+    if (pairs.ClosedPairs() <= (end - first) / 20) return kUnmeasuredRipple;
+    return pairs.HeightSum() / static_cast<float>(pairs.ClosedPairs());
 }
 
 std::vector<float> MovingAverage3(const std::vector<float>& values) {

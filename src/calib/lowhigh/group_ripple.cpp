@@ -16,6 +16,10 @@ struct RunPair {
 // Runs shorter than this are too small to be ripple.
 constexpr int32_t kShortestRippleRun = 3;
 
+bool IsGoodPair(const RunPair& pair) {
+    return pair.firstLength >= kShortestRippleRun && pair.secondLength >= kShortestRippleRun;
+}
+
 // The top level of this rank (0-based) gives the bright candidate.
 constexpr int kBrightCandidateRank = 100;
 
@@ -29,33 +33,36 @@ bool TestGroupRipple(const std::vector<float>& profile, const std::vector<int32_
     for (int32_t column : group) sum += profile[column];
     const float mean = sum / static_cast<float>(n);
 
+    // Pairs of a run of the first sign and the run of the other sign after
+    // it, counted as each pair ends; the middle positions form one run,
+    // since both edge tests are monotonic.
     const double lowerEdge = 0.25 * static_cast<double>(n);
     const double upperEdge = 0.75 * static_cast<double>(n);
-    std::vector<int32_t> signs;
+    size_t signCount = 0;
+    size_t goodPairs = 0;
+    int32_t firstSign = 0;
+    int32_t previousSign = 0;
+    RunPair pair;
     for (size_t k = 0; k < n; ++k) {
         const double position = static_cast<double>(k);
         if (!(position > lowerEdge && upperEdge > position)) continue;
         // A deviation of 0 (or NaN) counts as negative.
-        signs.push_back(profile[group[k]] - mean > 0.0f ? 1 : -1);
-    }
-    if (signs.empty()) return false;
-
-    std::vector<RunPair> pairs;
-    for (size_t t = 0; t < signs.size(); ++t) {
-        const bool firstSign = signs[t] == signs[0];
-        if (t == 0 || (firstSign && signs[t] != signs[t - 1])) {
-            pairs.push_back({1, 0});
-        } else if (firstSign) {
-            ++pairs.back().firstLength;
+        const int32_t sign = profile[group[k]] - mean > 0.0f ? 1 : -1;
+        if (signCount == 0) firstSign = sign;
+        if (signCount == 0 || (sign == firstSign && sign != previousSign)) {
+            if (signCount != 0 && IsGoodPair(pair)) ++goodPairs;
+            pair = {1, 0};
+        } else if (sign == firstSign) {
+            ++pair.firstLength;
         } else {
-            ++pairs.back().secondLength;
+            ++pair.secondLength;
         }
+        previousSign = sign;
+        ++signCount;
     }
-    size_t goodPairs = 0;
-    for (const RunPair& pair : pairs) {
-        if (pair.firstLength >= kShortestRippleRun && pair.secondLength >= kShortestRippleRun) ++goodPairs;
-    }
-    return goodPairs > signs.size() / 50;
+    if (signCount == 0) return false;
+    if (IsGoodPair(pair)) ++goodPairs;
+    return goodPairs > signCount / 50;
 }
 
 ImageMarks MarkGroupRipple(const std::vector<float>& profile, const ColumnGroups& columnGroups, int32_t imageWidth) {
