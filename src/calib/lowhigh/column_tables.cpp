@@ -75,9 +75,10 @@ void FillBetweenKnownEntries(std::vector<int32_t>& table, int32_t from, int32_t 
     int32_t step = TruncatedQuotient(difference, distance);
     if (difference < 0 && step * distance != difference) --step;
     const int32_t longerStepsFrom = distance - (difference - step * distance);
-    for (int32_t j = 1; j < distance; ++j) {
-        table[from + j] = base + j * step + std::max(0, j - longerStepsFrom);
-    }
+    // Gaps are mostly a few entries long, too short for a vector loop: each
+    // entry is its neighbour plus one step.
+    int32_t* entry = table.data() + from;
+    for (int32_t j = 1; j < distance; ++j) entry[j] = entry[j - 1] + (j > longerStepsFrom ? step + 1 : step);
 }
 
 FitDesigns FactorFitDesigns(const std::vector<float>& x) {
