@@ -6,6 +6,8 @@
 #include <random>
 #include <utility>
 
+#include "support/random_groups.h"
+
 #include <gtest/gtest.h>
 
 namespace ffc {
@@ -92,17 +94,10 @@ float PlainRipple(const std::vector<float>& profile, const std::vector<int32_t>&
 // profiles with ties to the mean: the measure matches the plain rule bit for bit.
 TEST(RippleMeasure, MatchesThePlainRuleOnRandomGroups) {
     std::mt19937 generator(3);
-    std::vector<float> profile(4096);
     for (int trial = 0; trial < 3000; ++trial) {
-        const size_t n = trial < 200 ? static_cast<size_t>(trial % 100) : 1 + generator() % 400;
-        const float period = 2.0f + static_cast<float>(generator() % 12);
-        for (size_t c = 0; c < profile.size(); ++c) {
-            const float wave = std::sin(static_cast<float>(c) * 6.2831853f / period) * 5.0f;
-            profile[c] = trial % 5 == 0 ? static_cast<float>(generator() % 3) : 100.0f + wave + static_cast<float>(generator() % 4);
-        }
-        std::vector<int32_t> group(n);
-        const int32_t start = static_cast<int32_t>(generator() % 3000);
-        for (size_t k = 0; k < n; ++k) group[k] = trial % 2 == 0 ? start + static_cast<int32_t>(k) : static_cast<int32_t>(generator() % 4096);
+        const testing::RandomGroupCase groupCase = testing::MakeRandomGroupCase(generator, trial, 400, 12);
+        const std::vector<float>& profile = groupCase.profile;
+        const std::vector<int32_t>& group = groupCase.group;
         const float expected = PlainRipple(profile, group);
         const float measured = MeasureGroupRipple(profile, group);
         ASSERT_EQ(std::memcmp(&expected, &measured, sizeof(float)), 0) << trial;

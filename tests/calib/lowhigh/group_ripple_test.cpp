@@ -4,6 +4,8 @@
 #include <random>
 #include <utility>
 
+#include "support/random_groups.h"
+
 #include <gtest/gtest.h>
 
 namespace ffc {
@@ -73,18 +75,11 @@ bool PlainRippleTest(const std::vector<float>& profile, const std::vector<int32_
 // periods, noise and ties: the test agrees with the plain rule every time.
 TEST(GroupRippleMarks, TestMatchesThePlainRuleOnRandomGroups) {
     std::mt19937 generator(17);
-    std::vector<float> profile(4096);
     size_t rippled = 0;
     for (int trial = 0; trial < 3000; ++trial) {
-        const size_t n = trial < 200 ? static_cast<size_t>(trial % 100) : 1 + generator() % 600;
-        const float period = 2.0f + static_cast<float>(generator() % 14);
-        for (size_t c = 0; c < profile.size(); ++c) {
-            const float wave = std::sin(static_cast<float>(c) * 6.2831853f / period) * 5.0f;
-            profile[c] = trial % 5 == 0 ? static_cast<float>(generator() % 3) : 100.0f + wave + static_cast<float>(generator() % 4);
-        }
-        std::vector<int32_t> group(n);
-        const int32_t start = static_cast<int32_t>(generator() % 3000);
-        for (size_t k = 0; k < n; ++k) group[k] = trial % 2 == 0 ? start + static_cast<int32_t>(k) : static_cast<int32_t>(generator() % 4096);
+        const testing::RandomGroupCase groupCase = testing::MakeRandomGroupCase(generator, trial, 600, 14);
+        const std::vector<float>& profile = groupCase.profile;
+        const std::vector<int32_t>& group = groupCase.group;
         const bool expected = PlainRippleTest(profile, group);
         ASSERT_EQ(TestGroupRipple(profile, group), expected) << trial;
         rippled += expected ? 1 : 0;
