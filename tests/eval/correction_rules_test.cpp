@@ -7,6 +7,7 @@
 #include "VyrCISFlatfieldCorrection.h"
 #include "eval/dark_range.h"
 #include "instance/instance.h"
+#include "support/instance_bytes.h"
 
 namespace ffc {
 namespace {
@@ -80,40 +81,69 @@ TEST(DarkRange, ClampAndClosestValueChooseAsTheirListsSay) {
     EXPECT_EQ(ThrownMessage([] { FindClosestValue({}, 3); }), "Vector is empty");
 }
 
-// Images of another width, and tables that do not cover every column for the
-// modes reading them, are refused before the output is touched.
-TEST(CommonStart, RejectsInputsTheInstanceCannotCorrectWithoutTouchingTheOutput) {
-    FlatFieldCorrectionInstance instance = ConstantInstance(4, 50.0f);
-    cv::Mat output(2, 4, CV_8UC1, cv::Scalar(7));
-    const uint8_t* buffer = output.data;
-    const cv::Mat input(2, 4, CV_8UC1, cv::Scalar(1));
-    for (int cols : {3, 5}) EXPECT_FALSE(Correct(instance, cv::Mat(2, cols, CV_8UC1, cv::Scalar(1)), output, 0));
-    instance.quadCoeffs.pop_back();
-    for (int mode : {0, 5, 6}) EXPECT_FALSE(Correct(instance, input, output, mode));
-    EXPECT_FALSE(Correct(instance, input, output, 6, true));
-    instance.columnLuts[3].pop_back();
-    EXPECT_FALSE(Correct(instance, input, output, 4));
-    EXPECT_FALSE(Correct(instance, input, output, 5, true));
-    EXPECT_EQ(output.data, buffer);
-    EXPECT_EQ(cv::countNonZero(output != 7), 0);
-    EXPECT_EQ(CorrectRow(instance, {1, 2, 3, 4}, 1), (Row{50, 50, 50, 50}));
-}
-
-// An output of the input's size keeps its buffer; one differing in rows or
-// in columns is replaced by a new 8-bit image. The input's height is not
-// compared with the instance's.
-TEST(CommonStart, OverwritesAnOutputOfTheRightSizeInPlaceAndReplacesOthers) {
-    FlatFieldCorrectionInstance instance = ConstantInstance(3, 0.0f);
-    instance.quadCoeffs = {{-3.0f}, {300.0f}, {10.0f, 1.0f}};
-    instance.imageHeight = 5;
-    for (cv::Mat output : {cv::Mat(1, 3, CV_8UC1, cv::Scalar(77)), cv::Mat(), cv::Mat(2, 3, CV_8UC1),
-                           cv::Mat(1, 4, CV_32FC1)}) {
-        const uint8_t* buffer = output.data;
-        const bool rightSize = output.rows == 1 && output.cols == 3;
-        ASSERT_TRUE(Correct(instance, RowImage({9, 9, 9}), output, 0));
-        EXPECT_EQ(output.data == buffer, rightSize);
-        EXPECT_EQ(output.type(), CV_8UC1);
-        EXPECT_EQ(RowValues(output), (Row{0, 255, 19}));
+// The call contract of both exports, whatever the mode: what the instance
+// cannot correct is refused before the output is touched; an accepted call
+// writes an output of the input's size in place (as bytes, whatever its type)
+// and replaces any other by a new 8-bit image. The input's height is not
+// compared with the instance's, and the instance is only read.
+TEST(CommonStart, RefusesWhatItCannotCorrectAndReusesOnlyAnOutputOfTheInputsSize) {
+    FlatFieldCorrectionInstance full = ConstantInstance(4, 50.0f);
+    full.quadCoeffs = {{-3.0f}, {300.0f}, {10.0f, 1.0f}, {50.0f}};
+    full.imageHeight = 5;
+    FlatFieldCorrectionInstance shortCoefficients = full, shortTables = full;
+    shortCoefficients.quadCoeffs.pop_back();
+    shortTables.columnLuts[3].pop_back();
+    const cv::Mat nine(1, 4, CV_8UC1, cv::Scalar(9));
+    cv::Mat colour, deep;
+    cv::merge(std::vector<cv::Mat>(3, nine), colour);
+    nine.convertTo(deep, CV_16U);
+    const cv::Mat wider(2, 6, CV_8UC1, cv::Scalar(9));
+    struct Case {
+        const char* name;
+        const FlatFieldCorrectionInstance* instance;
+        cv::Mat input;
+        cv::Mat output;
+        std::vector<std::pair<int, bool>> modes;  // mode, previous generation
+        bool accepted;
+    };
+    const cv::Mat filled(1, 4, CV_8UC1, cv::Scalar(7));
+    const std::vector<std::pair<int, bool>> zero = {{0, false}, {0, true}};
+    const Case cases[] = {
+        {"one column fewer", &full, cv::Mat(1, 3, CV_8UC1, cv::Scalar(9)), filled, zero, false},
+        {"one column more", &full, cv::Mat(1, 5, CV_8UC1, cv::Scalar(9)), filled, zero, false},
+        {"3 channels", &full, colour, filled, zero, false},
+        {"16 bits", &full, deep, filled, zero, false},
+        {"empty", &full, cv::Mat(), filled, zero, false},
+        {"no rows", &full, cv::Mat(0, 4, CV_8UC1), filled, zero, false},
+        {"coefficients short of a column", &shortCoefficients, nine, filled, {{0, false}, {5, false}, {6, false},
+                                                                              {6, true}}, false},
+        {"a table short of an entry", &shortTables, nine, filled, {{4, false}, {5, true}}, false},
+        {"output of the input's size", &full, nine, filled, zero, true},
+        {"output of another type", &full, nine, cv::Mat(1, 4, CV_32FC1, cv::Scalar(-1)), zero, true},
+        {"no output", &full, nine, cv::Mat(), zero, true},
+        {"output of other rows", &full, nine, cv::Mat(2, 4, CV_8UC1), zero, true},
+        {"output of other columns", &full, nine, cv::Mat(1, 3, CV_8UC1), zero, true},
+        {"a view as input", &full, wider(cv::Rect(1, 0, 4, 2)), cv::Mat(), zero, true},
+    };
+    for (const Case& c : cases) {
+        for (const auto& [mode, previous] : c.modes) {
+            SCOPED_TRACE(std::string(c.name) + ", mode " + std::to_string(mode) + (previous ? " previous" : ""));
+            FlatFieldCorrectionInstance instance = *c.instance;
+            const std::string before = testing::InstanceBytes(instance);
+            cv::Mat output = c.output.clone();
+            const uint8_t* buffer = output.data;
+            ASSERT_EQ(Correct(instance, c.input, output, mode, previous), c.accepted);
+            EXPECT_TRUE(testing::InstanceBytes(instance) == before);
+            if (!c.accepted) {
+                EXPECT_EQ(output.data, buffer);
+                EXPECT_EQ(cv::norm(output, c.output, cv::NORM_INF), 0.0);
+                continue;
+            }
+            const bool inPlace = c.output.size() == c.input.size();
+            EXPECT_EQ(output.data == buffer, inPlace);
+            EXPECT_EQ(output.type(), inPlace ? c.output.type() : CV_8UC1);
+            EXPECT_EQ(RowValues(cv::Mat(1, 4, CV_8UC1, output.data)), (Row{0, 255, 19, 50}));
+        }
     }
 }
 

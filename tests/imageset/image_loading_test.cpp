@@ -19,11 +19,9 @@ FlatFieldCorrectionInstance InstanceFor(const std::string& folder, int height, i
     return instance;
 }
 
-bool SameImage(const cv::Mat& a, const cv::Mat& b) {
-    return a.size() == b.size() && a.type() == b.type() && cv::countNonZero(a != b) == 0;
-}
-
-TEST(LoadCalibrationImages, KeepsImagesOfTheSizeInListingOrderAndColourAsGray) {
+// The images of the configured size, in listing order, each profiled as read
+// in gray: colour files are kept as gray, every other size is skipped.
+TEST(LoadCalibrationProfiles, KeepsImagesOfTheSizeInListingOrderAndColourAsGray) {
     cissim::SimulatorOptions options;
     options.width = 64;
     options.height = 4;
@@ -36,23 +34,19 @@ TEST(LoadCalibrationImages, KeepsImagesOfTheSizeInListingOrderAndColourAsGray) {
     cv::imwrite(folder.path() + "one_row_more.bmp", cv::Mat(5, 64, CV_8UC1, cv::Scalar(40)));
     cv::imwrite(folder.path() + "tinted.bmp", cv::Mat(4, 64, CV_8UC3, cv::Scalar(10, 100, 200)));
 
-    const CalibrationImageSet set = LoadCalibrationImages(InstanceFor(folder.path(), 4, 64));
+    const std::vector<std::vector<float>> profiles = LoadCalibrationProfiles(InstanceFor(folder.path(), 4, 64));
     // decoy_colour.bmp, level_000..004.bmp, tinted.bmp, in name order.
-    ASSERT_EQ(set.images.size(), 7u);
-    for (const cv::Mat& image : set.images) ASSERT_EQ(image.type(), CV_8UC1);
-    EXPECT_TRUE(SameImage(set.images[0], cv::imread(colour, cv::IMREAD_GRAYSCALE)));
-    for (size_t k = 0; k < levels.size(); ++k) {
-        EXPECT_TRUE(SameImage(set.images[1 + k], cv::imread(levels[k], cv::IMREAD_UNCHANGED))) << levels[k];
+    std::vector<std::string> kept = {colour};
+    kept.insert(kept.end(), levels.begin(), levels.end());
+    ASSERT_EQ(profiles.size(), kept.size() + 1);
+    for (size_t k = 0; k < kept.size(); ++k) {
+        EXPECT_EQ(profiles[k], ColumnProfile(cv::imread(kept[k], cv::IMREAD_GRAYSCALE), 64)) << kept[k];
     }
     // Blue 10, green 100, red 200 weigh to a gray of about 120.
-    EXPECT_NEAR(set.images[6].at<uint8_t>(0, 0), 120, 1);
-
-    const std::vector<std::vector<float>> profiles = LoadCalibrationProfiles(InstanceFor(folder.path(), 4, 64));
-    ASSERT_EQ(profiles.size(), set.images.size());
-    for (size_t k = 0; k < profiles.size(); ++k) EXPECT_EQ(profiles[k], ColumnProfile(set.images[k], 64));
+    EXPECT_NEAR(profiles.back()[0], 120.0f, 1.0f);
 }
 
-TEST(LoadCalibrationImages, FolderIsAPrefixAndAMissingFolderListsNothing) {
+TEST(LoadCalibrationProfiles, FolderIsAPrefixAndAMissingFolderListsNothing) {
     testing::TempFolder outer;
     const std::string inner = outer.path() + "calib";
     std::filesystem::create_directories(inner);
@@ -61,14 +55,14 @@ TEST(LoadCalibrationImages, FolderIsAPrefixAndAMissingFolderListsNothing) {
     cv::imwrite(inner + "/level_1.bmp", flat);
     cv::imwrite(outer.path() + "calib_beside.bmp", flat);
 
-    EXPECT_EQ(LoadCalibrationImages(InstanceFor(inner + "/", 4, 8)).images.size(), 2u);
+    EXPECT_EQ(LoadCalibrationProfiles(InstanceFor(inner + "/", 4, 8)).size(), 2u);
     const std::vector<std::string> beside = ListCalibrationFiles(inner);
     ASSERT_EQ(beside.size(), 1u);
     EXPECT_EQ(std::filesystem::path(beside[0]).filename(), "calib_beside.bmp");
     // A folder removed after the parameters were set lists no files instead
     // of raising the listing's error, so the runs answer false.
-    EXPECT_TRUE(ListCalibrationFiles("/nonexistent-ffc-folder/").empty());
-    EXPECT_TRUE(ListCalibrationFiles("/nonexistent-ffc-folder/prefix").empty());
+    EXPECT_TRUE(ListCalibrationFiles(outer.path() + "missing/").empty());
+    EXPECT_TRUE(ListCalibrationFiles(outer.path() + "missing/prefix").empty());
 }
 
 TEST(ColumnProfile, MeansEveryColumnOverAllRows) {

@@ -32,40 +32,4 @@ TEST(Parameters, MissingFolderKeepsEarlierValuesAndExistingPathsAreStoredAsGiven
     EXPECT_EQ(instance.quadCoeffs, (std::vector<std::vector<float>>{{1.0f, 2.0f, 3.0f}}));
 }
 
-TEST(NullPointers, AreHarmlessAndEachNonNullGainIsWritten) {
-    DestroyFlatFieldCorrectionVyrInstance(nullptr);
-    EXPECT_FALSE(SetFlatFieldCorrectionParameters(nullptr, ".", {0}, 1, 1));
-    FlatFieldCorrectionInstance instance;
-    instance.realCubicGain = 2.5f;
-    float gain = 5.0f;
-    Return_realcoeffgain(nullptr, &gain, &gain);
-    EXPECT_EQ(gain, 5.0f);
-    Return_realcoeffgain(&instance, nullptr, &gain);
-    EXPECT_EQ(gain, 2.5f);
-    Return_realcoeffgain(&instance, &gain, nullptr);
-    EXPECT_EQ(gain, 1.0f);
-}
-
-TEST(RunInputs, AcceptOnlyPositiveSizesAndColumnsInsideTheImage) {
-    struct Case {
-        int32_t height;
-        std::vector<int32_t> references;
-        ffc::ColumnGroups groups;
-        bool valid;
-    };
-    const Case cases[] = {
-        {2, {0, 9}, {{0, 1, 2, 3}, {6, 7, 8, 9}}, true}, {2, {0, 9}, {}, true},
-        {2, {0, 9}, {{0, 1}, {9, 10}}, false},          {2, {0, 9}, {{-1, 0}}, false},
-        {2, {10}, {}, false},                            {2, {0, -1}, {}, false},
-        {2, {}, {}, false},                              {0, {0, 9}, {}, false},
-    };
-    for (const Case& c : cases) {
-        FlatFieldCorrectionInstance instance;
-        instance.imageWidth = 10;
-        instance.imageHeight = c.height;
-        instance.referenceColumns = c.references;
-        EXPECT_EQ(ffc::RunInputsAreValid(instance, c.groups), c.valid) << &c - cases;
-    }
-}
-
 }  // namespace

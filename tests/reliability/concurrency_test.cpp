@@ -12,7 +12,7 @@
 
 #include "VyrCISFlatfieldCorrection.h"
 #include "cis_simulator.h"
-#include "reliability/instance_bytes.h"
+#include "support/instance_bytes.h"
 #include "support/temp_folder.h"
 
 namespace ffc {

@@ -119,24 +119,6 @@ TEST(ColumnTable, FillsGapsStepByStepAndExtrapolatesWithLastFiveEntries) {
     EXPECT_EQ(empty, UnknownTable());
 }
 
-TEST(ColumnTable, FitPointsLieStrictlyInsideTheRangeAndSkipUnknownEntries) {
-    std::vector<int32_t> table(kTableSize, 3);
-    std::vector<float> x;
-    std::vector<float> y;
-    CollectFitPoints(table, false, {35.0f, 180.0f}, x, y);
-    ASSERT_EQ(x.size(), 144u);
-    EXPECT_EQ(x.front(), 36.0f);
-    EXPECT_EQ(x.back(), 179.0f);
-    EXPECT_EQ(y, std::vector<float>(144, 3.0f));
-    // Only a flagged column leaves out x = 0.
-    table[100] = kUnknownEntry;
-    CollectFitPoints(table, false, {-1.0f, 180.0f}, x, y);
-    EXPECT_EQ(x.size(), 179u);
-    CollectFitPoints(table, true, {-1.0f, 180.0f}, x, y);
-    EXPECT_EQ(x.size(), 178u);
-    EXPECT_EQ(x.front(), 1.0f);
-}
-
 // The window found once per run must pick the same points as testing every
 // raw value against the bounds: random bounds (fractional, outside the
 // table, NaN), random unknown entries, both flags.
@@ -165,7 +147,7 @@ TEST(ColumnTable, FitWindowPicksThePointsOfThePlainBoundTest) {
             plainX.push_back(value);
             plainY.push_back(static_cast<float>(table[raw]));
         }
-        CollectFitPoints(table, flagged, range, x, y);
+        CollectFitPoints(table, FitWindowOf(flagged, range), x, y);
         ASSERT_EQ(x, plainX) << trial;
         ASSERT_EQ(y, plainY) << trial;
     }

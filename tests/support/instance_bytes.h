@@ -1,8 +1,8 @@
 // An instance's whole state as one byte string: the parameters, every result
 // the accessors hand out and the tables only the corrections read. Two
 // readings are equal only when every value matches bit for bit.
-#ifndef FFC_TESTS_RELIABILITY_INSTANCE_BYTES_H
-#define FFC_TESTS_RELIABILITY_INSTANCE_BYTES_H
+#ifndef FFC_TESTS_SUPPORT_INSTANCE_BYTES_H
+#define FFC_TESTS_SUPPORT_INSTANCE_BYTES_H
 
 #include <string>
 #include <vector>
@@ -45,4 +45,4 @@ inline std::string InstanceBytes(const FlatFieldCorrectionInstance& instance) {
 
 }  // namespace ffc::testing
 
-#endif  // FFC_TESTS_RELIABILITY_INSTANCE_BYTES_H
+#endif  // FFC_TESTS_SUPPORT_INSTANCE_BYTES_H
