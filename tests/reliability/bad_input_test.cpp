@@ -3,7 +3,6 @@
 // exception "Vector is empty"), and checks that nothing was lost: the whole
 // instance is compared before and after wherever it must stay as it was.
 #include <algorithm>
-#include <functional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -48,9 +47,6 @@ const RunFunction kRuns[3] = {RunFlatFieldCorrectionTool_lowhigh_map_simple_NewN
                       RunFlatFieldCorrectionTool_lowhigh_map_simple_New, RunFlatFieldCorrectionTool_autosegment};
 const char* const kRunNames[3] = {"current", "previous", "segmented"};
 
-// What a run must answer: rejected (false, with nothing changed) or calibrated.
-constexpr bool R = false, C = true;
-
 class BadInput : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -73,80 +69,72 @@ protected:
     inline static FlatFieldCorrectionInstance* calibrated_ = nullptr;
 };
 
-// The parameters a case hands to the instance before its runs.
-struct Parameters {
-    std::string folder;
-    std::vector<int32_t> references = kReferences;
-    int32_t height = kHeight, width = kWidth;
-};
+// Extra files a case's own folder holds beside its good images.
+enum class Extra { kNone, kDeep, kTaller, kSaturated };
 
-// A folder, the parameters and the arguments of a run, and the answer of each
-// of the three runs.
+void WriteFolder(const std::string& folder, int goodImages, Extra extra) {
+    WriteGoodImages(folder, goodImages);
+    if (extra == Extra::kDeep) {  // a 16-bit image, read as 8-bit
+        cv::Mat deep;
+        LevelImage(20).convertTo(deep, CV_16U, 257.0);
+        ASSERT_TRUE(cv::imwrite(folder + "deep.png", deep));
+        std::rename((folder + "deep.png").c_str(), (folder + "deep.bmp").c_str());
+    } else if (extra == Extra::kTaller) {
+        ASSERT_TRUE(cv::imwrite(folder + "taller.bmp", LevelImage(12, kHeight + 1, kWidth)));
+    } else if (extra == Extra::kSaturated) {
+        for (int i = 0; i < 4; ++i) ASSERT_TRUE(cv::imwrite(folder + std::to_string(i) + ".bmp", LevelImage(40)));
+    }
+}
+
+// A case: its own folder (or the good one), the parameters and arguments, and
+// the answer of each run: R rejected (false, nothing changed), C calibrated.
 struct RunCase {
     const char* name;
-    std::function<void(const std::string& folder)> writeFolder;  // null: the good folder
-    std::function<void(Parameters&)> change;                     // null: unchanged
+    int goodImages;  // -1: the shared folder of good images
+    Extra extra;
+    std::vector<int32_t> references;
+    int32_t height, width;
     ColumnGroups groups;
     uint32_t digits;
-    bool answers[3];  // R or C
+    const char* answers;  // current, previous, segmented
 };
 
 TEST_F(BadInput, EveryRunGivesItsDocumentedAnswerAndRejectionsKeepEverything) {
+    const auto& refs = kReferences;
+    const int32_t h = kHeight, w = kWidth;
     const std::vector<RunCase> cases = {
-        {"no images", [](const std::string&) {}, nullptr, kGroups, 6, {R, R, R}},
-        {"9 images", [](const std::string& f) { WriteGoodImages(f, 9); }, nullptr, kGroups, 6, {C, C, R}},
-        {"3 images and a 16-bit image, read as 8-bit",
-         [](const std::string& f) {
-             WriteGoodImages(f, 3);
-             cv::Mat deep;
-             LevelImage(20).convertTo(deep, CV_16U, 257.0);
-             ASSERT_TRUE(cv::imwrite(f + "deep.png", deep));
-             std::rename((f + "deep.png").c_str(), (f + "deep.bmp").c_str());
-         },
-         nullptr, kGroups, 6, {C, C, R}},
-        {"width 0", nullptr, [](Parameters& p) { p.width = 0; }, kGroups, 6, {R, R, R}},
-        {"negative height", nullptr, [](Parameters& p) { p.height = -2; }, kGroups, 6, {R, R, R}},
-        {"negative width", nullptr, [](Parameters& p) { p.width = -16; }, kGroups, 6, {R, R, R}},
-        {"height of no image", nullptr, [](Parameters& p) { p.height = 3; }, kGroups, 6, {R, R, R}},
-        {"negative reference column", nullptr, [](Parameters& p) { p.references = {-1, 7}; }, kGroups, 6, {R, R, R}},
-        {"descending, duplicated reference columns", nullptr, [](Parameters& p) { p.references = {7, 3, 3}; },
-         kGroups, 6, {C, C, C}},
-        {"no groups", nullptr, nullptr, {}, 6, {C, C, C}},
-        {"an empty group and groups of 1, 2 and 3 columns", nullptr, nullptr, {{}, {5}, {6, 7}, {8, 9, 10}}, 6,
-         {C, C, C}},
-        {"negative group index", nullptr, nullptr, {{0, -1, 2, 3}}, 6, {R, R, R}},
-        {"group index at the width", nullptr, nullptr, {{0, 1}, {15, 16}}, 6, {R, R, R}},
-        {"reference column at the width", nullptr, [](Parameters& p) { p.references = {16}; }, kGroups, 6, {R, R, R}},
-        {"no reference column", nullptr, [](Parameters& p) { p.references = {}; }, kGroups, 6, {R, R, R}},
-        {"3 images and one a row taller",
-         [](const std::string& f) {
-             WriteGoodImages(f, 3);
-             ASSERT_TRUE(cv::imwrite(f + "taller.bmp", LevelImage(12, kHeight + 1, kWidth)));
-         },
-         nullptr, kGroups, 6, {R, R, R}},
-        {"4 saturated images",
-         [](const std::string& f) {
-             for (int i = 0; i < 4; ++i) ASSERT_TRUE(cv::imwrite(f + std::to_string(i) + ".bmp", LevelImage(40)));
-         },
-         nullptr, kGroups, 6, {R, R, R}},
-        {"0 significant digits", nullptr, nullptr, kGroups, 0, {C, C, C}},
-        {"20 significant digits", nullptr, nullptr, kGroups, 20, {C, C, C}},
+        {"no images", 0, Extra::kNone, refs, h, w, kGroups, 6, "RRR"},
+        {"9 images", 9, Extra::kNone, refs, h, w, kGroups, 6, "CCR"},
+        {"3 images and a 16-bit image", 3, Extra::kDeep, refs, h, w, kGroups, 6, "CCR"},
+        {"3 images and one a row taller", 3, Extra::kTaller, refs, h, w, kGroups, 6, "RRR"},
+        {"4 saturated images", 0, Extra::kSaturated, refs, h, w, kGroups, 6, "RRR"},
+        {"width 0", -1, Extra::kNone, refs, h, 0, kGroups, 6, "RRR"},
+        {"negative height", -1, Extra::kNone, refs, -2, w, kGroups, 6, "RRR"},
+        {"negative width", -1, Extra::kNone, refs, h, -16, kGroups, 6, "RRR"},
+        {"height of no image", -1, Extra::kNone, refs, 3, w, kGroups, 6, "RRR"},
+        {"negative reference column", -1, Extra::kNone, {-1, 7}, h, w, kGroups, 6, "RRR"},
+        {"reference column at the width", -1, Extra::kNone, {16}, h, w, kGroups, 6, "RRR"},
+        {"no reference column", -1, Extra::kNone, {}, h, w, kGroups, 6, "RRR"},
+        {"descending, duplicated reference columns", -1, Extra::kNone, {7, 3, 3}, h, w, kGroups, 6, "CCC"},
+        {"no groups", -1, Extra::kNone, refs, h, w, {}, 6, "CCC"},
+        {"groups of 0 to 3 columns", -1, Extra::kNone, refs, h, w, {{}, {5}, {6, 7}, {8, 9, 10}}, 6, "CCC"},
+        {"negative group index", -1, Extra::kNone, refs, h, w, {{0, -1, 2, 3}}, 6, "RRR"},
+        {"group index at the width", -1, Extra::kNone, refs, h, w, {{0, 1}, {15, 16}}, 6, "RRR"},
+        {"0 significant digits", -1, Extra::kNone, refs, h, w, kGroups, 0, "CCC"},
+        {"20 significant digits", -1, Extra::kNone, refs, h, w, kGroups, 20, "CCC"},
     };
     for (const RunCase& c : cases) {
         testing::TempFolder own;
-        Parameters p{good_->path()};
-        if (c.writeFolder) {
-            c.writeFolder(own.path());
-            p.folder = own.path();
-        }
-        if (c.change) c.change(p);
+        if (c.goodImages >= 0) WriteFolder(own.path(), c.goodImages, c.extra);
+        const std::string folder = c.goodImages >= 0 ? own.path() : good_->path();
         for (int r = 0; r < 3; ++r) {
             SCOPED_TRACE(std::string(c.name) + ", " + kRunNames[r] + " run");
             FlatFieldCorrectionInstance instance = Calibrated();
-            ASSERT_TRUE(SetFlatFieldCorrectionParameters(&instance, p.folder, p.references, p.height, p.width));
+            ASSERT_TRUE(SetFlatFieldCorrectionParameters(&instance, folder, c.references, c.height, c.width));
             const std::string before = Take(&instance);
-            EXPECT_EQ(kRuns[r](&instance, c.digits, c.groups), c.answers[r]);
-            if (c.answers[r] == R) {
+            const bool calibrates = c.answers[r] == 'C';
+            EXPECT_EQ(kRuns[r](&instance, c.digits, c.groups), calibrates);
+            if (!calibrates) {
                 EXPECT_TRUE(Take(&instance) == before) << "a rejected run changed the instance";
             } else {
                 EXPECT_EQ(instance.quadCoeffs.size(), static_cast<size_t>(kWidth));
@@ -203,27 +191,29 @@ TEST_F(BadInput, NullPointersAndMissingFoldersToEveryFunction) {
     EXPECT_TRUE(Take(&instance) == full);
 }
 
-// A fresh instance has nothing to work on: every run is false without
-// reading the current directory, every test false, the instance unchanged.
-// It starts with gains and offsets 0, real gains 1 and no results.
+// A fresh instance holds gains and offsets 0, real gains 1 and no results,
+// and has nothing to work on: every run and test is false and changes
+// nothing, and no run reads the current directory.
 TEST_F(BadInput, FreshInstanceRefusesRunsAndTests) {
     FlatFieldCorrectionInstance* instance = nullptr;
     CreateFlatFieldCorrectionInstance(&instance);
-    const std::string fresh = Take(instance);
-    for (RunFunction run : kRuns) EXPECT_FALSE(run(instance, 6, kGroups));
-    const cv::Mat image = LevelImage(5);
-    for (int32_t mode = -2; mode <= 8; ++mode) {
-        cv::Mat output;
-        EXPECT_FALSE(TestFlatFieldCorrectionTool_NewNew(instance, &image, &output, mode));
-        EXPECT_FALSE(TestFlatFieldCorrectionTool(instance, &image, &output, mode));
-        EXPECT_TRUE(output.empty());
-    }
-    EXPECT_TRUE(Take(instance) == fresh);
     const FlatFieldCorrectionInstance& f = *instance;
     EXPECT_EQ((std::vector<float>{f.quadGain, f.quadOffset, f.cubicGain, f.cubicOffset, f.rangeGain, f.realQuadGain,
                                   f.realCubicGain}),
               (std::vector<float>{0, 0, 0, 0, 0, 1, 1}));
-    EXPECT_TRUE(f.quadCoeffs.empty() && f.segQuadCoeffs.empty() && f.imageHeight == 0 && f.imageWidth == 0);
+    const std::string fresh = Take(instance);
+    FlatFieldCorrectionInstance empty;
+    EXPECT_TRUE(Take(&empty) == fresh);
+    for (RunFunction run : kRuns) EXPECT_FALSE(run(instance, 6, kGroups));
+    const cv::Mat image = LevelImage(5);
+    for (auto test : {TestFlatFieldCorrectionTool_NewNew, TestFlatFieldCorrectionTool}) {
+        for (int32_t mode : {0, 4, 5, 7}) {
+            cv::Mat output;
+            EXPECT_FALSE(test(instance, &image, &output, mode));
+            EXPECT_TRUE(output.empty());
+        }
+    }
+    EXPECT_TRUE(Take(instance) == fresh);
     DestroyFlatFieldCorrectionVyrInstance(instance);
 }
 
