@@ -18,18 +18,6 @@
 namespace ffc {
 namespace {
 
-// At least three quarters of the columns come out at 0 at the low bound and
-// at 255 at the high bound.
-void ExpectOutputSpansFullRange(const std::vector<std::vector<float>>& family, float low, float high) {
-    size_t black = 0, white = 0;
-    for (const std::vector<float>& coefficients : family) {
-        black += PolyvalGrayFloat(coefficients, low) < 0.01f ? 1 : 0;
-        white += PolyvalGrayFloat(coefficients, high) > 254.99f ? 1 : 0;
-    }
-    EXPECT_GE(black * 4, family.size() * 3);
-    EXPECT_GE(white * 4, family.size() * 3);
-}
-
 TEST(LowHighRuns, HandMadeFolderGivesExactResults) {
     // Lights 40, 50, ..., 170, each its own level. Column c reads the light
     // times 0.9 to 1.1 (1.0 at the reference columns 2 and 7); column 0 reads
@@ -59,9 +47,8 @@ TEST(LowHighRuns, HandMadeFolderGivesExactResults) {
                                   instance.rangeGain}),
               (std::vector<float>{1, 0, 1, 0, 0}));
     for (int32_t raw = 40; raw <= 170; ++raw) EXPECT_EQ(instance.columnLuts[2][raw], raw);
-    // Without groups the bounds are 35 and 180.
-    ExpectOutputSpansFullRange(instance.quadCoeffs, 35.0f, 180.0f);
-    ExpectOutputSpansFullRange(instance.cubicCoeffs, 35.0f, 180.0f);
+    // Without groups the bounds are 35 and 180, and a reference column spans
+    // about 145 levels between them.
     EXPECT_NEAR(instance.realQuadGain, 255.0f / 145.0f, 0.2f);
 
     // The previous generation: the same tables, unscaled fits (a reference

@@ -1,6 +1,7 @@
 #include "calib/segment/two_piece_fit.h"
 
 #include <random>
+#include <tuple>
 
 #include <gtest/gtest.h>
 
@@ -66,22 +67,23 @@ TEST(FitTwoPieces, JoinsWhereSlopesAgreeAndMeetsThere) {
     EXPECT_NEAR(PolyvalGrayFloat(fit.pieces[1], 72.0f), 56.0f, 1e-2f);
 }
 
-// Nine bright points, or a window too short for slopes (top level 20: 12..15):
-// the single fit, then zeros, and no breakpoint.
-TEST(FitTwoPieces, IncompleteWithoutEnoughPointsOrWindow) {
-    PointSet nineBright;
-    AddPoints(nineBright, 100.0f, 155.0f, 5.0f, 2.0f, 1.0f, 0.0f);
-    AddPoints(nineBright, 212.0f, 220.0f, 1.0f, 2.0f, 1.0f, 0.0f);
+// Each piece needs 10 points: with 9 on either side, or a window too short
+// for slopes (top level 20: 12..15), the pieces are the single fit and zeros,
+// without a breakpoint.
+TEST(FitTwoPieces, NeedsTenPointsEachSideAndAWindowForSlopes) {
+    for (auto [dark, bright, complete] : {std::tuple{10, 10, true}, {9, 10, false}, {10, 9, false}}) {
+        PointSet points;
+        AddPoints(points, 100.0f, 100.0f + 5.0f * (dark - 1), 5.0f, 2.0f, 1.0f, 0.0f);
+        AddPoints(points, 212.0f, 212.0f + bright - 1, 1.0f, 2.0f, 1.0f, 0.0f);
+        EXPECT_EQ(FitTwoPieces(SplitColumnPoints(points.x, points.y, 255.0f), 2, 6).complete, complete) << dark;
+    }
     PointSet dark;
     AddPoints(dark, 0.0f, 29.0f, 1.0f, 2.0f, 1.0f, 0.0f);
-    for (const ColumnPointSets& sets : {SplitColumnPoints(nineBright.x, nineBright.y, 255.0f),
-                                        SplitColumnPoints(dark.x, dark.y, 20.0f)}) {
-        for (int order : {2, 3}) {
-            const TwoPieceFit fit = FitTwoPieces(sets, order, 6);
-            EXPECT_FALSE(fit.complete);
-            EXPECT_EQ(fit.breakpoint, 256);
-            EXPECT_EQ(fit.pieces, (std::vector<std::vector<float>>{fit.single, std::vector<float>(order + 1, 0.0f)}));
-        }
+    for (int order : {2, 3}) {
+        const TwoPieceFit fit = FitTwoPieces(SplitColumnPoints(dark.x, dark.y, 20.0f), order, 6);
+        EXPECT_FALSE(fit.complete);
+        EXPECT_EQ(fit.breakpoint, 256);
+        EXPECT_EQ(fit.pieces, (std::vector<std::vector<float>>{fit.single, std::vector<float>(order + 1, 0.0f)}));
     }
 }
 
