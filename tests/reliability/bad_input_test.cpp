@@ -144,7 +144,8 @@ TEST_F(BadInput, EveryRunGivesItsDocumentedAnswerAndRejectionsKeepEverything) {
 }
 
 // Null pointers to every function, and folders that do not exist: the
-// documented false or nothing at all.
+// documented false or nothing at all. Null outputs are skipped, the others
+// still written, and nothing of the instance changes.
 TEST_F(BadInput, NullPointersAndMissingFoldersToEveryFunction) {
     const cv::Mat image = LevelImage(5);
     cv::Mat output;
@@ -154,37 +155,31 @@ TEST_F(BadInput, NullPointersAndMissingFoldersToEveryFunction) {
     for (RunFunction run : kRuns) EXPECT_FALSE(run(nullptr, 6, kGroups));
     float gain = -7.0f;
     Return_realcoeffgain(nullptr, &gain, &gain);
-    EXPECT_EQ(gain, -7.0f);
-    FlatFieldCorrectionInstance gains;
-    gains.realCubicGain = 2.5f;
-    Return_realcoeffgain(&gains, nullptr, &gain);
-    EXPECT_EQ(gain, 2.5f);
-    Return_realcoeffgain(&gains, &gain, nullptr);
-    EXPECT_EQ(gain, 1.0f);
-    gain = -7.0f;
     GetFlatFieldCorrectionPolyval_NewNew(nullptr, nullptr, nullptr, nullptr, nullptr, &gain, &gain, &gain, &gain);
     GetFlatFieldCorrectionPolyval_New(nullptr, nullptr, nullptr, nullptr, nullptr, &gain);
     GetFlatFieldCorrectionPolyval_Seg_2(nullptr, nullptr, nullptr);
     EXPECT_EQ(gain, -7.0f);
-    for (auto test : {TestFlatFieldCorrectionTool_NewNew, TestFlatFieldCorrectionTool}) {
-        EXPECT_FALSE(test(nullptr, &image, &output, 0));
-    }
 
-    // Null outputs are skipped, the others still written; a folder that does
-    // not exist changes nothing.
     FlatFieldCorrectionInstance instance = Calibrated();
+    instance.realCubicGain = 2.5f;
     const std::string full = Take(&instance);
     EXPECT_FALSE(SetFlatFieldCorrectionParameters(&instance, good_->path() + "missing/", {1}, 1, 1));
     EXPECT_FALSE(SetFlatFieldCorrectionParameters(&instance, "", {1}, 1, 1));
+    Return_realcoeffgain(&instance, nullptr, &gain);
+    EXPECT_EQ(gain, 2.5f);
+    Return_realcoeffgain(&instance, &gain, nullptr);
+    EXPECT_EQ(gain, instance.realQuadGain);
     std::vector<std::vector<float>> cubic = {{1.0f}};
     GetFlatFieldCorrectionPolyval_NewNew(&instance, nullptr, &cubic, nullptr, nullptr, nullptr, nullptr, nullptr,
                                          nullptr);
     EXPECT_EQ(cubic, instance.cubicCoeffs);
-    GetFlatFieldCorrectionPolyval_New(&instance, nullptr, nullptr, nullptr, nullptr, nullptr);
+    GetFlatFieldCorrectionPolyval_New(&instance, nullptr, nullptr, nullptr, nullptr, &gain);
+    EXPECT_EQ(gain, instance.rangeGain);
     std::vector<int32_t> breakpoints = {1, 2, 3};
     GetFlatFieldCorrectionPolyval_Seg_2(&instance, nullptr, &breakpoints);
     EXPECT_EQ(breakpoints, instance.segQuadBreaks);
     for (auto test : {TestFlatFieldCorrectionTool_NewNew, TestFlatFieldCorrectionTool}) {
+        EXPECT_FALSE(test(nullptr, &image, &output, 0));
         EXPECT_FALSE(test(&instance, nullptr, &output, 0));
         EXPECT_FALSE(test(&instance, &image, nullptr, 0));
     }
