@@ -5,6 +5,7 @@
 #define FFC_FUZZ_INSTANCE_EQUALITY_H
 
 #include <cstring>
+#include <type_traits>
 #include <vector>
 
 #include "instance/instance.h"
@@ -19,6 +20,9 @@ bool SameBits(const T& a, const T& b) {
 template <typename T>
 bool SameBits(const std::vector<T>& a, const std::vector<T>& b) {
     if (a.size() != b.size()) return false;
+    if constexpr (std::is_arithmetic_v<T>) {
+        return a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(T)) == 0;
+    }
     for (size_t i = 0; i < a.size(); ++i) {
         if (!SameBits(a[i], b[i])) return false;
     }
