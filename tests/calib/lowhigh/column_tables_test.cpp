@@ -94,29 +94,25 @@ TEST(ColumnTable, RepeatedLevelsCountOnceAndDarkSpreadAboveFiveFlags) {
     EXPECT_FALSE(TabulateColumn(narrow, table).flagged);
 }
 
+// Known only at 50 (60) and 60 (80): 1, 2, ... from 0, steps of 2 between and
+// above. Near the bottom the slope spans the entries that exist: 10/2, then
+// 10 + (10 - 5)/2, then slopes over 2, 3, 4 and 5 entries.
 TEST(ColumnTable, FillsGapsStepByStepAndExtrapolatesWithLastFiveEntries) {
-    std::vector<int32_t> table = UnknownTable();
-    table[50] = 60;
-    table[60] = 80;
-    FillTableGaps(table);
+    auto filled = [](std::vector<std::pair<int32_t, int32_t>> known) {
+        std::vector<int32_t> table = UnknownTable();
+        for (auto [raw, level] : known) table[raw] = level;
+        FillTableGaps(table);
+        return table;
+    };
+    const std::vector<int32_t> table = filled({{50, 60}, {60, 80}});
     for (int32_t b = 0; b <= 5; ++b) EXPECT_EQ(table[b], b + 1);
     EXPECT_EQ(table[45], 50);
     EXPECT_EQ(table[49], 58);
     for (int32_t b = 51; b < kTableSize; ++b) EXPECT_EQ(table[b], 62 + 2 * (b - 51));
-
-    // Near the bottom the slope spans the entries that exist: 10/2, then
-    // 10 + (10 - 5)/2, then slopes over 2, 3, 4 and 5 entries.
-    std::vector<int32_t> low = UnknownTable();
-    low[2] = 10;
-    FillTableGaps(low);
+    const std::vector<int32_t> low = filled({{2, 10}});
     EXPECT_EQ((std::vector<int32_t>(low.begin(), low.begin() + 7)), (std::vector<int32_t>{5, 7, 10, 12, 14, 16, 18}));
-    std::vector<int32_t> flat = UnknownTable();
-    flat[0] = 9;
-    FillTableGaps(flat);
-    EXPECT_EQ(flat, std::vector<int32_t>(kTableSize, 9));
-    std::vector<int32_t> empty = UnknownTable();
-    FillTableGaps(empty);
-    EXPECT_EQ(empty, UnknownTable());
+    EXPECT_EQ(filled({{0, 9}}), std::vector<int32_t>(kTableSize, 9));
+    EXPECT_EQ(filled({}), UnknownTable());
 }
 
 // The window found once per run must pick the same points as testing every

@@ -155,24 +155,6 @@ TEST_F(CisffcTest, OutputsAppearWholeOrNotAtAll) {
     EXPECT_FALSE(fs::exists(out + "/heldout_01.bmp"));
 }
 
-TEST_F(CisffcTest, IncompleteSegmentedRunFailsButKeepsItsResults) {
-    // With 20 levels the brightest columns lack 10 points above their window.
-    const std::string folder = temp_.path() + "few/";
-    ASSERT_EQ(Run("simulate " + folder + " --width 512 --chips 4 --levels 20").status, 0);
-    const std::string json = temp_.path() + "seg.json";
-    const ToolRun run = Run("calibrate " + folder + " --run segmented --json " + json);
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("the segmented calibration is incomplete"), std::string::npos) << run.err;
-    const nlohmann::json written = nlohmann::json::parse(ReadText(json));
-    EXPECT_EQ(written["parameters"]["referenceColumns"], "0-511");
-    const nlohmann::json& results = written["results"];
-    EXPECT_FALSE(results["succeeded"].get<bool>());
-    const std::string incomplete = results["incompleteColumns"];
-    ASSERT_FALSE(incomplete.empty());
-    const int column = std::stoi(incomplete);
-    EXPECT_EQ(results["segQuadBreaks"][column], 256);
-}
-
 TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
     const std::string module = Simulate("module") + "/";
     const std::string three = UniformFolder("three", 3, 100);

@@ -1,5 +1,5 @@
 // The tool's own pieces, from values worked out by hand: column ranges,
-// non-uniformity figures, the two-piece evaluation and the plots.
+// non-uniformity figures and the two-piece evaluation.
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -13,7 +13,6 @@
 
 #include "column_ranges.h"
 #include "commands.h"
-#include "plot.h"
 #include "tool_error.h"
 #include "uniformity.h"
 
@@ -28,13 +27,6 @@ std::pair<ExitStatus, std::string> Failure(const std::function<void()>& action) 
         return {error.status(), error.what()};
     }
     return {kExitSuccess, ""};
-}
-
-TEST(ColumnRanges, ExpandAndFormatRoundTrip) {
-    const std::vector<int32_t> columns = ExpandRanges(ParseColumnRanges("100-102,7,9-10", "--ref-cols"));
-    EXPECT_EQ(columns, (std::vector<int32_t>{100, 101, 102, 7, 9, 10}));
-    EXPECT_EQ(FormatColumns(columns), "100-102,7,9-10");
-    EXPECT_EQ(FormatColumns({}), "");
 }
 
 TEST(ColumnRanges, RejectsMalformedListsAsUsageErrors) {
@@ -126,25 +118,6 @@ TEST(Uniformity, TwoPieceCurvesSwitchAtTheBreakpointAndClamp) {
     ASSERT_EQ(outcome.correctedMeans.size(), 1u);
     EXPECT_FLOAT_EQ(outcome.correctedMeans[0][0], (80.0f + 70.0f) / 2);  // 2*40, 60+10
     EXPECT_FLOAT_EQ(outcome.correctedMeans[0][1], (0.0f + 230.0f) / 2);  // 10-20 clamps to 0
-}
-
-TEST(Plot, DrawsEachSeriesInItsColorAndSkipsUnplottableValues) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    Panel panel{"title", "x", "y", {}, true};
-    panel.series.push_back({"rising", cv::Scalar(255, 0, 0), {1, 2, 3, 4}, {0.1, 1, nan, 10}, false, 3});
-    panel.series.push_back({"never", cv::Scalar(0, 0, 255), {1, 2}, {-1, 0}, false, 3});
-    const cv::Mat figure = DrawFigure("figure", {panel, Panel{}}, 2, cv::Size(400, 300));
-    ASSERT_EQ(figure.size(), cv::Size(800, 340));
-    const auto pixelsOf = [&](const cv::Scalar& color) {
-        cv::Mat mask;
-        cv::inRange(figure, color, color, mask);
-        return cv::countNonZero(mask);
-    };
-    // The blue series draws lines; the red one has no positive value on the
-    // log axis and appears only in the legend.
-    EXPECT_GT(pixelsOf(cv::Scalar(255, 0, 0)), 150);
-    EXPECT_GT(pixelsOf(cv::Scalar(0, 0, 255)), 0);
-    EXPECT_LT(pixelsOf(cv::Scalar(0, 0, 255)), 100);
 }
 
 }  // namespace
