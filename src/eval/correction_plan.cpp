@@ -1,7 +1,5 @@
 #include "eval/correction_plan.h"
 
-#include <algorithm>
-
 #include "fit/polynomial.h"
 
 namespace ffc {
@@ -23,10 +21,6 @@ bool RuleCoversWidth(const RegularValueRule& rule, int width) {
         if ((*rule.luts)[c].size() < 256) return false;
     }
     return true;
-}
-
-bool ListHolds(const std::vector<int32_t>& columns, int column) {
-    return std::find(columns.begin(), columns.end(), column) != columns.end();
 }
 
 }  // namespace
@@ -108,12 +102,6 @@ bool ColumnIsFlagged(const FlatFieldCorrectionInstance& instance, int column) {
 const std::vector<int32_t>& DarkRangesOf(const FlatFieldCorrectionInstance& instance, int column) {
     if (static_cast<size_t>(column) < instance.columnDarkRanges.size()) return instance.columnDarkRanges[column];
     return EmptyList();
-}
-
-int HoleRawOf(const FlatFieldCorrectionInstance& instance, int column) {
-    if (ListHolds(instance.lutExactColumns, column)) return 256;
-    if (ListHolds(instance.lutDarkHoleColumns, column)) return 0;
-    return 255;
 }
 
 const std::vector<int32_t>& HoleCandidatesOf(const FlatFieldCorrectionInstance& instance, int column,

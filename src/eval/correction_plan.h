@@ -66,9 +66,8 @@ int RegularValue(const RegularValueRule& rule, int column, int raw);
 bool ColumnIsFlagged(const FlatFieldCorrectionInstance& instance, int column);
 const std::vector<int32_t>& DarkRangesOf(const FlatFieldCorrectionInstance& instance, int column);
 
-// Mode 4: which raw value of a column is a hole (256: none), and the candidate
-// list for it (an empty list when the instance holds none).
-int HoleRawOf(const FlatFieldCorrectionInstance& instance, int column);
+// Mode 4: the candidate list of a column's hole value (an empty list when the
+// instance holds none).
 const std::vector<int32_t>& HoleCandidatesOf(const FlatFieldCorrectionInstance& instance, int column,
                                              int holeRaw);
 

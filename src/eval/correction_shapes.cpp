@@ -211,7 +211,7 @@ bool FillHoles(const FlatFieldCorrectionInstance& instance, const HoleColumns& h
                     continue;
                 }
                 const std::vector<int32_t>& candidates = HoleCandidatesOf(instance, c, holeColumns.raw[c]);
-                out[c] = static_cast<uint8_t>(ClosestCandidate(candidates.data(), candidates.size(), target));
+                out[c] = static_cast<uint8_t>(FindClosestValue(candidates, target));
                 maskOf(key) = 255;
             }
             if (unfilled.size() == remaining.size()) {

@@ -11,7 +11,7 @@
 #include <opencv2/core.hpp>
 
 #include "eval/correction.h"
-#include "eval/plain_correction.h"
+#include "support/plain_correction.h"
 
 namespace ffc {
 namespace {

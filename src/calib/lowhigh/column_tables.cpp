@@ -201,11 +201,6 @@ void CollectFitPoints(const std::vector<int32_t>& table, const FitWindow& window
     y.resize(count);
 }
 
-void CollectFitPoints(const std::vector<int32_t>& table, bool flagged, const FitRange& range,
-                      std::vector<float>& x, std::vector<float>& y) {
-    CollectFitPoints(table, FitWindowOf(flagged, range), x, y);
-}
-
 const FitDesigns& DesignsFor(FitDesignCache& cache, const std::vector<float>& x) {
     for (const FitDesigns& designs : cache.entries) {
         if (designs.x == x) return designs;

@@ -48,11 +48,6 @@ DarkResponse TabulateColumn(std::vector<ColumnSample>& samples, std::vector<int3
 // table without any known entry stays unknown.
 void FillTableGaps(std::vector<int32_t>& table);
 
-// The points (raw gray x, table entry y) of a known entry strictly inside the
-// range; a flagged column leaves out x = 0. Replaces the contents of x and y.
-void CollectFitPoints(const std::vector<int32_t>& table, bool flagged, const FitRange& range,
-                      std::vector<float>& x, std::vector<float>& y);
-
 // The raw values a fit may use: first <= raw < end. Both bounds are compared
 // with the raw value as a float, and the comparisons are monotonic in it, so
 // the values inside the range always form one run (empty for a NaN bound).
@@ -61,9 +56,12 @@ struct FitWindow {
     int32_t end = 0;
 };
 
+// The window of a column strictly inside the range; a flagged column leaves
+// out raw 0.
 FitWindow FitWindowOf(bool flagged, const FitRange& range);
 
-// CollectFitPoints over a window found once for the run.
+// The points (raw gray x, table entry y) of the known entries inside the
+// window. Replaces the contents of x and y.
 void CollectFitPoints(const std::vector<int32_t>& table, const FitWindow& window, std::vector<float>& x,
                       std::vector<float>& y);
 

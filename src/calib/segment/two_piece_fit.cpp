@@ -137,12 +137,6 @@ void SplitColumnPoints(const std::vector<float>& x, const std::vector<float>& y,
     SortJointlyByFirst(sets.full.x, sets.full.y);
 }
 
-ColumnPointSets SplitColumnPoints(const std::vector<float>& x, const std::vector<float>& y, float topLevel) {
-    ColumnPointSets sets;
-    SplitColumnPoints(x, y, topLevel, sets);
-    return sets;
-}
-
 TwoPieceFit FitTwoPieces(const ColumnPointSets& sets, int order, uint32_t significantDigits) {
     TwoPieceFit fit;
     fit.single = Polyfit(sets.full.x, sets.full.y, order);
