@@ -32,10 +32,10 @@ inline uint8_t GrayOfDoubleSum(double sum) {
 // powers as the evaluations sum them.
 template <int K, bool kIntegerSum>
 void FillPolynomialColumn(const RegularValues& values, const float* k, int first, int last, uint8_t* table) {
-    const float* pw0 = values.powers[0].data();
-    const float* pw1 = values.powers[1].data();
-    const float* pw2 = values.powers[2].data();
-    const float* pw3 = values.powers[3].data();
+    const float* pw0 = (*values.powers)[0].data();
+    const float* pw1 = (*values.powers)[1].data();
+    const float* pw2 = (*values.powers)[2].data();
+    const float* pw3 = (*values.powers)[3].data();
     const float k0 = K > 0 ? k[0] : 0.0f;
     const float k1 = K > 1 ? k[1] : 0.0f;
     const float k2 = K > 2 ? k[2] : 0.0f;
@@ -124,14 +124,14 @@ uint8_t RegularValues::Evaluate(int column, int raw) const {
     }
     const std::vector<float>& coefficients = (*rule.coefficients)[column];
     const size_t terms = coefficients.size();
-    if (terms > static_cast<size_t>(kTabulatedTerms)) return static_cast<uint8_t>(RegularValue(rule, column, raw));
+    if (terms > static_cast<size_t>(kTabledPowers)) return static_cast<uint8_t>(RegularValue(rule, column, raw));
     if (rule.kind == RegularValueKind::kPolyvalInt) {
         double sum = 0.0;
-        for (size_t j = 0; j < terms; ++j) sum = sum + static_cast<double>(powers[j][raw] * coefficients[j]);
+        for (size_t j = 0; j < terms; ++j) sum = sum + static_cast<double>((*powers)[j][raw] * coefficients[j]);
         return GrayOfDoubleSum(sum);
     }
     float sum = 0.0f;
-    for (size_t j = 0; j < terms; ++j) sum = powers[j][raw] * coefficients[j] + sum;
+    for (size_t j = 0; j < terms; ++j) sum = (*powers)[j][raw] * coefficients[j] + sum;
     return static_cast<uint8_t>(GainedGray(ClampGrayFloat(sum), rule.gain));
 }
 
@@ -154,7 +154,7 @@ void RegularValues::FillColumnTable(int column, int first, int last, uint8_t* ta
             break;
     }
     const std::vector<float>& coefficients = (*rule.coefficients)[column];
-    if (coefficients.size() > static_cast<size_t>(kTabulatedTerms)) {
+    if (coefficients.size() > static_cast<size_t>(kTabledPowers)) {
         for (int p = first; p <= last; ++p) table[p] = Evaluate(column, p);
     } else if (rule.kind == RegularValueKind::kPolyvalInt) {
         FillPolynomialColumnOfLength<true>(*this, coefficients, first, last, table);
@@ -168,9 +168,7 @@ RegularValues PrepareRegularValues(const RegularValueRule& rule, int width) {
     values.rule = rule;
     values.width = width;
     if (IsPolynomial(rule.kind)) {
-        for (int j = 0; j < kTabulatedTerms; ++j) {
-            for (int p = 0; p < 256; ++p) values.powers[j][p] = PowerOf(static_cast<float>(p), j);
-        }
+        values.powers = &GrayPowers();
     } else {
         values.lutColumns.resize(width);
         for (int c = 0; c < width; ++c) values.lutColumns[c] = (*rule.luts)[c].data();

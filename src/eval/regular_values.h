@@ -2,12 +2,11 @@
 // values are tabulated once and every pixel is a lookup; the image is walked
 // in strips of columns so that the strip's tables stay in the first-level
 // cache. On short images, where tabulating would cost more than the pixels,
-// each pixel is evaluated with precomputed powers. Both give the bits of
+// each pixel is evaluated with the gray power table. Both give the bits of
 // RegularValue.
 #ifndef VYR_FFC_REGULAR_VALUES_H
 #define VYR_FFC_REGULAR_VALUES_H
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -15,18 +14,14 @@
 #include <opencv2/core/mat.hpp>
 
 #include "eval/correction_plan.h"
+#include "fit/polynomial.h"
 
 namespace ffc {
-
-// The longest coefficient vector evaluated with the power table; longer ones
-// go through the general evaluation.
-constexpr int kTabulatedTerms = 4;
 
 struct RegularValues {
     RegularValueRule rule;
     int width = 0;
-    // powers[j][p] = PowerOf(p, j), the very factors the evaluations form.
-    std::array<std::array<float, 256>, kTabulatedTerms> powers{};
+    const GrayPowerTable* powers = nullptr;  // polynomial kinds
     // The table kinds' column tables, one pointer per column.
     std::vector<const int32_t*> lutColumns;
 

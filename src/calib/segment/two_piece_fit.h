@@ -57,10 +57,6 @@ void SortJointlyByFirst(std::vector<float>& x, std::vector<float>& y);
 void SplitColumnPoints(const std::vector<float>& x, const std::vector<float>& y, float topLevel,
                        ColumnPointSets& sets);
 
-// PolyvalGrayFloat at a whole gray level, bit for bit, with the powers of the
-// levels 0..255 looked up instead of recomputed.
-float PolyvalGrayFloatAtGray(const std::vector<float>& coefficients, int32_t gray);
-
 // The single fit and the two pieces of one column at `order`. With fewer than
 // kMinPiecePoints in either piece, or a window of fewer than 5 gray levels,
 // the pieces are [single, zeros], the breakpoint kNoBreakpoint and the fit
