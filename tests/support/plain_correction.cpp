@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
-#include "eval/dark_range.h"
+#include "correct/fill_choices.h"
+#include "correct/image_rows.h"
+#include "instance/column_readers.h"
 
 namespace ffc {
 

@@ -10,7 +10,7 @@
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
-#include "eval/correction.h"
+#include "correct/correction.h"
 #include "support/plain_correction.h"
 
 namespace ffc {

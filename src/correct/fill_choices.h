@@ -1,6 +1,7 @@
-// The two small choices the correction shapes make for dark pixels and holes.
-#ifndef VYR_FFC_DARK_RANGE_H
-#define VYR_FFC_DARK_RANGE_H
+// The two choices of a fill: the value a dark pixel takes from its range, and
+// the candidate a hole takes.
+#ifndef VYR_FFC_FILL_CHOICES_H
+#define VYR_FFC_FILL_CHOICES_H
 
 #include <cstdint>
 #include <vector>
@@ -20,4 +21,4 @@ int ClampToDarkRange(const std::vector<int32_t>& ranges, int running);
 
 }  // namespace ffc
 
-#endif  // VYR_FFC_DARK_RANGE_H
+#endif  // VYR_FFC_FILL_CHOICES_H

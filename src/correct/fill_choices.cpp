@@ -1,4 +1,4 @@
-#include "eval/dark_range.h"
+#include "correct/fill_choices.h"
 
 #include <cstdlib>
 #include <stdexcept>
