@@ -13,7 +13,7 @@
 #include "VyrCISFlatfieldCorrection.h"
 #include "bench_folders.h"
 #include "cis_simulator.h"
-#include "eval/plain_correction.h"
+#include "support/plain_correction.h"
 
 namespace ffc::bench {
 

@@ -21,7 +21,7 @@
 #include <opencv2/core.hpp>
 
 #include "VyrCISFlatfieldCorrection.h"
-#include "eval/plain_correction.h"
+#include "support/plain_correction.h"
 #include "fuzz_input.h"
 #include "instance/instance.h"
 #include "instance_equality.h"

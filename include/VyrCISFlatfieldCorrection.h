@@ -22,7 +22,11 @@
 //    caller. The test functions throw std::invalid_argument("Vector is empty")
 //    when a dark pixel or a hole needs a list that is empty.
 //  - The library starts no threads, writes no files and keeps no global state.
-//    Calls on one instance must not overlap; separate instances are independent.
+//    Separate instances are independent. Correction calls (the two test
+//    functions) only read the instance, so several of them may share one
+//    instance at the same time. A calibration run must not overlap any other
+//    call on its instance, nor may the other functions that change it
+//    (parameters, destruction).
 //  - Arguments include std::string, std::vector and cv::Mat, so the host must be
 //    built against the same standard library and the same OpenCV.
 #ifndef VYR_CIS_FLATFIELD_CORRECTION_H

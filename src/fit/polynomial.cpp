@@ -7,9 +7,31 @@
 
 namespace ffc {
 
+namespace {
+
+// The float evaluations' clamp to 0..255; a NaN sum gives 0.
+float ClampToGray(float sum) {
+    if (sum > 255.0f) return 255.0f;
+    if (sum > 0.0f) return sum;
+    return 0.0f;
+}
+
+}  // namespace
+
 float PowerOf(float x, int j) {
     if (j == 2) return x * x;
     return std::pow(x, static_cast<float>(j));
+}
+
+const GrayPowerTable& GrayPowers() {
+    static const GrayPowerTable table = [] {
+        GrayPowerTable powers{};
+        for (int j = 0; j < kTabledPowers; ++j) {
+            for (int gray = 0; gray < kTabledGrays; ++gray) powers[j][gray] = PowerOf(static_cast<float>(gray), j);
+        }
+        return powers;
+    }();
+    return table;
 }
 
 PolyfitDesign FactorPolyfitDesign(const std::vector<float>& x, int order) {
@@ -97,9 +119,21 @@ float PolyvalGrayFloat(const std::vector<float>& coefficients, float x) {
         const float term = PowerOf(x, static_cast<int>(j)) * coefficients[j];
         sum = term + sum;
     }
-    if (sum > 255.0f) return 255.0f;
-    if (sum > 0.0f) return sum;
-    return 0.0f;
+    return ClampToGray(sum);
+}
+
+float PolyvalGrayFloatAtGray(const std::vector<float>& coefficients, int32_t gray) {
+    const bool tabled = gray >= 0 && gray < kTabledGrays;
+    const GrayPowerTable& powers = GrayPowers();
+    float sum = 0.0f;
+    for (size_t j = 0; j < coefficients.size(); ++j) {
+        const int power = static_cast<int>(j);
+        const float xPower = tabled && power < kTabledPowers ? powers[power][gray]
+                                                             : PowerOf(static_cast<float>(gray), power);
+        const float term = xPower * coefficients[j];
+        sum = term + sum;
+    }
+    return ClampToGray(sum);
 }
 
 }  // namespace ffc

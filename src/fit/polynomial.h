@@ -3,6 +3,8 @@
 #ifndef VYR_FFC_POLYNOMIAL_H
 #define VYR_FFC_POLYNOMIAL_H
 
+#include <array>
+#include <cstdint>
 #include <vector>
 
 #include <Eigen/Dense>
@@ -13,6 +15,17 @@ namespace ffc {
 // evaluations: the product x*x for j = 2, powf(x, j) for every other j (so
 // x^0 is 1 even for x = 0).
 float PowerOf(float x, int j);
+
+// PowerOf(gray, j) for the whole gray levels 0..255 and j = 0..3, laid out
+// power by power so that loops over gray levels read one row. Polynomials are
+// evaluated at whole gray levels column after column, so the powers are looked
+// up instead of recomputed.
+constexpr int kTabledPowers = 4;
+constexpr int kTabledGrays = 256;
+using GrayPowerTable = std::array<std::array<float, kTabledGrays>, kTabledPowers>;
+
+// The table, built on first use and never changed.
+const GrayPowerTable& GrayPowers();
 
 // The factored design matrix of one set of abscissae and one order. Fitting
 // several right-hand sides against the same abscissae factors the matrix once;
@@ -52,6 +65,10 @@ int PolyvalGrayInt(const std::vector<float>& coefficients, float x);
 // Evaluates the polynomial at x summing in float, term by term in ascending
 // powers; the sum is clamped to 0..255 but not rounded (a NaN sum gives 0).
 float PolyvalGrayFloat(const std::vector<float>& coefficients, float x);
+
+// PolyvalGrayFloat at a whole gray level, bit for bit, with the powers looked
+// up in the gray power table where it holds them.
+float PolyvalGrayFloatAtGray(const std::vector<float>& coefficients, int32_t gray);
 
 }  // namespace ffc
 

@@ -42,15 +42,6 @@ cv::Mat ReadCalibrationImage(const std::string& path, int32_t imageHeight, int32
     return image;
 }
 
-CalibrationImageSet LoadCalibrationImages(const FlatFieldCorrectionInstance& instance) {
-    CalibrationImageSet set;
-    for (const std::string& path : ListCalibrationFiles(instance.imageFolder)) {
-        cv::Mat image = ReadCalibrationImage(path, instance.imageHeight, instance.imageWidth);
-        if (!image.empty()) set.images.push_back(image);
-    }
-    return set;
-}
-
 std::vector<float> ColumnProfileByReduction(const cv::Mat& image, int32_t imageWidth) {
     cv::Mat asFloat;
     image.convertTo(asFloat, CV_32F, 1.0, 0.0);

@@ -1,16 +1,10 @@
-// The per-column stage of both low/high runs: for every column a 256-entry
-// table from raw gray to reference level, a flag for a spread dark response,
-// and rounded quadratic and cubic fits of the table inside the fitting range.
+// The column tables of the low/high runs: for every column a 256-entry table
+// from raw gray to reference level and a flag for a spread dark response.
 #ifndef VYR_FFC_LOWHIGH_COLUMN_TABLES_H
 #define VYR_FFC_LOWHIGH_COLUMN_TABLES_H
 
 #include <cstdint>
 #include <vector>
-
-#include "calib/lowhigh/fit_range.h"
-#include "calib/lowhigh/image_selection.h"
-#include "fit/polynomial.h"
-#include "instance/instance.h"
 
 namespace ffc {
 
@@ -47,47 +41,6 @@ DarkResponse TabulateColumn(std::vector<ColumnSample>& samples, std::vector<int3
 // as many as exist when fewer lie below). Truncates toward zero throughout. A
 // table without any known entry stays unknown.
 void FillTableGaps(std::vector<int32_t>& table);
-
-// The points (raw gray x, table entry y) of a known entry strictly inside the
-// range; a flagged column leaves out x = 0. Replaces the contents of x and y.
-void CollectFitPoints(const std::vector<int32_t>& table, bool flagged, const FitRange& range,
-                      std::vector<float>& x, std::vector<float>& y);
-
-// The raw values a fit may use: first <= raw < end. Both bounds are compared
-// with the raw value as a float, and the comparisons are monotonic in it, so
-// the values inside the range always form one run (empty for a NaN bound).
-struct FitWindow {
-    int32_t first = 0;
-    int32_t end = 0;
-};
-
-FitWindow FitWindowOf(bool flagged, const FitRange& range);
-
-// CollectFitPoints over a window found once for the run.
-void CollectFitPoints(const std::vector<int32_t>& table, const FitWindow& window, std::vector<float>& x,
-                      std::vector<float>& y);
-
-// The factored design matrices of one list of abscissae at orders 2 and 3.
-struct FitDesigns {
-    std::vector<float> x;
-    PolyfitDesign quadratic;
-    PolyfitDesign cubic;
-};
-
-// Designs of the abscissa lists met so far. Almost every column fits the same
-// abscissae, so each distinct list is factored once.
-struct FitDesignCache {
-    std::vector<FitDesigns> entries;
-};
-
-// The designs for exactly this abscissa list, factored on first use.
-const FitDesigns& DesignsFor(FitDesignCache& cache, const std::vector<float>& x);
-
-// Rebuilds the per-column results of the instance from the selected images:
-// `columnLuts`, `columnFlags`, `columnDarkRanges`, and `quadCoeffs` and
-// `cubicCoeffs` fitted inside `range` and rounded to `significantDigits`.
-void CalibrateColumns(FlatFieldCorrectionInstance& instance, const SelectedImages& selected,
-                      const FitRange& range, uint32_t significantDigits);
 
 }  // namespace ffc
 

@@ -1,7 +1,8 @@
-// The gray range that the current-generation fits use, chosen from the ripple
-// of the selected images over the host's column groups: a low image where the
-// ripple becomes measurable and a high image where the smoothed ripple starts
-// a sustained fall, whose median column values give the bounds.
+// The gray range that the current-generation fits use (the previous
+// generation's is in group_ripple.h), chosen from the ripple of the selected
+// images over the host's column groups: a low image where the ripple becomes
+// measurable and a high image where the smoothed ripple starts a sustained
+// fall, whose median column values give the bounds.
 #ifndef VYR_FFC_LOWHIGH_FIT_RANGE_H
 #define VYR_FFC_LOWHIGH_FIT_RANGE_H
 
@@ -21,7 +22,8 @@ struct FitRange {
 // The ripple reported for a group whose alternations cannot be measured.
 constexpr float kUnmeasuredRipple = -1.0f;
 
-// Mean peak-to-trough height of the alternating runs of at least three
+// The current generation's ripple measure, for its fit range: mean
+// peak-to-trough height of the alternating runs of at least three
 // columns above and below the group mean, over the middle three fifths of the
 // group; kUnmeasuredRipple when too few alternations close.
 float MeasureGroupRipple(const std::vector<float>& profile, const std::vector<int32_t>& group);
@@ -37,7 +39,7 @@ std::vector<float> Differences(const std::vector<float>& values);
 // (or up to the end); the last index of `smoothed` when there is none.
 int32_t FindSustainedDrop(const std::vector<float>& smoothed, const std::vector<float>& differences);
 
-// The low and high images of the selection (profiles in increasing level) and
+// The current generation's fit range: the low and high images of the selection (profiles in increasing level) and
 // from their medians the bounds, widened to at least 35..180.
 FitRange ChooseFitRange(const std::vector<std::vector<float>>& profiles, const ColumnGroups& columnGroups,
                         int32_t imageWidth);

@@ -27,7 +27,7 @@ constexpr float kBrightCandidateMargin = 30.0f;
 
 }  // namespace
 
-bool TestGroupRipple(const std::vector<float>& profile, const std::vector<int32_t>& group) {
+bool GroupIsRippled(const std::vector<float>& profile, const std::vector<int32_t>& group) {
     const size_t n = group.size();
     float sum = 0.0f;
     for (int32_t column : group) sum += profile[column];
@@ -65,27 +65,29 @@ bool TestGroupRipple(const std::vector<float>& profile, const std::vector<int32_
     return goodPairs > signCount / 50;
 }
 
-ImageMarks MarkGroupRipple(const std::vector<float>& profile, const ColumnGroups& columnGroups, int32_t imageWidth) {
-    ImageMarks marks(imageWidth);
-    for (const std::vector<int32_t>& group : columnGroups) {
-        const bool rippled = TestGroupRipple(profile, group);
-        for (int32_t column : group) marks[column] = {profile[column], rippled};
-    }
-    return marks;
+GroupMark GroupRippleMark(const std::vector<float>& profile, const std::vector<int32_t>& group) {
+    return GroupIsRippled(profile, group) ? GroupMark::kMarked : GroupMark::kUnmarked;
 }
 
 float FindBrightCandidate(const std::vector<std::vector<float>>& profiles, const std::vector<float>& levels,
                           const ColumnGroups& columnGroups, int32_t imageWidth) {
-    std::vector<ImageMarks> marks;
-    marks.reserve(profiles.size());
-    for (const std::vector<float>& profile : profiles) marks.push_back(MarkGroupRipple(profile, columnGroups, imageWidth));
-    const std::vector<float> topLevels = FindTopLevels(marks, levels, imageWidth);
+    const std::vector<float> topLevels =
+        FindMarkedTopLevels(profiles, levels, columnGroups, imageWidth, GroupRippleMark);
     return KthSmallest(topLevels, kBrightCandidateRank) - kBrightCandidateMargin;
 }
 
 float HighBoundFromBrightCandidate(float brightCandidate) {
     if (brightCandidate < 200.0f || brightCandidate > 180.0f) return 180.0f;
     return brightCandidate;
+}
+
+FitRange PreviousGenerationFitRange(const SelectedImages& selected, const ColumnGroups& columnGroups,
+                                    int32_t imageWidth) {
+    FitRange range;
+    range.lowBound = 0.0f;
+    range.highBound =
+        HighBoundFromBrightCandidate(FindBrightCandidate(selected.profiles, selected.levels, columnGroups, imageWidth));
+    return range;
 }
 
 }  // namespace ffc

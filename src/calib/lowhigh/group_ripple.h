@@ -1,7 +1,9 @@
-// The upper fit bound of the previous-generation run: each column is marked,
-// per selected image, with its value and whether its group ripples in that
-// image; the brightest rippled value of each column gives its top level, and
-// a low order statistic of the top levels gives the bright candidate.
+// The fit range of the previous-generation run: from raw 0 up to a bound from
+// the ripple marks. Each column is marked, per selected image, with its value
+// and whether its group ripples in that image; the brightest rippled value of
+// each column gives its top level, and a low order statistic of the top levels
+// gives the bright candidate. (The current generation measures ripple its own
+// way, in fit_range.h.)
 #ifndef VYR_FFC_LOWHIGH_GROUP_RIPPLE_H
 #define VYR_FFC_LOWHIGH_GROUP_RIPPLE_H
 
@@ -9,20 +11,22 @@
 #include <vector>
 
 #include "calib/column_marks.h"
+#include "calib/lowhigh/fit_range.h"
+#include "calib/lowhigh/image_selection.h"
 #include "instance/instance.h"
 
 namespace ffc {
 
-// Whether the group's values swing around the group mean in alternating runs
-// of at least three columns, counted over the middle half of the group: more
-// good pairs (a run of the first sign followed by one of the other, both of
-// three or more) than a fiftieth of the middle positions.
-bool TestGroupRipple(const std::vector<float>& profile, const std::vector<int32_t>& group);
+// The previous generation's ripple test: whether the group's values swing
+// around the group mean in alternating runs of at least three columns,
+// counted over the middle half of the group: more good pairs (a run of the
+// first sign followed by one of the other, both of three or more) than a
+// fiftieth of the middle positions.
+bool GroupIsRippled(const std::vector<float>& profile, const std::vector<int32_t>& group);
 
-// The marks of one image: every member of a group gets its profile value and
-// the ripple result of the group (the last group wins for shared columns);
-// columns in no group keep {255.0, true}.
-ImageMarks MarkGroupRipple(const std::vector<float>& profile, const ColumnGroups& columnGroups, int32_t imageWidth);
+// The marking rule of the previous-generation run: kMarked for a rippled
+// group, kUnmarked otherwise; no group is skipped.
+GroupMark GroupRippleMark(const std::vector<float>& profile, const std::vector<int32_t>& group);
 
 // The 101st smallest top level less 30, from the marks of every selected image
 // (profiles and float levels in the same order); -31 for 100 columns or fewer.
@@ -32,6 +36,11 @@ float FindBrightCandidate(const std::vector<std::vector<float>>& profiles, const
 // The upper fit bound from the bright candidate: 180 when the candidate is
 // below 200 or above 180, the candidate otherwise.
 float HighBoundFromBrightCandidate(float brightCandidate);
+
+// The previous generation's fit range: 0 up to the high bound from the bright
+// candidate of the selected images.
+FitRange PreviousGenerationFitRange(const SelectedImages& selected, const ColumnGroups& columnGroups,
+                                    int32_t imageWidth);
 
 }  // namespace ffc
 

@@ -3,7 +3,7 @@
 #include <utility>
 
 #include "calib/column_marks.h"
-#include "imageset/image_set.h"
+#include "calib/run_start.h"
 
 namespace ffc {
 
@@ -89,10 +89,10 @@ SelectedImages SelectImages(std::vector<std::vector<float>> loadedProfiles,
 
 std::optional<SelectedImages> LoadSelectedImages(const FlatFieldCorrectionInstance* instance,
                                                  const ColumnGroups& columnGroups) {
-    if (instance == nullptr || !RunInputsAreValid(*instance, columnGroups)) return std::nullopt;
-    std::vector<std::vector<float>> profiles = LoadCalibrationProfiles(*instance);
-    if (profiles.size() < kMinimumImageCount) return std::nullopt;
-    SelectedImages selected = SelectImages(std::move(profiles), instance->referenceColumns);
+    std::optional<std::vector<std::vector<float>>> profiles =
+        LoadRunProfiles(instance, columnGroups, kMinimumImageCount);
+    if (!profiles) return std::nullopt;
+    SelectedImages selected = SelectImages(std::move(*profiles), instance->referenceColumns);
     if (selected.profiles.empty()) return std::nullopt;
     return selected;
 }

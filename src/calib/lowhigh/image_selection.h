@@ -41,10 +41,9 @@ std::vector<size_t> ChooseOneImagePerLevel(const std::vector<int32_t>& levels,
 SelectedImages SelectImages(std::vector<std::vector<float>> loadedProfiles,
                             const std::vector<int32_t>& referenceColumns);
 
-// The start shared by both low/high runs: checks the inputs, loads the
-// profiles of the folder's images and selects one image per level. Empty when
-// the run must return false untouched: a null instance, rejected inputs, fewer
-// than 4 usable images, or no image below level 255.
+// The start shared by both low/high runs: the run start with at least 4
+// usable images, then one image per level. Empty when the run must return
+// false untouched, also when no image lies below level 255.
 std::optional<SelectedImages> LoadSelectedImages(const FlatFieldCorrectionInstance* instance,
                                                  const ColumnGroups& columnGroups);
 

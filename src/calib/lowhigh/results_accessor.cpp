@@ -2,18 +2,9 @@
 
 #include <utility>
 
+#include "instance/column_readers.h"
+
 namespace ffc {
-
-namespace {
-
-// Results of a segmented run alone, or of another width, may leave the flags
-// and dark ranges shorter than the coefficients.
-bool ColumnIsFlagged(const FlatFieldCorrectionInstance& instance, size_t column) {
-    return column < instance.columnFlags.size() && instance.columnFlags[column] == -1 &&
-           column < instance.columnDarkRanges.size() && instance.columnDarkRanges[column].size() >= 2;
-}
-
-}  // namespace
 
 void CopyOutColumnResults(const FlatFieldCorrectionInstance& instance, std::vector<std::vector<float>>* quadCoeffs,
                           std::vector<std::vector<float>>* cubicCoeffs, std::vector<bool>* columnFlags,
@@ -25,7 +16,7 @@ void CopyOutColumnResults(const FlatFieldCorrectionInstance& instance, std::vect
     std::vector<bool> flags(columnCount, false);
     std::vector<std::vector<uint8_t>> darkRanges(columnCount);
     for (size_t c = 0; c < columnCount; ++c) {
-        if (!ColumnIsFlagged(instance, c)) continue;
+        if (!ColumnHasDarkRange(instance, static_cast<int>(c))) continue;
         flags[c] = true;
         const std::vector<int32_t>& range = instance.columnDarkRanges[c];
         darkRanges[c] = {static_cast<uint8_t>(range[0]), static_cast<uint8_t>(range[1])};

@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "calib/lowhigh/column_tables.h"
+#include "calib/lowhigh/column_fits.h"
 #include "calib/lowhigh/fit_range.h"
 #include "calib/lowhigh/image_selection.h"
 #include "calib/lowhigh/output_scaling.h"

@@ -5,7 +5,7 @@
 
 #include <optional>
 
-#include "calib/lowhigh/column_tables.h"
+#include "calib/lowhigh/column_fits.h"
 #include "calib/lowhigh/fit_range.h"
 #include "calib/lowhigh/group_ripple.h"
 #include "calib/lowhigh/image_selection.h"
@@ -19,11 +19,7 @@ VYR_FFC_API bool RunFlatFieldCorrectionTool_lowhigh_map_simple_New(
     std::vector<std::vector<int32_t>> columnGroups) {
     const std::optional<ffc::SelectedImages> selected = ffc::LoadSelectedImages(instance, columnGroups);
     if (!selected) return false;
-    const float brightCandidate =
-        ffc::FindBrightCandidate(selected->profiles, selected->levels, columnGroups, instance->imageWidth);
-    ffc::FitRange range;
-    range.lowBound = 0.0f;
-    range.highBound = ffc::HighBoundFromBrightCandidate(brightCandidate);
+    const ffc::FitRange range = ffc::PreviousGenerationFitRange(*selected, columnGroups, instance->imageWidth);
     instance->rangeGain = static_cast<float>(255.0 / static_cast<double>(range.highBound));
     ffc::CalibrateColumns(*instance, *selected, range, significantDigits);
     return true;

@@ -10,9 +10,8 @@ namespace {
 // way, marks the group.
 constexpr float kStepLimit = 2.0f;
 
-// Whether the group's central half (positions j with n/4 < j < 3n/4, strict,
-// in double) holds a step profile[g[j+1]] - profile[g[j]] above kStepLimit or
-// below -kStepLimit. Needs at least kMinGroupSize members.
+// Whether the group's central half holds a step above kStepLimit or below
+// -kStepLimit. Needs at least kMinGroupSize members.
 bool GroupIsStepped(const std::vector<float>& profile, const std::vector<int32_t>& group) {
     const size_t n = group.size();
     const double first = 0.25 * static_cast<double>(n);
@@ -33,14 +32,9 @@ bool GroupIsStepped(const std::vector<float>& profile, const std::vector<int32_t
 
 }  // namespace
 
-ImageMarks MarkGroupSteps(const std::vector<float>& profile, const ColumnGroups& columnGroups, int32_t imageWidth) {
-    ImageMarks marks(imageWidth);
-    for (const std::vector<int32_t>& group : columnGroups) {
-        if (group.size() < kMinGroupSize) continue;
-        const bool stepped = GroupIsStepped(profile, group);
-        for (int32_t column : group) marks[column] = ColumnMark{profile[column], stepped};
-    }
-    return marks;
+GroupMark GroupStepMark(const std::vector<float>& profile, const std::vector<int32_t>& group) {
+    if (group.size() < kMinGroupSize) return GroupMark::kSkipped;
+    return GroupIsStepped(profile, group) ? GroupMark::kMarked : GroupMark::kUnmarked;
 }
 
 }  // namespace ffc

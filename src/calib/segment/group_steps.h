@@ -1,26 +1,24 @@
-// Marks of one calibration image for the segmented run: a column is marked
-// stepped when its group shows a jump of more than 2 gray levels between
-// consecutive members in the group's central half.
+// The marking rule of the segmented run: a group is marked when it shows a
+// jump of more than 2 gray levels between consecutive members in its central
+// half.
 #ifndef VYR_FFC_GROUP_STEPS_H
 #define VYR_FFC_GROUP_STEPS_H
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "calib/column_marks.h"
-#include "instance/instance.h"
 
 namespace ffc {
 
-// Fewest members a group needs to be looked at; smaller groups are skipped and
-// leave their columns as other groups mark them.
+// Fewest members a group needs to be looked at; smaller groups are skipped.
 constexpr size_t kMinGroupSize = 4;
 
-// The marks of one image from its profile. Every column starts at {255.0,
-// stepped}; each group of at least kMinGroupSize indices, in list order, marks
-// all its members with their profile value and the group's stepped state, so a
-// column in several groups keeps the mark of the last one.
-ImageMarks MarkGroupSteps(const std::vector<float>& profile, const ColumnGroups& columnGroups, int32_t imageWidth);
+// kSkipped for a group of fewer than kMinGroupSize members; otherwise kMarked
+// when a step profile[g[j+1]] - profile[g[j]] at a central position (n/4 < j <
+// 3n/4, strict, in double) lies beyond +-2.
+GroupMark GroupStepMark(const std::vector<float>& profile, const std::vector<int32_t>& group);
 
 }  // namespace ffc
 

@@ -1,14 +1,15 @@
 // The segmented calibration run and its accessor: every listed column is fitted
 // with a single polynomial and with two pieces joined at a breakpoint, at
 // orders 2 and 3, from every usable calibration image.
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "VyrCISFlatfieldCorrection.h"
 #include "calib/column_marks.h"
+#include "calib/run_start.h"
 #include "calib/segment/group_steps.h"
 #include "calib/segment/two_piece_fit.h"
-#include "imageset/image_set.h"
 #include "instance/instance.h"
 
 namespace ffc {
@@ -21,16 +22,14 @@ constexpr size_t kMinSegmentImages = 10;
 constexpr int kQuadOrder = 2;
 constexpr int kCubicOrder = 3;
 
-// Each column's level in the brightest image where its group is stepped.
-std::vector<float> SegmentTopLevels(const std::vector<std::vector<float>>& profiles,
-                                    const std::vector<float>& imageLevels, const ColumnGroups& columnGroups,
-                                    int32_t imageWidth) {
-    std::vector<ImageMarks> marks;
-    marks.reserve(profiles.size());
+std::vector<float> ReferenceLevels(const std::vector<std::vector<float>>& profiles,
+                                   const std::vector<int32_t>& referenceColumns) {
+    std::vector<float> levels;
+    levels.reserve(profiles.size());
     for (const std::vector<float>& profile : profiles) {
-        marks.push_back(MarkGroupSteps(profile, columnGroups, imageWidth));
+        levels.push_back(MeanOverReferenceColumns(profile, referenceColumns));
     }
-    return FindTopLevels(marks, imageLevels, imageWidth);
+    return levels;
 }
 
 void StoreFit(TwoPieceFit&& fit, std::vector<float>& single, std::vector<std::vector<float>>& pieces,
@@ -95,20 +94,14 @@ extern "C" {
 VYR_FFC_API bool RunFlatFieldCorrectionTool_autosegment(FlatFieldCorrectionInstance* instance,
                                                         uint32_t significantDigits,
                                                         std::vector<std::vector<int32_t>> columnGroups) {
-    if (instance == nullptr) return false;
-    if (!ffc::RunInputsAreValid(*instance, columnGroups)) return false;
-
-    const std::vector<std::vector<float>> profiles = ffc::LoadCalibrationProfiles(*instance);
-    if (profiles.size() < ffc::kMinSegmentImages) return false;
-
-    std::vector<float> imageLevels;
-    imageLevels.reserve(profiles.size());
-    for (const std::vector<float>& profile : profiles) {
-        imageLevels.push_back(ffc::MeanOverReferenceColumns(profile, instance->referenceColumns));
-    }
-    const std::vector<float> topLevels =
-        ffc::SegmentTopLevels(profiles, imageLevels, columnGroups, instance->imageWidth);
-    return ffc::FitColumns(*instance, profiles, imageLevels, topLevels, significantDigits);
+    const std::optional<std::vector<std::vector<float>>> profiles =
+        ffc::LoadRunProfiles(instance, columnGroups, ffc::kMinSegmentImages);
+    if (!profiles) return false;
+    const std::vector<float> imageLevels = ffc::ReferenceLevels(*profiles, instance->referenceColumns);
+    // Each column's level in the brightest image where its group steps.
+    const std::vector<float> topLevels = ffc::FindMarkedTopLevels(*profiles, imageLevels, columnGroups,
+                                                                  instance->imageWidth, ffc::GroupStepMark);
+    return ffc::FitColumns(*instance, *profiles, imageLevels, topLevels, significantDigits);
 }
 
 VYR_FFC_API void GetFlatFieldCorrectionPolyval_Seg_2(FlatFieldCorrectionInstance* instance,

@@ -1,7 +1,6 @@
 #include "calib/segment/two_piece_fit.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <numeric>
 #include <stdexcept>
@@ -42,24 +41,6 @@ void SplitInto(const std::vector<float>& x, const std::vector<float>& y, float w
     }
 }
 
-// Powers 0..3 of the gray levels 0..255, formed by PowerOf: the window is
-// evaluated at whole gray levels for every column, so the powers are looked up
-// instead of recomputed. Built once, never changed.
-constexpr int kTabledPowers = 4;
-constexpr int kTabledGrays = 256;
-using GrayPowerTable = std::array<std::array<float, kTabledPowers>, kTabledGrays>;
-
-const GrayPowerTable& GrayPowers() {
-    static const GrayPowerTable table = [] {
-        GrayPowerTable powers{};
-        for (int gray = 0; gray < kTabledGrays; ++gray) {
-            for (int j = 0; j < kTabledPowers; ++j) powers[gray][j] = PowerOf(static_cast<float>(gray), j);
-        }
-        return powers;
-    }();
-    return table;
-}
-
 // Index m of the smallest slope difference between the pieces over the window
 // (earliest of equal minima) and the gap lower - upper at that position.
 struct JoinPoint {
@@ -95,22 +76,6 @@ JoinPoint FindJoinPoint(const std::vector<float>& lower, const std::vector<float
 
 }  // namespace
 
-float PolyvalGrayFloatAtGray(const std::vector<float>& coefficients, int32_t gray) {
-    const bool tabled = gray >= 0 && gray < kTabledGrays;
-    const GrayPowerTable& powers = GrayPowers();
-    float sum = 0.0f;
-    for (size_t j = 0; j < coefficients.size(); ++j) {
-        const int power = static_cast<int>(j);
-        const float xPower = tabled && power < kTabledPowers ? powers[gray][power]
-                                                             : PowerOf(static_cast<float>(gray), power);
-        const float term = xPower * coefficients[j];
-        sum = term + sum;
-    }
-    if (sum > 255.0f) return 255.0f;
-    if (sum > 0.0f) return sum;
-    return 0.0f;
-}
-
 void SortJointlyByFirst(std::vector<float>& x, std::vector<float>& y) {
     if (x.size() != y.size()) throw std::invalid_argument("Vectors must be of the same length.");
     std::vector<int> order(x.size());
@@ -135,12 +100,6 @@ void SplitColumnPoints(const std::vector<float>& x, const std::vector<float>& y,
     SortJointlyByFirst(sets.lower.x, sets.lower.y);
     SortJointlyByFirst(sets.upper.x, sets.upper.y);
     SortJointlyByFirst(sets.full.x, sets.full.y);
-}
-
-ColumnPointSets SplitColumnPoints(const std::vector<float>& x, const std::vector<float>& y, float topLevel) {
-    ColumnPointSets sets;
-    SplitColumnPoints(x, y, topLevel, sets);
-    return sets;
 }
 
 TwoPieceFit FitTwoPieces(const ColumnPointSets& sets, int order, uint32_t significantDigits) {

@@ -48,20 +48,14 @@ struct TwoPieceFit {
 // Throws std::invalid_argument, changing nothing, when the lengths differ.
 void SortJointlyByFirst(std::vector<float>& x, std::vector<float>& y);
 
-// The window of a column whose top level is `topLevel`: windowLow =
-// trunc(topLevel * 0.625), windowHigh = trunc(topLevel * 0.833), in double.
-// The points are taken in their given order, then each set is sorted. x and
-// y must have the same length (std::invalid_argument otherwise).
-ColumnPointSets SplitColumnPoints(const std::vector<float>& x, const std::vector<float>& y, float topLevel);
-
-// The same, refilling `sets` so that a caller going through many columns
-// reuses its storage.
+// Refills `sets` with the window of a column whose top level is `topLevel`
+// and its point sets: windowLow = trunc(topLevel * 0.625), windowHigh =
+// trunc(topLevel * 0.833), in double. The points are taken in their given
+// order, then each set is sorted; the storage of `sets` is reused from column
+// to column. x and y must have the same length (std::invalid_argument
+// otherwise).
 void SplitColumnPoints(const std::vector<float>& x, const std::vector<float>& y, float topLevel,
                        ColumnPointSets& sets);
-
-// PolyvalGrayFloat at a whole gray level, bit for bit, with the powers of the
-// levels 0..255 looked up instead of recomputed.
-float PolyvalGrayFloatAtGray(const std::vector<float>& coefficients, int32_t gray);
 
 // The single fit and the two pieces of one column at `order`. With fewer than
 // kMinPiecePoints in either piece, or a window of fewer than 5 gray levels,

@@ -1,4 +1,5 @@
 #include "calib/lowhigh/column_tables.h"
+#include "calib/lowhigh/column_fits.h"
 
 #include <algorithm>
 #include <cmath>

@@ -14,7 +14,7 @@ bool RipplesWith(size_t n, size_t first, const std::vector<float>& middle) {
     std::vector<int32_t> group;
     for (size_t k = 0; k < n; ++k) group.push_back(static_cast<int32_t>(k));
     std::copy(middle.begin(), middle.end(), profile.begin() + first);
-    return TestGroupRipple(profile, group);
+    return GroupIsRippled(profile, group);
 }
 
 const std::vector<float> kOnePair = {1, 1, 1, -1, -1, -1};
@@ -44,11 +44,11 @@ TEST(GroupRippleMarks, LastGroupMarksSharedColumns) {
     for (int32_t c = 0; c < 13; ++c) rippled.push_back(c);
     for (int32_t c = 12; c < 25; ++c) flat.push_back(c);
     for (size_t j = 0; j < kOnePair.size(); ++j) profile[4 + j] += kOnePair[j];
-    EXPECT_TRUE(MarkGroupRipple(profile, {flat, rippled}, 30)[12].stepped);
-    const ImageMarks marks = MarkGroupRipple(profile, {rippled, flat}, 30);
-    EXPECT_FALSE(marks[12].stepped);
+    EXPECT_TRUE(MarkGroups(profile, {flat, rippled}, 30, GroupRippleMark)[12].marked);
+    const ImageMarks marks = MarkGroups(profile, {rippled, flat}, 30, GroupRippleMark);
+    EXPECT_FALSE(marks[12].marked);
     EXPECT_EQ(marks[12].value, 5.0f);
-    EXPECT_TRUE(marks[29].stepped && marks[29].value == 255.0f);
+    EXPECT_TRUE(marks[29].marked && marks[29].value == 255.0f);
 }
 
 TEST(GroupRippleMarks, BrightCandidateIsThe101stSmallestTopLevelLess30) {

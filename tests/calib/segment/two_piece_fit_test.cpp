@@ -10,13 +10,19 @@
 namespace ffc {
 namespace {
 
+ColumnPointSets Split(const std::vector<float>& x, const std::vector<float>& y, float topLevel) {
+    ColumnPointSets sets;
+    SplitColumnPoints(x, y, topLevel, sets);
+    return sets;
+}
+
 // The window bounds belong to one piece only; a point inside goes to both.
 TEST(SplitColumnPoints, WindowBoundsAreExclusiveAndSetsSorted) {
-    EXPECT_EQ(SplitColumnPoints({}, {}, 200.0f).windowLow, 125);
-    EXPECT_EQ(SplitColumnPoints({}, {}, 200.0f).windowHigh, 166);
-    EXPECT_EQ(SplitColumnPoints({}, {}, 100.0f).windowLow, 62);
-    EXPECT_EQ(SplitColumnPoints({}, {}, 100.0f).windowHigh, 83);
-    const ColumnPointSets sets = SplitColumnPoints({212, 180, 159, 20}, {4, 3, 2, 1}, 255.0f);
+    EXPECT_EQ(Split({}, {}, 200.0f).windowLow, 125);
+    EXPECT_EQ(Split({}, {}, 200.0f).windowHigh, 166);
+    EXPECT_EQ(Split({}, {}, 100.0f).windowLow, 62);
+    EXPECT_EQ(Split({}, {}, 100.0f).windowHigh, 83);
+    const ColumnPointSets sets = Split({212, 180, 159, 20}, {4, 3, 2, 1}, 255.0f);
     EXPECT_EQ(sets.windowLow, 159);
     EXPECT_EQ(sets.windowHigh, 212);
     EXPECT_EQ(sets.lower.x, (std::vector<float>{20, 159, 180}));
@@ -52,7 +58,7 @@ void AddPoints(PointSet& points, float first, float last, float step, float slop
 TEST(FitTwoPieces, JoinsWhereSlopesAgreeAndMeetsThere) {
     PointSet inside;
     AddPoints(inside, 160.0f, 210.0f, 3.0f, 2.0f, 1.0f, 0.0f);
-    const TwoPieceFit same = FitTwoPieces(SplitColumnPoints(inside.x, inside.y, 255.0f), 3, 6);
+    const TwoPieceFit same = FitTwoPieces(Split(inside.x, inside.y, 255.0f), 3, 6);
     EXPECT_TRUE(same.complete);
     EXPECT_EQ(same.breakpoint, 159 + 2);
     EXPECT_EQ(same.pieces.at(0), same.pieces.at(1));
@@ -60,7 +66,7 @@ TEST(FitTwoPieces, JoinsWhereSlopesAgreeAndMeetsThere) {
     PointSet bent;
     AddPoints(bent, 0.0f, 62.0f, 3.0f, 0.5f, 20.0f, 0.0f);
     AddPoints(bent, 83.0f, 255.0f, 4.0f, 0.5f, 30.0f, 1.0f / 200.0f);
-    const TwoPieceFit fit = FitTwoPieces(SplitColumnPoints(bent.x, bent.y, 100.0f), 2, 7);
+    const TwoPieceFit fit = FitTwoPieces(Split(bent.x, bent.y, 100.0f), 2, 7);
     ASSERT_TRUE(fit.complete);
     EXPECT_EQ(fit.breakpoint, 72);
     EXPECT_NEAR(PolyvalGrayFloat(fit.pieces[0], 72.0f), 56.0f, 1e-3f);
@@ -75,12 +81,12 @@ TEST(FitTwoPieces, NeedsTenPointsEachSideAndAWindowForSlopes) {
         PointSet points;
         AddPoints(points, 100.0f, 100.0f + 5.0f * (dark - 1), 5.0f, 2.0f, 1.0f, 0.0f);
         AddPoints(points, 212.0f, 212.0f + bright - 1, 1.0f, 2.0f, 1.0f, 0.0f);
-        EXPECT_EQ(FitTwoPieces(SplitColumnPoints(points.x, points.y, 255.0f), 2, 6).complete, complete) << dark;
+        EXPECT_EQ(FitTwoPieces(Split(points.x, points.y, 255.0f), 2, 6).complete, complete) << dark;
     }
     PointSet dark;
     AddPoints(dark, 0.0f, 29.0f, 1.0f, 2.0f, 1.0f, 0.0f);
     for (int order : {2, 3}) {
-        const TwoPieceFit fit = FitTwoPieces(SplitColumnPoints(dark.x, dark.y, 20.0f), order, 6);
+        const TwoPieceFit fit = FitTwoPieces(Split(dark.x, dark.y, 20.0f), order, 6);
         EXPECT_FALSE(fit.complete);
         EXPECT_EQ(fit.breakpoint, 256);
         EXPECT_EQ(fit.pieces, (std::vector<std::vector<float>>{fit.single, std::vector<float>(order + 1, 0.0f)}));

@@ -5,7 +5,7 @@
 #include <opencv2/core.hpp>
 
 #include "VyrCISFlatfieldCorrection.h"
-#include "eval/dark_range.h"
+#include "correct/fill_choices.h"
 #include "instance/instance.h"
 #include "support/instance_bytes.h"
 

@@ -10,8 +10,8 @@
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
-#include "eval/correction.h"
-#include "eval/plain_correction.h"
+#include "correct/correction.h"
+#include "support/plain_correction.h"
 
 namespace ffc {
 namespace {

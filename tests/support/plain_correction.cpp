@@ -1,10 +1,25 @@
-#include "eval/plain_correction.h"
+#include "support/plain_correction.h"
 
-#include "eval/dark_range.h"
+#include <algorithm>
+
+#include "correct/fill_choices.h"
+#include "correct/image_rows.h"
+#include "instance/column_readers.h"
 
 namespace ffc {
 
 namespace {
+
+// Which raw value of a column is a hole (256: none), read straight from the
+// hole lists.
+int HoleRawOf(const FlatFieldCorrectionInstance& instance, int column) {
+    auto holds = [column](const std::vector<int32_t>& columns) {
+        return std::find(columns.begin(), columns.end(), column) != columns.end();
+    };
+    if (holds(instance.lutExactColumns)) return 256;
+    if (holds(instance.lutDarkHoleColumns)) return 0;
+    return 255;
+}
 
 void PlainPolyvalInt(const RegularValueRule& rule, const cv::Mat& input, cv::Mat& output) {
     for (int r = 0; r < input.rows; ++r) {

@@ -7,7 +7,7 @@
 
 #include <opencv2/core/mat.hpp>
 
-#include "eval/correction_plan.h"
+#include "correct/correction_plan.h"
 #include "instance/instance.h"
 
 namespace ffc {

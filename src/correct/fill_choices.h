@@ -1,8 +1,8 @@
-// The two small choices the correction shapes make for dark pixels and holes.
-#ifndef VYR_FFC_DARK_RANGE_H
-#define VYR_FFC_DARK_RANGE_H
+// The two choices of a fill: the value a dark pixel takes from its range, and
+// the candidate a hole takes.
+#ifndef VYR_FFC_FILL_CHOICES_H
+#define VYR_FFC_FILL_CHOICES_H
 
-#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -10,10 +10,7 @@ namespace ffc {
 
 // The candidate nearest to the target (the earliest of equally near ones).
 // Throws std::invalid_argument("Vector is empty") for an empty list.
-int32_t FindClosestValue(std::vector<int32_t> candidates, int target);
-
-// The same choice over a list the caller keeps, without copying it.
-int32_t ClosestCandidate(const int32_t* candidates, size_t count, int target);
+int32_t FindClosestValue(const std::vector<int32_t>& candidates, int target);
 
 // The running value clamped into a dark column's range: two values are one
 // range (low, high); a list of four is two ranges, and the one whose near end
@@ -24,4 +21,4 @@ int ClampToDarkRange(const std::vector<int32_t>& ranges, int running);
 
 }  // namespace ffc
 
-#endif  // VYR_FFC_DARK_RANGE_H
+#endif  // VYR_FFC_FILL_CHOICES_H

@@ -1,8 +1,9 @@
-#include "eval/correction.h"
+#include "correct/correction.h"
 
 #include "VyrCISFlatfieldCorrection.h"
-#include "eval/correction_shapes.h"
-#include "eval/regular_values.h"
+#include "correct/dark_fill.h"
+#include "correct/hole_fill.h"
+#include "correct/prepared_rule.h"
 
 namespace ffc {
 
@@ -11,18 +12,18 @@ bool CorrectImage(const FlatFieldCorrectionInstance* instance, const cv::Mat* in
     if (instance == nullptr || input == nullptr || output == nullptr) return false;
     const CorrectionPlan plan = PlanCorrection(*instance, generation, mode);
     if (!StartCorrection(*instance, plan, *input, *output)) return false;
-    const RegularValues values = PrepareRegularValues(plan.rule, input->cols);
+    const PreparedRule prepared = PrepareRule(plan.rule, input->cols);
     switch (plan.shape) {
         case CorrectionShape::kPolyvalInt:
-            ApplyPolyvalInt(values, *input, *output);
+            ApplyPolyvalInt(prepared, *input, *output);
             return true;
         case CorrectionShape::kLutWithHoleFill:
-            return ApplyLutWithHoleFill(*instance, values, *input, *output);
+            return ApplyLutWithHoleFill(*instance, prepared, *input, *output);
         case CorrectionShape::kDarkBackward:
-            ApplyDarkBackward(*instance, values, *input, *output);
+            ApplyDarkBackward(*instance, prepared, *input, *output);
             return true;
         case CorrectionShape::kDarkForward:
-            ApplyDarkForward(*instance, values, *input, *output);
+            ApplyDarkForward(*instance, prepared, *input, *output);
             return true;
     }
     return true;

@@ -2,14 +2,14 @@
 // column's rule at every pixel. Slow; it is the reference the fast
 // correction is checked against bit for bit, and the baseline it is timed
 // against.
-#ifndef VYR_FFC_PLAIN_CORRECTION_H
-#define VYR_FFC_PLAIN_CORRECTION_H
+#ifndef FFC_TESTS_SUPPORT_PLAIN_CORRECTION_H
+#define FFC_TESTS_SUPPORT_PLAIN_CORRECTION_H
 
 #include <cstdint>
 
 #include <opencv2/core/mat.hpp>
 
-#include "eval/correction_plan.h"
+#include "correct/correction_plan.h"
 #include "instance/instance.h"
 
 namespace ffc {
@@ -20,4 +20,4 @@ bool PlainCorrectImage(const FlatFieldCorrectionInstance* instance, const cv::Ma
 
 }  // namespace ffc
 
-#endif  // VYR_FFC_PLAIN_CORRECTION_H
+#endif  // FFC_TESTS_SUPPORT_PLAIN_CORRECTION_H

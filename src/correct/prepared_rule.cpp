@@ -1,9 +1,9 @@
-#include "eval/regular_values.h"
+#include "correct/prepared_rule.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "fit/polynomial.h"
+#include "correct/image_rows.h"
 
 namespace ffc {
 
@@ -31,16 +31,16 @@ inline uint8_t GrayOfDoubleSum(double sum) {
 // One column's table from its K coefficients, term by term in ascending
 // powers as the evaluations sum them.
 template <int K, bool kIntegerSum>
-void FillPolynomialColumn(const RegularValues& values, const float* k, int first, int last, uint8_t* table) {
-    const float* pw0 = values.powers[0].data();
-    const float* pw1 = values.powers[1].data();
-    const float* pw2 = values.powers[2].data();
-    const float* pw3 = values.powers[3].data();
+void FillPolynomialColumn(const PreparedRule& prepared, const float* k, int first, int last, uint8_t* table) {
+    const float* pw0 = (*prepared.powers)[0].data();
+    const float* pw1 = (*prepared.powers)[1].data();
+    const float* pw2 = (*prepared.powers)[2].data();
+    const float* pw3 = (*prepared.powers)[3].data();
     const float k0 = K > 0 ? k[0] : 0.0f;
     const float k1 = K > 1 ? k[1] : 0.0f;
     const float k2 = K > 2 ? k[2] : 0.0f;
     const float k3 = K > 3 ? k[3] : 0.0f;
-    const float gain = values.rule.gain;
+    const float gain = prepared.rule.gain;
     for (int p = first; p <= last; ++p) {
         if (kIntegerSum) {
             double sum = 0.0;
@@ -61,19 +61,15 @@ void FillPolynomialColumn(const RegularValues& values, const float* k, int first
 }
 
 template <bool kIntegerSum>
-void FillPolynomialColumnOfLength(const RegularValues& values, const std::vector<float>& k, int first, int last,
+void FillPolynomialColumnOfLength(const PreparedRule& prepared, const std::vector<float>& k, int first, int last,
                                   uint8_t* table) {
     switch (k.size()) {
-        case 0: FillPolynomialColumn<0, kIntegerSum>(values, k.data(), first, last, table); break;
-        case 1: FillPolynomialColumn<1, kIntegerSum>(values, k.data(), first, last, table); break;
-        case 2: FillPolynomialColumn<2, kIntegerSum>(values, k.data(), first, last, table); break;
-        case 3: FillPolynomialColumn<3, kIntegerSum>(values, k.data(), first, last, table); break;
-        default: FillPolynomialColumn<4, kIntegerSum>(values, k.data(), first, last, table); break;
+        case 0: FillPolynomialColumn<0, kIntegerSum>(prepared, k.data(), first, last, table); break;
+        case 1: FillPolynomialColumn<1, kIntegerSum>(prepared, k.data(), first, last, table); break;
+        case 2: FillPolynomialColumn<2, kIntegerSum>(prepared, k.data(), first, last, table); break;
+        case 3: FillPolynomialColumn<3, kIntegerSum>(prepared, k.data(), first, last, table); break;
+        default: FillPolynomialColumn<4, kIntegerSum>(prepared, k.data(), first, last, table); break;
     }
-}
-
-bool IsPolynomial(RegularValueKind kind) {
-    return kind == RegularValueKind::kPolyvalInt || kind == RegularValueKind::kPolyvalFloatGained;
 }
 
 bool SegmentHasHole(const uint8_t* in, const HoleColumns& holeColumns, int c0, int n) {
@@ -88,7 +84,7 @@ void RecordHoles(const uint8_t* in, const uint8_t* out, const HoleColumns& holeC
                  std::vector<Hole>& holes) {
     for (int i = 0; i < n; ++i) {
         const int c = c0 + i;
-        if (holeColumns.hasHoles[c] && in[i] == holeColumns.raw[c]) holes.push_back({MakeHoleKey(c, row), out[i]});
+        if (holeColumns.IsHole(c, in[i])) holes.push_back({MakeHoleKey(c, row), out[i]});
     }
 }
 
@@ -112,7 +108,26 @@ void LookUpSegment(const uint8_t* tables, const uint8_t* in, uint8_t* out, int n
 
 }  // namespace
 
-uint8_t RegularValues::Evaluate(int column, int raw) const {
+bool IsPolynomial(RegularValueKind kind) {
+    return kind == RegularValueKind::kPolyvalInt || kind == RegularValueKind::kPolyvalFloatGained;
+}
+
+int RegularValue(const RegularValueRule& rule, int column, int raw) {
+    const float x = static_cast<float>(raw);
+    switch (rule.kind) {
+        case RegularValueKind::kPolyvalInt:
+            return PolyvalGrayInt((*rule.coefficients)[column], x);
+        case RegularValueKind::kPolyvalFloatGained:
+            return GainedGray(PolyvalGrayFloat((*rule.coefficients)[column], x), rule.gain);
+        case RegularValueKind::kLutGained:
+            return GainedGray(static_cast<float>((*rule.luts)[column][raw]), rule.gain);
+        case RegularValueKind::kLutLowByte:
+            return static_cast<uint8_t>((*rule.luts)[column][raw]);
+    }
+    return 0;
+}
+
+uint8_t PreparedRule::Evaluate(int column, int raw) const {
     switch (rule.kind) {
         case RegularValueKind::kLutLowByte:
             return static_cast<uint8_t>(lutColumns[column][raw]);
@@ -124,18 +139,22 @@ uint8_t RegularValues::Evaluate(int column, int raw) const {
     }
     const std::vector<float>& coefficients = (*rule.coefficients)[column];
     const size_t terms = coefficients.size();
-    if (terms > static_cast<size_t>(kTabulatedTerms)) return static_cast<uint8_t>(RegularValue(rule, column, raw));
+    if (terms > static_cast<size_t>(kTabledPowers)) return static_cast<uint8_t>(RegularValue(rule, column, raw));
     if (rule.kind == RegularValueKind::kPolyvalInt) {
         double sum = 0.0;
-        for (size_t j = 0; j < terms; ++j) sum = sum + static_cast<double>(powers[j][raw] * coefficients[j]);
+        for (size_t j = 0; j < terms; ++j) sum = sum + static_cast<double>((*powers)[j][raw] * coefficients[j]);
         return GrayOfDoubleSum(sum);
     }
     float sum = 0.0f;
-    for (size_t j = 0; j < terms; ++j) sum = powers[j][raw] * coefficients[j] + sum;
+    for (size_t j = 0; j < terms; ++j) sum = (*powers)[j][raw] * coefficients[j] + sum;
     return static_cast<uint8_t>(GainedGray(ClampGrayFloat(sum), rule.gain));
 }
 
-void RegularValues::FillColumnTable(int column, int first, int last, uint8_t* table) const {
+void PreparedRule::WriteRow(const uint8_t* in, uint8_t* out, int begin, int end) const {
+    for (int c = begin; c < end; ++c) out[c] = Evaluate(c, in[c]);
+}
+
+void PreparedRule::FillColumnTable(int column, int first, int last, uint8_t* table) const {
     switch (rule.kind) {
         case RegularValueKind::kLutLowByte: {
             const int32_t* lut = lutColumns[column];
@@ -154,7 +173,7 @@ void RegularValues::FillColumnTable(int column, int first, int last, uint8_t* ta
             break;
     }
     const std::vector<float>& coefficients = (*rule.coefficients)[column];
-    if (coefficients.size() > static_cast<size_t>(kTabulatedTerms)) {
+    if (coefficients.size() > static_cast<size_t>(kTabledPowers)) {
         for (int p = first; p <= last; ++p) table[p] = Evaluate(column, p);
     } else if (rule.kind == RegularValueKind::kPolyvalInt) {
         FillPolynomialColumnOfLength<true>(*this, coefficients, first, last, table);
@@ -163,33 +182,31 @@ void RegularValues::FillColumnTable(int column, int first, int last, uint8_t* ta
     }
 }
 
-RegularValues PrepareRegularValues(const RegularValueRule& rule, int width) {
-    RegularValues values;
-    values.rule = rule;
-    values.width = width;
+PreparedRule PrepareRule(const RegularValueRule& rule, int width) {
+    PreparedRule prepared;
+    prepared.rule = rule;
+    prepared.width = width;
     if (IsPolynomial(rule.kind)) {
-        for (int j = 0; j < kTabulatedTerms; ++j) {
-            for (int p = 0; p < 256; ++p) values.powers[j][p] = PowerOf(static_cast<float>(p), j);
-        }
+        prepared.powers = &GrayPowers();
     } else {
-        values.lutColumns.resize(width);
-        for (int c = 0; c < width; ++c) values.lutColumns[c] = (*rule.luts)[c].data();
+        prepared.lutColumns.resize(width);
+        for (int c = 0; c < width; ++c) prepared.lutColumns[c] = (*rule.luts)[c].data();
     }
-    return values;
+    return prepared;
 }
 
 bool WorthTabulating(int rows) {
     return rows >= kTableRowThreshold;
 }
 
-void WriteRegularValues(const RegularValues& values, const cv::Mat& input, cv::Mat& output, int rowEnd,
+void WriteRegularValues(const PreparedRule& prepared, const cv::Mat& input, cv::Mat& output, int rowEnd,
                         const HoleColumns* holeColumns, std::vector<Hole>* holes) {
     // Only the raw values a column holds are looked up: on camera images a
     // column spans a narrow band, so most of a polynomial's table is never
     // read. One pass along the rows finds each column's band. Tables copied
     // from the column tables cost less than that pass and are filled whole.
-    const int width = values.width;
-    const bool polynomial = IsPolynomial(values.rule.kind);
+    const int width = prepared.width;
+    const bool polynomial = IsPolynomial(prepared.rule.kind);
     std::vector<uint8_t> lowest(width, polynomial ? 255 : 0);
     std::vector<uint8_t> highest(width, 255);
     if (polynomial) std::fill(highest.begin(), highest.end(), uint8_t{0});
@@ -205,7 +222,7 @@ void WriteRegularValues(const RegularValues& values, const cv::Mat& input, cv::M
     alignas(64) uint8_t tables[kStripColumns * 256];
     for (int c0 = 0; c0 < width; c0 += kStripColumns) {
         const int n = std::min(kStripColumns, width - c0);
-        for (int i = 0; i < n; ++i) values.FillColumnTable(c0 + i, lowest[c0 + i], highest[c0 + i], tables + i * 256);
+        for (int i = 0; i < n; ++i) prepared.FillColumnTable(c0 + i, lowest[c0 + i], highest[c0 + i], tables + i * 256);
         for (int r = 0; r < rowEnd; ++r) {
             const uint8_t* in = RowOf(input, r) + c0;
             uint8_t* out = RowOf(output, r) + c0;
@@ -215,6 +232,14 @@ void WriteRegularValues(const RegularValues& values, const cv::Mat& input, cv::M
             LookUpSegment(tables, in, out, n);
         }
     }
+}
+
+void ApplyPolyvalInt(const PreparedRule& prepared, const cv::Mat& input, cv::Mat& output) {
+    if (WorthTabulating(input.rows)) {
+        WriteRegularValues(prepared, input, output, input.rows);
+        return;
+    }
+    for (int r = 0; r < input.rows; ++r) prepared.WriteRow(RowOf(input, r), RowOf(output, r), 0, input.cols);
 }
 
 }  // namespace ffc

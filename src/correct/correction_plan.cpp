@@ -1,32 +1,17 @@
-#include "eval/correction_plan.h"
-
-#include <algorithm>
-
-#include "fit/polynomial.h"
+#include "correct/correction_plan.h"
 
 namespace ffc {
 
 namespace {
 
-const std::vector<int32_t>& EmptyList() {
-    static const std::vector<int32_t> empty;
-    return empty;
-}
-
 bool RuleCoversWidth(const RegularValueRule& rule, int width) {
     const size_t columns = static_cast<size_t>(width);
-    if (rule.kind == RegularValueKind::kPolyvalInt || rule.kind == RegularValueKind::kPolyvalFloatGained) {
-        return rule.coefficients->size() >= columns;
-    }
+    if (IsPolynomial(rule.kind)) return rule.coefficients->size() >= columns;
     if (rule.luts->size() < columns) return false;
     for (size_t c = 0; c < columns; ++c) {
         if ((*rule.luts)[c].size() < 256) return false;
     }
     return true;
-}
-
-bool ListHolds(const std::vector<int32_t>& columns, int column) {
-    return std::find(columns.begin(), columns.end(), column) != columns.end();
 }
 
 }  // namespace
@@ -84,44 +69,6 @@ bool StartCorrection(const FlatFieldCorrectionInstance& instance, const Correcti
         output = cv::Mat(input.rows, input.cols, CV_8UC1);
     }
     return true;
-}
-
-int RegularValue(const RegularValueRule& rule, int column, int raw) {
-    const float x = static_cast<float>(raw);
-    switch (rule.kind) {
-        case RegularValueKind::kPolyvalInt:
-            return PolyvalGrayInt((*rule.coefficients)[column], x);
-        case RegularValueKind::kPolyvalFloatGained:
-            return GainedGray(PolyvalGrayFloat((*rule.coefficients)[column], x), rule.gain);
-        case RegularValueKind::kLutGained:
-            return GainedGray(static_cast<float>((*rule.luts)[column][raw]), rule.gain);
-        case RegularValueKind::kLutLowByte:
-            return static_cast<uint8_t>((*rule.luts)[column][raw]);
-    }
-    return 0;
-}
-
-bool ColumnIsFlagged(const FlatFieldCorrectionInstance& instance, int column) {
-    return static_cast<size_t>(column) < instance.columnFlags.size() && instance.columnFlags[column] == -1;
-}
-
-const std::vector<int32_t>& DarkRangesOf(const FlatFieldCorrectionInstance& instance, int column) {
-    if (static_cast<size_t>(column) < instance.columnDarkRanges.size()) return instance.columnDarkRanges[column];
-    return EmptyList();
-}
-
-int HoleRawOf(const FlatFieldCorrectionInstance& instance, int column) {
-    if (ListHolds(instance.lutExactColumns, column)) return 256;
-    if (ListHolds(instance.lutDarkHoleColumns, column)) return 0;
-    return 255;
-}
-
-const std::vector<int32_t>& HoleCandidatesOf(const FlatFieldCorrectionInstance& instance, int column,
-                                             int holeRaw) {
-    if (static_cast<size_t>(column) >= instance.lutHoleCandidates.size()) return EmptyList();
-    const std::vector<std::vector<int32_t>>& levels = instance.lutHoleCandidates[column];
-    if (static_cast<size_t>(holeRaw) >= levels.size()) return EmptyList();
-    return levels[holeRaw];
 }
 
 }  // namespace ffc

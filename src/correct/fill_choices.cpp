@@ -1,4 +1,4 @@
-#include "eval/dark_range.h"
+#include "correct/fill_choices.h"
 
 #include <cstdlib>
 #include <stdexcept>
@@ -20,11 +20,11 @@ int ClampInto(int running, int32_t low, int32_t high) {
 
 }  // namespace
 
-int32_t ClosestCandidate(const int32_t* candidates, size_t count, int target) {
-    if (count == 0) throw std::invalid_argument("Vector is empty");
+int32_t FindClosestValue(const std::vector<int32_t>& candidates, int target) {
+    if (candidates.empty()) throw std::invalid_argument("Vector is empty");
     int32_t best = candidates[0];
     int64_t bestDistance = Distance(best, target);
-    for (size_t i = 1; i < count; ++i) {
+    for (size_t i = 1; i < candidates.size(); ++i) {
         const int64_t distance = Distance(candidates[i], target);
         if (distance < bestDistance) {
             best = candidates[i];
@@ -32,10 +32,6 @@ int32_t ClosestCandidate(const int32_t* candidates, size_t count, int target) {
         }
     }
     return best;
-}
-
-int32_t FindClosestValue(std::vector<int32_t> candidates, int target) {
-    return ClosestCandidate(candidates.data(), candidates.size(), target);
 }
 
 int ClampToDarkRange(const std::vector<int32_t>& ranges, int running) {

@@ -1,8 +1,8 @@
-#include "eval/correction_shapes.h"
+#include "correct/dark_fill.h"
 
-#include <algorithm>
-
-#include "eval/dark_range.h"
+#include "correct/fill_choices.h"
+#include "correct/image_rows.h"
+#include "instance/column_readers.h"
 
 namespace ffc {
 
@@ -11,11 +11,9 @@ namespace {
 // How the regular pixels between dark pixels reach the output: evaluated as
 // the row is walked, or already written by the table pass.
 struct EvaluatedRuns {
-    const RegularValues* values;
-    void Write(const uint8_t* in, uint8_t* out, int begin, int end) const {
-        for (int c = begin; c < end; ++c) out[c] = values->Evaluate(c, in[c]);
-    }
-    int ValueAt(const uint8_t* in, const uint8_t* /*out*/, int c) const { return values->Evaluate(c, in[c]); }
+    const PreparedRule* prepared;
+    void Write(const uint8_t* in, uint8_t* out, int begin, int end) const { prepared->WriteRow(in, out, begin, end); }
+    int ValueAt(const uint8_t* in, const uint8_t* /*out*/, int c) const { return prepared->Evaluate(c, in[c]); }
 };
 
 struct PrewrittenRuns {
@@ -142,7 +140,7 @@ bool SharesMemory(const cv::Mat& a, const cv::Mat& b) {
 // input's memory is walked pixel by pixel throughout: the table pass would
 // overwrite raw values the dark pixels are found by.
 template <bool kBackward>
-void CorrectDarkRows(const FlatFieldCorrectionInstance& instance, const RegularValues& values, const cv::Mat& input,
+void CorrectDarkRows(const FlatFieldCorrectionInstance& instance, const PreparedRule& prepared, const cv::Mat& input,
                      cv::Mat& output) {
     const int width = input.cols;
     DarkColumns darks(instance, width);
@@ -157,121 +155,22 @@ void CorrectDarkRows(const FlatFieldCorrectionInstance& instance, const RegularV
     int r = 0;
     if (WorthTabulating(input.rows) && !SharesMemory(input, output)) {
         const int rowEnd = FirstRowThatThrows(instance, darks, input, kBackward);
-        WriteRegularValues(values, input, output, rowEnd);
+        WriteRegularValues(prepared, input, output, rowEnd);
         for (; r < rowEnd; ++r) correctRow(PrewrittenRuns{}, r, running);
     }
-    for (; r < input.rows; ++r) correctRow(EvaluatedRuns{&values}, r, running);
-}
-
-HoleColumns HoleColumnsOf(const FlatFieldCorrectionInstance& instance, int width) {
-    HoleColumns holeColumns;
-    holeColumns.raw.assign(width, 255);
-    holeColumns.hasHoles.assign(width, 1);
-    for (int32_t c : instance.lutDarkHoleColumns) {
-        if (c >= 0 && c < width) holeColumns.raw[c] = 0;
-    }
-    for (int32_t c : instance.lutExactColumns) {
-        if (c >= 0 && c < width) holeColumns.hasHoles[c] = 0;
-    }
-    return holeColumns;
-}
-
-// Fill passes over the holes in column-major order; a pixel filled in a pass
-// serves at once as a neighbour. Holes still open when a pass fills nothing
-// end as 0; when a candidate list is empty, they get back their old bytes.
-bool FillHoles(const FlatFieldCorrectionInstance& instance, const HoleColumns& holeColumns, std::vector<Hole> holes,
-               cv::Mat& output) {
-    const size_t width = static_cast<size_t>(output.cols);
-    std::sort(holes.begin(), holes.end(), [](const Hole& a, const Hole& b) { return a.key < b.key; });
-    std::vector<uint8_t> mapped(static_cast<size_t>(output.rows) * width, 255);
-    auto maskOf = [&](uint64_t key) -> uint8_t& { return mapped[HoleRow(key) * width + HoleColumn(key)]; };
-    auto pixelOf = [&](uint64_t key) -> uint8_t& { return RowOf(output, HoleRow(key))[HoleColumn(key)]; };
-    std::vector<uint64_t> remaining;
-    remaining.reserve(holes.size());
-    for (const Hole& hole : holes) {
-        maskOf(hole.key) = 0;
-        remaining.push_back(hole.key);
-    }
-
-    std::vector<uint64_t> unfilled;
-    try {
-        while (!remaining.empty()) {
-            unfilled.clear();
-            for (uint64_t key : remaining) {
-                const int c = HoleColumn(key);
-                const uint8_t* mask = &maskOf(key) - c;
-                uint8_t* out = &pixelOf(key) - c;
-                int target;
-                if (c > 0 && mask[c - 1] == 255) {
-                    target = out[c - 1];
-                } else if (static_cast<size_t>(c) + 1 < width && mask[c + 1] == 255) {
-                    target = out[c + 1];
-                } else {
-                    unfilled.push_back(key);
-                    continue;
-                }
-                const std::vector<int32_t>& candidates = HoleCandidatesOf(instance, c, holeColumns.raw[c]);
-                out[c] = static_cast<uint8_t>(ClosestCandidate(candidates.data(), candidates.size(), target));
-                maskOf(key) = 255;
-            }
-            if (unfilled.size() == remaining.size()) {
-                // Rows the table pass left empty can never fill.
-                for (uint64_t key : unfilled) pixelOf(key) = 0;
-                return false;
-            }
-            remaining.swap(unfilled);
-        }
-    } catch (...) {
-        for (const Hole& hole : holes) {
-            if (maskOf(hole.key) == 0) pixelOf(hole.key) = hole.before;
-        }
-        throw;
-    }
-    return true;
+    for (; r < input.rows; ++r) correctRow(EvaluatedRuns{&prepared}, r, running);
 }
 
 }  // namespace
 
-void ApplyPolyvalInt(const RegularValues& values, const cv::Mat& input, cv::Mat& output) {
-    if (WorthTabulating(input.rows)) {
-        WriteRegularValues(values, input, output, input.rows);
-        return;
-    }
-    const EvaluatedRuns runs{&values};
-    for (int r = 0; r < input.rows; ++r) runs.Write(RowOf(input, r), RowOf(output, r), 0, input.cols);
-}
-
-void ApplyDarkBackward(const FlatFieldCorrectionInstance& instance, const RegularValues& values,
+void ApplyDarkBackward(const FlatFieldCorrectionInstance& instance, const PreparedRule& prepared,
                        const cv::Mat& input, cv::Mat& output) {
-    CorrectDarkRows<true>(instance, values, input, output);
+    CorrectDarkRows<true>(instance, prepared, input, output);
 }
 
-void ApplyDarkForward(const FlatFieldCorrectionInstance& instance, const RegularValues& values,
+void ApplyDarkForward(const FlatFieldCorrectionInstance& instance, const PreparedRule& prepared,
                       const cv::Mat& input, cv::Mat& output) {
-    CorrectDarkRows<false>(instance, values, input, output);
-}
-
-bool ApplyLutWithHoleFill(const FlatFieldCorrectionInstance& instance, const RegularValues& values,
-                          const cv::Mat& input, cv::Mat& output) {
-    const HoleColumns holeColumns = HoleColumnsOf(instance, input.cols);
-    std::vector<Hole> holes;
-    if (WorthTabulating(input.rows)) {
-        WriteRegularValues(values, input, output, input.rows, &holeColumns, &holes);
-    } else {
-        for (int r = 0; r < input.rows; ++r) {
-            const uint8_t* in = RowOf(input, r);
-            uint8_t* out = RowOf(output, r);
-            for (int c = 0; c < input.cols; ++c) {
-                if (holeColumns.hasHoles[c] && in[c] == holeColumns.raw[c]) {
-                    holes.push_back({MakeHoleKey(c, r), out[c]});
-                } else {
-                    out[c] = values.Evaluate(c, in[c]);
-                }
-            }
-        }
-    }
-    if (holes.empty()) return true;
-    return FillHoles(instance, holeColumns, std::move(holes), output);
+    CorrectDarkRows<false>(instance, prepared, input, output);
 }
 
 }  // namespace ffc

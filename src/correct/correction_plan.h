@@ -1,0 +1,39 @@
+// What a correction call does, decided once from the mode and the instance:
+// the correction shape and the rule of its regular pixels, and the common
+// start that checks the call against them.
+#ifndef VYR_FFC_CORRECTION_PLAN_H
+#define VYR_FFC_CORRECTION_PLAN_H
+
+#include <cstdint>
+
+#include <opencv2/core/mat.hpp>
+
+#include "correct/prepared_rule.h"
+#include "instance/instance.h"
+
+namespace ffc {
+
+// The two test exports: the current generation applies quadGain / cubicGain,
+// the previous one rangeGain and maps mode 5 through the column tables.
+enum class Generation { kCurrent, kPrevious };
+
+enum class CorrectionShape { kPolyvalInt, kLutWithHoleFill, kDarkBackward, kDarkForward };
+
+struct CorrectionPlan {
+    CorrectionShape shape = CorrectionShape::kPolyvalInt;
+    RegularValueRule rule;
+};
+
+CorrectionPlan PlanCorrection(const FlatFieldCorrectionInstance& instance, Generation generation, int32_t mode);
+
+// The common start of every mode: false, output untouched, when the input's
+// width differs from imageWidth, the input is empty or not 8-bit
+// single-channel, or the per-column data the rule reads does not cover every
+// column. Otherwise an output of another size is replaced by a new 8-bit image
+// of the input's size (an output of the right size is written in place).
+bool StartCorrection(const FlatFieldCorrectionInstance& instance, const CorrectionPlan& plan,
+                     const cv::Mat& input, cv::Mat& output);
+
+}  // namespace ffc
+
+#endif  // VYR_FFC_CORRECTION_PLAN_H

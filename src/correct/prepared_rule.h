@@ -1,0 +1,82 @@
+// The rule that gives a regular pixel its value from its column and raw value,
+// and that rule prepared for one correction call. On tall images each
+// column's 256 values are tabulated once and every pixel is a lookup; the
+// image is walked in strips of columns so that the strip's tables stay in the
+// first-level cache. On short images, where tabulating would cost more than
+// the pixels, each pixel is evaluated with the gray power table. Both give the
+// bits of RegularValue.
+#ifndef VYR_FFC_PREPARED_RULE_H
+#define VYR_FFC_PREPARED_RULE_H
+
+#include <cstdint>
+#include <vector>
+
+#include <opencv2/core/mat.hpp>
+
+#include "correct/holes.h"
+#include "fit/polynomial.h"
+
+namespace ffc {
+
+enum class RegularValueKind {
+    kPolyvalInt,          // PolyvalGrayInt of the column's coefficients
+    kPolyvalFloatGained,  // PolyvalGrayFloat of the coefficients, times the gain
+    kLutGained,           // the column's table value as float, times the gain
+    kLutLowByte,          // the low 8 bits of the column's table value
+};
+
+bool IsPolynomial(RegularValueKind kind);
+
+// The regular value of a pixel depends only on its column and raw value.
+struct RegularValueRule {
+    RegularValueKind kind = RegularValueKind::kPolyvalInt;
+    const std::vector<std::vector<float>>* coefficients = nullptr;  // polynomial kinds
+    const std::vector<std::vector<int32_t>>* luts = nullptr;        // table kinds
+    float gain = 0.0f;                                              // gained kinds
+};
+
+// A gained gray value: clamped to 0..255 and truncated toward zero. A NaN
+// product (an infinite gain times 0) gives 0.
+inline int GainedGray(float gray, float gain) {
+    const float v = gray * gain;
+    const float clamped = v > 255.0f ? 255.0f : (v > 0.0f ? v : 0.0f);
+    return static_cast<int>(clamped);
+}
+
+// The rule evaluated from scratch: column c, raw value p (0..255).
+int RegularValue(const RegularValueRule& rule, int column, int raw);
+
+struct PreparedRule {
+    RegularValueRule rule;
+    int width = 0;
+    const GrayPowerTable* powers = nullptr;  // polynomial kinds
+    // The table kinds' column tables, one pointer per column.
+    std::vector<const int32_t*> lutColumns;
+
+    // The regular value of column c at raw value p.
+    uint8_t Evaluate(int column, int raw) const;
+    // The regular values of columns begin..end-1 of one row.
+    void WriteRow(const uint8_t* in, uint8_t* out, int begin, int end) const;
+    // The regular values of a column for raw values first..last, into
+    // table[first..last].
+    void FillColumnTable(int column, int first, int last, uint8_t* table) const;
+};
+
+PreparedRule PrepareRule(const RegularValueRule& rule, int width);
+
+// Whether an image of this height repays tabulating every column.
+bool WorthTabulating(int rows);
+
+// Writes the regular value of every pixel of rows [0, rowEnd) through the
+// column tables. With `holeColumns`, also lists the pixels that are holes;
+// they are written too, so a caller that must leave them untouched restores
+// `before`.
+void WriteRegularValues(const PreparedRule& prepared, const cv::Mat& input, cv::Mat& output, int rowEnd,
+                        const HoleColumns* holeColumns = nullptr, std::vector<Hole>* holes = nullptr);
+
+// Every pixel gets its regular value (modes 0 and 1).
+void ApplyPolyvalInt(const PreparedRule& prepared, const cv::Mat& input, cv::Mat& output);
+
+}  // namespace ffc
+
+#endif  // VYR_FFC_PREPARED_RULE_H
