@@ -70,17 +70,17 @@ const FitDesigns& DesignsFor(FitDesignCache& cache, const std::vector<float>& x)
     return cache.entries.back();
 }
 
-void CalibrateColumns(FlatFieldCorrectionInstance& instance, const SelectedImages& selected,
-                      const FitRange& range, uint32_t significantDigits) {
-    const int32_t width = instance.imageWidth;
+ColumnResults CalibrateColumns(int32_t width, const SelectedImages& selected, const FitRange& range,
+                               uint32_t significantDigits) {
     // Every result is allocated up front in one sweep, which keeps them
     // together; allocated column by column between the fits' own buffers
     // they spread over about twice as many fresh pages.
-    instance.quadCoeffs.assign(width, std::vector<float>(kQuadraticCoefficients));
-    instance.cubicCoeffs.assign(width, std::vector<float>(kCubicCoefficients));
-    instance.columnFlags.resize(width);
-    instance.columnDarkRanges.resize(width);
-    instance.columnLuts.assign(width, std::vector<int32_t>(kTableSize, kUnknownEntry));
+    ColumnResults results;
+    results.quadCoeffs.assign(width, std::vector<float>(kQuadraticCoefficients));
+    results.cubicCoeffs.assign(width, std::vector<float>(kCubicCoefficients));
+    results.columnFlags.resize(width);
+    results.columnDarkRanges.resize(width);
+    results.columnLuts.assign(width, std::vector<int32_t>(kTableSize, kUnknownEntry));
 
     const size_t imageCount = selected.profiles.size();
     std::vector<int32_t> levels(imageCount);
@@ -105,17 +105,17 @@ void CalibrateColumns(FlatFieldCorrectionInstance& instance, const SelectedImage
         for (size_t i = 0; i < imageCount; ++i) {
             samples.push_back({static_cast<int32_t>(selected.profiles[i][c]), levels[i]});
         }
-        std::vector<int32_t>& table = instance.columnLuts[c];
+        std::vector<int32_t>& table = results.columnLuts[c];
         const DarkResponse dark = TabulateColumn(samples, table);
         FillTableGaps(table);
         const FitWindow& window = windows[dark.flagged];
         CollectFitPoints(table, window, x, y);
 
-        instance.columnFlags[c] = dark.flagged ? -1 : 0;
+        results.columnFlags[c] = dark.flagged ? -1 : 0;
         if (dark.flagged) {
-            instance.columnDarkRanges[c] = {dark.lowest, dark.highest};
+            results.columnDarkRanges[c] = {dark.lowest, dark.highest};
         } else {
-            instance.columnDarkRanges[c].clear();
+            results.columnDarkRanges[c].clear();
         }
 
         // The points are a subset of the window in order, so as many points
@@ -128,11 +128,20 @@ void CalibrateColumns(FlatFieldCorrectionInstance& instance, const SelectedImage
         } else {
             designs = &DesignsFor(cache, x);
         }
-        SolvePolyfitInto(designs->quadratic, y.data(), work, instance.quadCoeffs[c]);
-        RoundToSignificantDigits(instance.quadCoeffs[c], significantDigits);
-        SolvePolyfitInto(designs->cubic, y.data(), work, instance.cubicCoeffs[c]);
-        RoundToSignificantDigits(instance.cubicCoeffs[c], significantDigits);
+        SolvePolyfitInto(designs->quadratic, y.data(), work, results.quadCoeffs[c]);
+        RoundToSignificantDigits(results.quadCoeffs[c], significantDigits);
+        SolvePolyfitInto(designs->cubic, y.data(), work, results.cubicCoeffs[c]);
+        RoundToSignificantDigits(results.cubicCoeffs[c], significantDigits);
     }
+    return results;
+}
+
+void CommitColumnResults(ColumnResults&& results, FlatFieldCorrectionInstance& instance) noexcept {
+    instance.columnLuts.swap(results.columnLuts);
+    instance.columnFlags.swap(results.columnFlags);
+    instance.columnDarkRanges.swap(results.columnDarkRanges);
+    instance.quadCoeffs.swap(results.quadCoeffs);
+    instance.cubicCoeffs.swap(results.cubicCoeffs);
 }
 
 }  // namespace ffc

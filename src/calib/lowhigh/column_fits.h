@@ -47,11 +47,24 @@ struct FitDesignCache {
 // The designs for exactly this abscissa list, factored on first use.
 const FitDesigns& DesignsFor(FitDesignCache& cache, const std::vector<float>& x);
 
-// Rebuilds the per-column results of the instance from the selected images:
-// `columnLuts`, `columnFlags`, `columnDarkRanges`, and `quadCoeffs` and
-// `cubicCoeffs` fitted inside `range` and rounded to `significantDigits`.
-void CalibrateColumns(FlatFieldCorrectionInstance& instance, const SelectedImages& selected,
-                      const FitRange& range, uint32_t significantDigits);
+// The per-column results of a low/high run, computed apart from the instance
+// so that a run writes the instance only once everything is computed.
+struct ColumnResults {
+    std::vector<std::vector<int32_t>> columnLuts;
+    std::vector<int32_t> columnFlags;
+    std::vector<std::vector<int32_t>> columnDarkRanges;
+    std::vector<std::vector<float>> quadCoeffs;
+    std::vector<std::vector<float>> cubicCoeffs;
+};
+
+// For every column of `width` from the selected images: its table,
+// dark-response flag and dark range, and its quadratic and cubic fits inside
+// `range`, rounded to `significantDigits`.
+ColumnResults CalibrateColumns(int32_t width, const SelectedImages& selected, const FitRange& range,
+                               uint32_t significantDigits);
+
+// Moves the results into the instance; cannot throw.
+void CommitColumnResults(ColumnResults&& results, FlatFieldCorrectionInstance& instance) noexcept;
 
 }  // namespace ffc
 

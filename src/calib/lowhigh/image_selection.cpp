@@ -3,14 +3,10 @@
 #include <utility>
 
 #include "calib/column_marks.h"
-#include "calib/run_start.h"
 
 namespace ffc {
 
 namespace {
-
-// A run needs this many images of the configured size.
-constexpr size_t kMinimumImageCount = 4;
 
 // Levels 0..254 take part; a saturated image says nothing about the response.
 constexpr int32_t kHighestSelectableLevel = 254;
@@ -84,16 +80,6 @@ SelectedImages SelectImages(std::vector<std::vector<float>> loadedProfiles,
         selected.profiles.push_back(std::move(loadedProfiles[index]));
         selected.levels.push_back(MeanOverReferenceColumns(selected.profiles.back(), referenceColumns));
     }
-    return selected;
-}
-
-std::optional<SelectedImages> LoadSelectedImages(const FlatFieldCorrectionInstance* instance,
-                                                 const ColumnGroups& columnGroups) {
-    std::optional<std::vector<std::vector<float>>> profiles =
-        LoadRunProfiles(instance, columnGroups, kMinimumImageCount);
-    if (!profiles) return std::nullopt;
-    SelectedImages selected = SelectImages(std::move(*profiles), instance->referenceColumns);
-    if (selected.profiles.empty()) return std::nullopt;
     return selected;
 }
 

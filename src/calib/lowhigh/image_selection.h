@@ -6,7 +6,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <vector>
 
 #include "instance/instance.h"
@@ -40,12 +39,6 @@ std::vector<size_t> ChooseOneImagePerLevel(const std::vector<int32_t>& levels,
 // `loadedProfiles`) with their float levels.
 SelectedImages SelectImages(std::vector<std::vector<float>> loadedProfiles,
                             const std::vector<int32_t>& referenceColumns);
-
-// The start shared by both low/high runs: the run start with at least 4
-// usable images, then one image per level. Empty when the run must return
-// false untouched, also when no image lies below level 255.
-std::optional<SelectedImages> LoadSelectedImages(const FlatFieldCorrectionInstance* instance,
-                                                 const ColumnGroups& columnGroups);
 
 }  // namespace ffc
 

@@ -1,5 +1,7 @@
 #include "calib/lowhigh/output_scaling.h"
 
+#include <cmath>
+
 #include "fit/order_statistics.h"
 #include "fit/polynomial.h"
 
@@ -40,15 +42,25 @@ void ApplyOutputScale(std::vector<std::vector<float>>& coefficients, const Outpu
     }
 }
 
-void ScaleFitsToOutputRange(FlatFieldCorrectionInstance& instance, const FitRange& range) {
-    const OutputScale quadScale = ScaleOfFamily(instance.quadCoeffs, range);
-    const OutputScale cubicScale = ScaleOfFamily(instance.cubicCoeffs, range);
-    ApplyOutputScale(instance.quadCoeffs, quadScale);
-    ApplyOutputScale(instance.cubicCoeffs, cubicScale);
+bool OutputScales::Finite() const {
+    return std::isfinite(quad.gain) && std::isfinite(cubic.gain);
+}
+
+OutputScales ScaleFitsToOutputRange(std::vector<std::vector<float>>& quadCoeffs,
+                                    std::vector<std::vector<float>>& cubicCoeffs, const FitRange& range) {
+    OutputScales scales;
+    scales.quad = ScaleOfFamily(quadCoeffs, range);
+    scales.cubic = ScaleOfFamily(cubicCoeffs, range);
+    ApplyOutputScale(quadCoeffs, scales.quad);
+    ApplyOutputScale(cubicCoeffs, scales.cubic);
+    return scales;
+}
+
+void CommitOutputScales(const OutputScales& scales, FlatFieldCorrectionInstance& instance) noexcept {
     instance.quadOffset = 0.0f;
     instance.cubicOffset = 0.0f;
-    instance.realQuadGain = quadScale.gain;
-    instance.realCubicGain = cubicScale.gain;
+    instance.realQuadGain = scales.quad.gain;
+    instance.realCubicGain = scales.cubic.gain;
     instance.quadGain = 1.0f;
     instance.cubicGain = 1.0f;
 }

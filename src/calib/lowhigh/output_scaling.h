@@ -28,10 +28,22 @@ OutputScale ChooseOutputScale(const std::vector<float>& valuesAtLowBound,
 // then multiplies every coefficient by the gain.
 void ApplyOutputScale(std::vector<std::vector<float>>& coefficients, const OutputScale& scale);
 
-// Scales `quadCoeffs` and `cubicCoeffs` of the instance, records the folded-in
-// gains as `realQuadGain` and `realCubicGain`, and leaves the gains at 1 and
-// the offsets at 0.
-void ScaleFitsToOutputRange(FlatFieldCorrectionInstance& instance, const FitRange& range);
+// The scales of both families, chosen from the unscaled fits.
+struct OutputScales {
+    OutputScale quad;
+    OutputScale cubic;
+    // Equal references at both bounds (images that do not span a range of
+    // levels) make a gain infinite or undefined.
+    bool Finite() const;
+};
+
+// Scales both coefficient tables in place and returns the scales folded in.
+OutputScales ScaleFitsToOutputRange(std::vector<std::vector<float>>& quadCoeffs,
+                                    std::vector<std::vector<float>>& cubicCoeffs, const FitRange& range);
+
+// Records the folded-in gains as `realQuadGain` and `realCubicGain` and leaves
+// the gains at 1 and the offsets at 0.
+void CommitOutputScales(const OutputScales& scales, FlatFieldCorrectionInstance& instance) noexcept;
 
 }  // namespace ffc
 

@@ -2,25 +2,44 @@
 #include "VyrCISFlatfieldCorrection.h"
 
 #include <optional>
+#include <utility>
 
 #include "calib/lowhigh/column_fits.h"
 #include "calib/lowhigh/fit_range.h"
 #include "calib/lowhigh/image_selection.h"
 #include "calib/lowhigh/output_scaling.h"
 #include "calib/lowhigh/results_accessor.h"
+#include "calib/run_start.h"
+#include "calib/runs.h"
 #include "instance/instance.h"
+
+namespace ffc {
+
+std::optional<FitRange> RunCurrentGeneration(FlatFieldCorrectionInstance& instance,
+                                             std::vector<std::vector<float>> profiles,
+                                             const ColumnGroups& columnGroups, uint32_t significantDigits) {
+    const SelectedImages selected = SelectImages(std::move(profiles), instance.referenceColumns);
+    if (selected.profiles.empty()) return std::nullopt;
+    const FitRange range = ChooseFitRange(selected.profiles, columnGroups, instance.imageWidth);
+    ColumnResults results = CalibrateColumns(instance.imageWidth, selected, range, significantDigits);
+    const OutputScales scales = ScaleFitsToOutputRange(results.quadCoeffs, results.cubicCoeffs, range);
+    if (!scales.Finite()) return std::nullopt;
+    CommitColumnResults(std::move(results), instance);
+    CommitOutputScales(scales, instance);
+    return range;
+}
+
+}  // namespace ffc
 
 extern "C" {
 
 VYR_FFC_API bool RunFlatFieldCorrectionTool_lowhigh_map_simple_NewNew(
     FlatFieldCorrectionInstance* instance, uint32_t significantDigits,
     std::vector<std::vector<int32_t>> columnGroups) {
-    const std::optional<ffc::SelectedImages> selected = ffc::LoadSelectedImages(instance, columnGroups);
-    if (!selected) return false;
-    const ffc::FitRange range = ffc::ChooseFitRange(selected->profiles, columnGroups, instance->imageWidth);
-    ffc::CalibrateColumns(*instance, *selected, range, significantDigits);
-    ffc::ScaleFitsToOutputRange(*instance, range);
-    return true;
+    std::optional<std::vector<std::vector<float>>> profiles =
+        ffc::LoadRunProfiles(instance, columnGroups, ffc::kLowHighMinimumImages);
+    if (!profiles) return false;
+    return ffc::RunCurrentGeneration(*instance, std::move(*profiles), columnGroups, significantDigits).has_value();
 }
 
 VYR_FFC_API void GetFlatFieldCorrectionPolyval_NewNew(

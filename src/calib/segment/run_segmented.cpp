@@ -8,6 +8,7 @@
 #include "VyrCISFlatfieldCorrection.h"
 #include "calib/column_marks.h"
 #include "calib/run_start.h"
+#include "calib/runs.h"
 #include "calib/segment/group_steps.h"
 #include "calib/segment/two_piece_fit.h"
 #include "instance/instance.h"
@@ -15,9 +16,6 @@
 namespace ffc {
 
 namespace {
-
-// Fewest usable images the segmented run works with.
-constexpr size_t kMinSegmentImages = 10;
 
 constexpr int kQuadOrder = 2;
 constexpr int kCubicOrder = 3;
@@ -32,6 +30,33 @@ std::vector<float> ReferenceLevels(const std::vector<std::vector<float>>& profil
     return levels;
 }
 
+// The six fields the segmented run writes, one entry per column.
+struct SegmentedResults {
+    std::vector<std::vector<float>> quadCoeffs;
+    std::vector<std::vector<float>> cubicCoeffs;
+    std::vector<std::vector<std::vector<float>>> segQuadCoeffs;
+    std::vector<int32_t> segQuadBreaks;
+    std::vector<std::vector<std::vector<float>>> segCubicCoeffs;
+    std::vector<int32_t> segCubicBreaks;
+
+    explicit SegmentedResults(int32_t width)
+        : quadCoeffs(width, std::vector<float>(kQuadOrder + 1, 0.0f)),
+          cubicCoeffs(width, std::vector<float>(kCubicOrder + 1, 0.0f)),
+          segQuadCoeffs(width, std::vector<std::vector<float>>(2, std::vector<float>(kQuadOrder + 1, 0.0f))),
+          segQuadBreaks(width, kNoBreakpoint),
+          segCubicCoeffs(width, std::vector<std::vector<float>>(2, std::vector<float>(kCubicOrder + 1, 0.0f))),
+          segCubicBreaks(width, kNoBreakpoint) {}
+
+    void CommitTo(FlatFieldCorrectionInstance& instance) noexcept {
+        instance.quadCoeffs.swap(quadCoeffs);
+        instance.cubicCoeffs.swap(cubicCoeffs);
+        instance.segQuadCoeffs.swap(segQuadCoeffs);
+        instance.segQuadBreaks.swap(segQuadBreaks);
+        instance.segCubicCoeffs.swap(segCubicCoeffs);
+        instance.segCubicBreaks.swap(segCubicBreaks);
+    }
+};
+
 void StoreFit(TwoPieceFit&& fit, std::vector<float>& single, std::vector<std::vector<float>>& pieces,
               int32_t& breakpoint) {
     single = std::move(fit.single);
@@ -39,53 +64,47 @@ void StoreFit(TwoPieceFit&& fit, std::vector<float>& single, std::vector<std::ve
     breakpoint = fit.breakpoint;
 }
 
-void StoreUnfitted(FlatFieldCorrectionInstance& instance, int32_t column) {
-    instance.quadCoeffs[column].assign(kQuadOrder + 1, 0.0f);
-    instance.cubicCoeffs[column].assign(kCubicOrder + 1, 0.0f);
-    instance.segQuadCoeffs[column].assign(2, std::vector<float>(kQuadOrder + 1, 0.0f));
-    instance.segQuadBreaks[column] = kNoBreakpoint;
-    instance.segCubicCoeffs[column].assign(2, std::vector<float>(kCubicOrder + 1, 0.0f));
-    instance.segCubicBreaks[column] = kNoBreakpoint;
-}
-
-// Fits every column listed in referenceColumns and zeroes the others; true when
-// every listed column got two pieces at both orders. The list is walked with a
-// cursor that moves only on a match, so it is taken in ascending order: after
-// an entry not above its predecessor, no later column matches.
-bool FitColumns(FlatFieldCorrectionInstance& instance, const std::vector<std::vector<float>>& profiles,
-                const std::vector<float>& imageLevels, const std::vector<float>& topLevels,
-                uint32_t significantDigits) {
-    const int32_t imageWidth = instance.imageWidth;
-    instance.quadCoeffs.resize(imageWidth);
-    instance.cubicCoeffs.resize(imageWidth);
-    instance.segQuadCoeffs.resize(imageWidth);
-    instance.segQuadBreaks.resize(imageWidth);
-    instance.segCubicCoeffs.resize(imageWidth);
-    instance.segCubicBreaks.resize(imageWidth);
-
+// Fits every column listed in referenceColumns; the others keep zero
+// coefficients and no breakpoint. The list is walked with a cursor that moves
+// only on a match, so it is taken in ascending order: after an entry not above
+// its predecessor, no later column matches. `complete` tells whether every
+// listed column got two pieces at both orders.
+SegmentedResults FitColumns(const FlatFieldCorrectionInstance& instance,
+                            const std::vector<std::vector<float>>& profiles, const std::vector<float>& imageLevels,
+                            const std::vector<float>& topLevels, uint32_t significantDigits, bool& complete) {
+    SegmentedResults results(instance.imageWidth);
     const std::vector<int32_t>& listed = instance.referenceColumns;
     size_t cursor = 0;
-    bool complete = true;
+    complete = true;
     std::vector<float> columnValues(profiles.size());
     ColumnPointSets sets;
-    for (int32_t c = 0; c < imageWidth; ++c) {
-        if (cursor >= listed.size() || c != listed[cursor]) {
-            StoreUnfitted(instance, c);
-            continue;
-        }
+    for (int32_t c = 0; c < instance.imageWidth; ++c) {
+        if (cursor >= listed.size() || c != listed[cursor]) continue;
         for (size_t i = 0; i < profiles.size(); ++i) columnValues[i] = profiles[i][c];
         SplitColumnPoints(columnValues, imageLevels, topLevels[c], sets);
         TwoPieceFit quad = FitTwoPieces(sets, kQuadOrder, significantDigits);
         TwoPieceFit cubic = FitTwoPieces(sets, kCubicOrder, significantDigits);
         complete = complete && quad.complete && cubic.complete;
-        StoreFit(std::move(quad), instance.quadCoeffs[c], instance.segQuadCoeffs[c], instance.segQuadBreaks[c]);
-        StoreFit(std::move(cubic), instance.cubicCoeffs[c], instance.segCubicCoeffs[c], instance.segCubicBreaks[c]);
+        StoreFit(std::move(quad), results.quadCoeffs[c], results.segQuadCoeffs[c], results.segQuadBreaks[c]);
+        StoreFit(std::move(cubic), results.cubicCoeffs[c], results.segCubicCoeffs[c], results.segCubicBreaks[c]);
         ++cursor;
     }
-    return complete;
+    return results;
 }
 
 }  // namespace
+
+bool RunSegmented(FlatFieldCorrectionInstance& instance, const std::vector<std::vector<float>>& profiles,
+                  const ColumnGroups& columnGroups, uint32_t significantDigits) {
+    const std::vector<float> imageLevels = ReferenceLevels(profiles, instance.referenceColumns);
+    // Each column's level in the brightest image where its group steps.
+    const std::vector<float> topLevels =
+        FindMarkedTopLevels(profiles, imageLevels, columnGroups, instance.imageWidth, GroupStepMark);
+    bool complete = true;
+    SegmentedResults results = FitColumns(instance, profiles, imageLevels, topLevels, significantDigits, complete);
+    results.CommitTo(instance);
+    return complete;
+}
 
 }  // namespace ffc
 
@@ -95,13 +114,9 @@ VYR_FFC_API bool RunFlatFieldCorrectionTool_autosegment(FlatFieldCorrectionInsta
                                                         uint32_t significantDigits,
                                                         std::vector<std::vector<int32_t>> columnGroups) {
     const std::optional<std::vector<std::vector<float>>> profiles =
-        ffc::LoadRunProfiles(instance, columnGroups, ffc::kMinSegmentImages);
+        ffc::LoadRunProfiles(instance, columnGroups, ffc::kSegmentedMinimumImages);
     if (!profiles) return false;
-    const std::vector<float> imageLevels = ffc::ReferenceLevels(*profiles, instance->referenceColumns);
-    // Each column's level in the brightest image where its group steps.
-    const std::vector<float> topLevels = ffc::FindMarkedTopLevels(*profiles, imageLevels, columnGroups,
-                                                                  instance->imageWidth, ffc::GroupStepMark);
-    return ffc::FitColumns(*instance, *profiles, imageLevels, topLevels, significantDigits);
+    return ffc::RunSegmented(*instance, *profiles, columnGroups, significantDigits);
 }
 
 VYR_FFC_API void GetFlatFieldCorrectionPolyval_Seg_2(FlatFieldCorrectionInstance* instance,

@@ -13,7 +13,9 @@ TEST(OutputScaling, QuarterColumnsSetOffsetAndGain) {
         instance.quadCoeffs.push_back({10.0f + 2.0f * c, 2.0f, 0.0f});
         instance.cubicCoeffs.push_back({10.0f + 2.0f * c, 2.0f, 0.0f, 0.0f});
     }
-    ScaleFitsToOutputRange(instance, {0.0f, 110.0f});
+    const OutputScales scales = ScaleFitsToOutputRange(instance.quadCoeffs, instance.cubicCoeffs, {0.0f, 110.0f});
+    EXPECT_TRUE(scales.Finite());
+    CommitOutputScales(scales, instance);
     const float gain = static_cast<float>(255.0 / 214.0);
     EXPECT_EQ(instance.realQuadGain, gain);
     EXPECT_EQ(instance.realCubicGain, gain);
@@ -28,6 +30,9 @@ TEST(OutputScaling, QuarterColumnsSetOffsetAndGain) {
     const OutputScale extremes = ChooseOutputScale({5.0f, 9.0f, 7.0f}, {200.0f, 250.0f, 240.0f});
     EXPECT_EQ(extremes.offset, -9.0f);
     EXPECT_EQ(extremes.gain, static_cast<float>(255.0 / 191.0));
+    // Equal references give no usable gain.
+    std::vector<std::vector<float>> flat(4, {7.0f, 0.0f, 0.0f});
+    EXPECT_FALSE(ScaleFitsToOutputRange(flat, flat, {0.0f, 110.0f}).Finite());
 }
 
 }  // namespace
