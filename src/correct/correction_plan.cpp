@@ -65,7 +65,7 @@ bool StartCorrection(const FlatFieldCorrectionInstance& instance, const Correcti
     if (input.cols != instance.imageWidth) return false;
     if (input.empty() || input.type() != CV_8UC1) return false;
     if (!RuleCoversWidth(plan.rule, instance.imageWidth)) return false;
-    if (output.rows != input.rows || output.cols != input.cols) {
+    if (output.rows != input.rows || output.cols != input.cols || output.type() != CV_8UC1) {
         output = cv::Mat(input.rows, input.cols, CV_8UC1);
     }
     return true;

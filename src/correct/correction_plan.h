@@ -29,8 +29,9 @@ CorrectionPlan PlanCorrection(const FlatFieldCorrectionInstance& instance, Gener
 // The common start of every mode: false, output untouched, when the input's
 // width differs from imageWidth, the input is empty or not 8-bit
 // single-channel, or the per-column data the rule reads does not cover every
-// column. Otherwise an output of another size is replaced by a new 8-bit image
-// of the input's size (an output of the right size is written in place).
+// column. Otherwise an output of another size or type is replaced by a new
+// 8-bit image of the input's size (an 8-bit output of the right size is
+// written in place).
 bool StartCorrection(const FlatFieldCorrectionInstance& instance, const CorrectionPlan& plan,
                      const cv::Mat& input, cv::Mat& output);
 

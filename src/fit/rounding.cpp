@@ -18,9 +18,13 @@ double PowerOfTen(int32_t exponent) {
     return std::pow(10.0, static_cast<double>(exponent));
 }
 
+// A float holds 7 to 9 significant digits; rounding to more gives the value
+// back, and past about 300 digits the power of ten overflows.
+constexpr uint32_t kMostDigitsRounded = 9;
+
 float RoundValue(float value, uint32_t digits) {
     if (value == 0.0f) return 0.0f;
-    if (!std::isfinite(value)) return value;
+    if (!std::isfinite(value) || digits > kMostDigitsRounded) return value;
     const int32_t magnitude = static_cast<int32_t>(std::ceil(std::log10(std::fabs(value))));
     // The digit count is unsigned; the difference wraps and is read back as a
     // signed exponent, which is exact for every realistic count.

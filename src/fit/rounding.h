@@ -12,6 +12,8 @@ namespace ffc {
 // for e = 2), r = round(v * scale) with halves away from zero, and the stored
 // value is (float)((double)(int32)r / scale). Zeros become +0; NaN and
 // infinities are kept; an r beyond int32 is divided without the int32 step.
+// More digits than a float holds (10 or more) leave every value as it is,
+// which is what the rule gives there until the power of ten overflows.
 void RoundToSignificantDigits(std::vector<float>& values, uint32_t digits);
 
 }  // namespace ffc

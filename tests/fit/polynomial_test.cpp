@@ -112,8 +112,10 @@ TEST(RoundToSignificantDigits, MatchesDecimalExamples) {
     const float negativeZero = rounded(-0.0f, 3);
     EXPECT_EQ(negativeZero, 0.0f);
     EXPECT_FALSE(std::signbit(negativeZero));
-    // Beyond int32 and non-finite values do not overflow.
-    EXPECT_FLOAT_EQ(rounded(1.2345678e8f, 20), 1.2345678e8f);
+    // More digits than a float holds keep the value, however many.
+    for (uint32_t digits : {10u, 20u, 300u, 400u, 2147483648u, 4294967295u}) {
+        for (float v : {1.2345678e8f, -0.012345678f, 3.4e38f, 1e-45f}) EXPECT_EQ(rounded(v, digits), v) << digits;
+    }
     EXPECT_TRUE(std::isnan(rounded(std::numeric_limits<float>::quiet_NaN(), 3)));
     EXPECT_EQ(rounded(std::numeric_limits<float>::infinity(), 3), std::numeric_limits<float>::infinity());
 }
