@@ -19,7 +19,7 @@
 //    pointer is replaced as a whole and shares no storage with the instance.
 //    A null output pointer is skipped.
 //  - Nothing is caught: allocation failures and image-library errors reach the
-//    caller. The test functions throw std::invalid_argument("Vector is empty")
+//    caller. A run they interrupt leaves the instance as it was. The test functions throw std::invalid_argument("Vector is empty")
 //    when a dark pixel or a hole needs a list that is empty.
 //  - The library starts no threads, writes no files and keeps no global state.
 //    Separate instances are independent. Correction calls (the two test
@@ -84,8 +84,10 @@ VYR_FFC_API void Return_realcoeffgain(FlatFieldCorrectionInstance* instance, flo
 // `significantDigits` significant digits), and scales both families so that
 // the corrected output spans 0..255. Returns false, changing nothing, when the
 // sizes are not positive, `referenceColumns` is empty or leaves the image, a
-// group index leaves the image, fewer than 4 images are usable, or every image
-// is saturated.
+// group index leaves the image, fewer than 4 images are usable, every image
+// is saturated, or the output gains come out infinite (images that do not span
+// a range of light levels). Rounding to more than 9 digits, more than a float
+// holds, leaves the coefficients as fitted.
 VYR_FFC_API bool RunFlatFieldCorrectionTool_lowhigh_map_simple_NewNew(
     FlatFieldCorrectionInstance* instance, uint32_t significantDigits,
     std::vector<std::vector<int32_t>> columnGroups);
@@ -134,7 +136,8 @@ VYR_FFC_API void GetFlatFieldCorrectionPolyval_Seg_2(
     std::vector<int32_t>* breakpoints);
 
 // Corrects the 8-bit single-channel `input` into `output` (replaced by a new
-// image when its size differs) with the stored results:
+// 8-bit image when its size differs or it is not 8-bit single-channel) with
+// the stored results:
 //   mode 0: quadratic polynomials, 1: cubic polynomials, 4: mapping tables
 //   with hole filling, 5: quadratic times quadGain with dark pixels filled
 //   backwards, 6: quadratic times quadGain with dark pixels carried forwards,
