@@ -1,16 +1,19 @@
-# Install rules: the public header, the shared library, a CMake package
-# configuration with the imported target
-# VyrCISFlatfieldCorrection::VyrCISFlatfieldCorrection, and a pkg-config file.
+# Install rules: the public headers, the two shared libraries, a CMake package
+# configuration with the imported targets
+# VyrCISFlatfieldCorrection::VyrCISFlatfieldCorrection (the twelve functions)
+# and VyrCISFlatfieldCorrection::VyrCISFlatfieldCorrectionCxx (the C++
+# interface), and a pkg-config file for each.
 # Both descriptions are relocatable: they find the prefix from where they lie.
 include(CMakePackageConfigHelpers)
 
 set(FFC_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/VyrCISFlatfieldCorrection)
 
-install(TARGETS VyrCISFlatfieldCorrection EXPORT VyrCISFlatfieldCorrectionTargets
+install(TARGETS VyrCISFlatfieldCorrection VyrCISFlatfieldCorrectionCxx EXPORT VyrCISFlatfieldCorrectionTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${PROJECT_SOURCE_DIR}/include/VyrCISFlatfieldCorrection.h
+  ${PROJECT_SOURCE_DIR}/include/VyrCISFlatfieldCorrection.hpp
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 install(EXPORT VyrCISFlatfieldCorrectionTargets
   NAMESPACE VyrCISFlatfieldCorrection::
@@ -43,7 +46,9 @@ else()
 endif()
 file(RELATIVE_PATH FFC_PC_PREFIX_FROM_PCDIR /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 string(REGEX REPLACE "/$" "" FFC_PC_PREFIX_FROM_PCDIR "${FFC_PC_PREFIX_FROM_PCDIR}")
-configure_file(${CMAKE_CURRENT_LIST_DIR}/VyrCISFlatfieldCorrection.pc.in
-  ${PROJECT_BINARY_DIR}/VyrCISFlatfieldCorrection.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/VyrCISFlatfieldCorrection.pc
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+foreach(FFC_PC_LIBRARY VyrCISFlatfieldCorrection VyrCISFlatfieldCorrectionCxx)
+  configure_file(${CMAKE_CURRENT_LIST_DIR}/VyrCISFlatfieldCorrection.pc.in
+    ${PROJECT_BINARY_DIR}/${FFC_PC_LIBRARY}.pc @ONLY)
+  install(FILES ${PROJECT_BINARY_DIR}/${FFC_PC_LIBRARY}.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endforeach()

@@ -1,0 +1,192 @@
+// VyrCISFlatfieldCorrection, C++ interface: calibrate once, keep the result in
+// a file, correct camera images with it on every core.
+//
+// It is built from the same calibration and correction code as the twelve
+// exported functions of VyrCISFlatfieldCorrection.h and gives the same bits;
+// it adds what a production host needs around them.
+//
+// Rules shared by everything below:
+//  - Failures throw vyrffc::Error, whose reason() says what went wrong and
+//    whose what() says it in one sentence a user can act on. Nothing else is
+//    thrown but std::bad_alloc.
+//  - A function that throws leaves its arguments as they were: a calibration
+//    is either made whole or not at all, a file is either loaded whole or not
+//    at all.
+//  - Images are 8-bit, single channel (CV_8UC1), one sensor line per row.
+//  - A Calibration is immutable once made. Any number of threads may correct
+//    through one Calibration at the same time.
+//  - Gray values and coefficients follow the conventions of
+//    VyrCISFlatfieldCorrection.h: coefficients in ascending powers.
+#ifndef VYR_CIS_FLATFIELD_CORRECTION_HPP
+#define VYR_CIS_FLATFIELD_CORRECTION_HPP
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <opencv2/core/mat.hpp>
+
+#if defined(_WIN32)
+#  if defined(VYR_FFC_BUILDING_CXX_LIBRARY)
+#    define VYRFFC_API __declspec(dllexport)
+#  else
+#    define VYRFFC_API __declspec(dllimport)
+#  endif
+#else
+#  define VYRFFC_API __attribute__((visibility("default")))
+#endif
+
+namespace vyrffc {
+
+// The library's version ("major.minor.patch") and the newest calibration file
+// format it writes and reads.
+VYRFFC_API std::string LibraryVersion();
+VYRFFC_API int FileFormatVersion();
+
+enum class ErrorReason {
+    kInvalidSettings,      // a setting no calibration can use
+    kFolderMissing,        // the calibration folder does not exist or cannot be listed
+    kNoImageFiles,         // no file matches FOLDER + "*.bmp"
+    kTooFewImages,         // fewer images of the image size than the run needs
+    kColumnOutsideImage,   // a reference column or group index outside the image
+    kAllSaturated,         // every image is saturated at the reference columns
+    kNoBrightnessRange,    // the images do not span a usable range of light levels
+    kFileUnreadable,       // a calibration file that cannot be opened or written
+    kFileCorrupt,          // a calibration file that is truncated, corrupt or inconsistent
+    kFileTooNew,           // a calibration file of a newer format version
+    kImageUnusable,        // an image to correct that is not 8-bit gray or has another width
+    kModeUnavailable,      // a mode that needs results this calibration does not hold
+    kNoHoleCandidate,      // mode 4 met a raw value it has no candidate for
+    kDarkRangeMissing,     // a dark pixel in a column without a dark range
+    kUnfillableRow,        // mode 4 met a row without a single mapped pixel
+};
+
+// The reason's name, e.g. "too few images".
+VYRFFC_API const char* ReasonName(ErrorReason reason);
+
+class VYRFFC_API Error : public std::runtime_error {
+public:
+    Error(ErrorReason reason, const std::string& message);
+    ErrorReason reason() const noexcept { return reason_; }
+
+private:
+    ErrorReason reason_;
+};
+
+// The three calibration runs.
+enum class CalibrationRun {
+    kCurrent,    // low/high mapping, current generation
+    kPrevious,   // low/high mapping, previous generation
+    kSegmented,  // two-piece fits with an automatic breakpoint
+};
+
+// The two correction rules; each run's results are meant for its own.
+enum class Generation { kCurrent, kPrevious };
+
+// How to calibrate. Zero sizes and empty lists take the defaults.
+struct Settings {
+    CalibrationRun run = CalibrationRun::kCurrent;
+    uint32_t significantDigits = 6;
+    // The image size; 0 x 0: the size most images have.
+    int32_t imageHeight = 0;
+    int32_t imageWidth = 0;
+    // Empty: the middle fifth of the line for the low/high runs, every column
+    // for the segmented run. The segmented run fits only these columns, so it
+    // takes them sorted and without repeats.
+    std::vector<int32_t> referenceColumns;
+    // Empty: consecutive groups of groupWidth columns; a last group shorter
+    // than half of that joins no group.
+    std::vector<std::vector<int32_t>> columnGroups;
+    int32_t groupWidth = 64;
+};
+
+// Everything a calibration produced, as plain arrays, one entry per column
+// where the run writes per-column results. Fields a run does not write keep
+// the values of a fresh calibration: empty lists, gains and offsets 0, real
+// gains 1.
+struct VYRFFC_API Results {
+    CalibrationRun run = CalibrationRun::kCurrent;
+    uint32_t significantDigits = 0;
+    int32_t imageHeight = 0;
+    int32_t imageWidth = 0;
+    std::vector<int32_t> referenceColumns;
+    std::vector<std::vector<int32_t>> columnGroups;
+
+    // Low/high runs: the exclusive bounds of the raw gray values the fits use.
+    float fitLowBound = 0.0f;
+    float fitHighBound = 0.0f;
+    // Low/high runs: per column the 256-entry table from raw gray to
+    // reference level, the dark-response flag (-1 flagged, 0 not) and, for
+    // flagged columns, the lowest and highest level seen at raw 0.
+    std::vector<std::vector<int32_t>> columnLuts;
+    std::vector<int32_t> columnFlags;
+    std::vector<std::vector<int32_t>> columnDarkRanges;
+    // Every run: per column the quadratic (3) and cubic (4) coefficients.
+    std::vector<std::vector<float>> quadCoeffs;
+    std::vector<std::vector<float>> cubicCoeffs;
+    float quadGain = 0.0f, quadOffset = 0.0f, cubicGain = 0.0f, cubicOffset = 0.0f;
+    float realQuadGain = 1.0f, realCubicGain = 1.0f;
+    float rangeGain = 0.0f;
+    // Segmented run: per column the [lower, upper] pieces and the breakpoint
+    // gray level (256: none) at orders 2 and 3.
+    std::vector<std::vector<std::vector<float>>> segQuadCoeffs;
+    std::vector<int32_t> segQuadBreaks;
+    std::vector<std::vector<std::vector<float>>> segCubicCoeffs;
+    std::vector<int32_t> segCubicBreaks;
+
+    // Listed columns of a segmented run without two pieces at both orders:
+    // they keep their single fits, but their two-piece results are not usable.
+    std::vector<int32_t> IncompleteColumns() const;
+};
+
+// A finished calibration. Copies share the same immutable results; a
+// moved-from calibration may only be assigned to or destroyed.
+class VYRFFC_API Calibration {
+public:
+    const Results& results() const;
+
+    // The correction rule of the run that made this calibration.
+    Generation generation() const;
+
+    // Corrects `input` into `output` as the test function of `generation`
+    // does in `mode` (0, 1, 4, 5, 6; any other value is the default mode), in
+    // bands of rows on `threads` threads (0: one per core). The output is
+    // replaced by a new image unless it already is an 8-bit image of the
+    // input's size other than the input itself. Bit for bit the same for
+    // every thread count; after an error the output's contents are undefined.
+    void Correct(const cv::Mat& input, cv::Mat& output, int mode, int threads = 0) const;
+    void Correct(const cv::Mat& input, cv::Mat& output, int mode, Generation generation, int threads) const;
+
+    // The calibration file's contents, or a calibration read back from them.
+    // Save writes them to `path` (a temporary file beside it, renamed over
+    // the target once complete); Load reads a file.
+    std::string Serialize() const;
+    static Calibration Deserialize(const std::string& contents);
+    void Save(const std::string& path) const;
+    static Calibration Load(const std::string& path);
+
+    // Made only by the calibrate and load functions.
+    struct State;
+    explicit Calibration(std::shared_ptr<const State> state);
+
+private:
+    std::shared_ptr<const State> state_;
+};
+
+// Calibrates from the "*.bmp" files of `folder` (a missing trailing separator
+// is added). Files that cannot be used (another size, not an image, not a
+// regular file) are skipped; their names and why land in `warnings`.
+VYRFFC_API Calibration CalibrateFolder(const std::string& folder, const Settings& settings,
+                                       std::vector<std::string>* warnings = nullptr);
+
+// Calibrates from images already in memory (8-bit, single channel), with the
+// results of writing them, in this order, as BMP files into a folder and
+// calibrating from that.
+VYRFFC_API Calibration CalibrateImages(const std::vector<cv::Mat>& images, const Settings& settings,
+                                       std::vector<std::string>* warnings = nullptr);
+
+}  // namespace vyrffc
+
+#endif  // VYR_CIS_FLATFIELD_CORRECTION_HPP

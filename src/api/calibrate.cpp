@@ -1,0 +1,143 @@
+// Calibration through the C++ interface: the images read once, the settings
+// resolved against them, every reason for refusing checked before the run,
+// and the run of the library on the profiles.
+#include <algorithm>
+#include <optional>
+#include <set>
+#include <utility>
+
+#include "VyrCISFlatfieldCorrection.hpp"
+#include "api/calibration_state.h"
+#include "api/image_list.h"
+#include "api/settings.h"
+#include "calib/lowhigh/image_selection.h"
+#include "calib/runs.h"
+
+namespace vyrffc {
+
+namespace {
+
+std::string Size(int32_t height, int32_t width) { return std::to_string(width) + " x " + std::to_string(height); }
+
+// The names of up to three images, and how many more.
+std::string SomeNames(const std::vector<std::string>& names) {
+    std::string text;
+    for (size_t i = 0; i < names.size() && i < 3; ++i) text += (i ? ", " : "") + names[i];
+    if (names.size() > 3) text += " and " + std::to_string(names.size() - 3) + " more";
+    return text;
+}
+
+struct UsableImages {
+    std::vector<std::vector<float>> profiles;
+    std::vector<std::string> otherSize;
+    std::vector<std::string> unusable;
+};
+
+UsableImages SortOut(ImageList& list, const Settings& settings, std::vector<std::string>& warnings) {
+    UsableImages usable;
+    for (ListedImage& image : list.images) {
+        if (!image.problem.empty()) {
+            usable.unusable.push_back(image.name);
+            warnings.push_back("skipped " + image.name + ": " + image.problem);
+        } else if (image.rows != settings.imageHeight || image.cols != settings.imageWidth) {
+            usable.otherSize.push_back(image.name + " (" + Size(image.rows, image.cols) + ")");
+            warnings.push_back("skipped " + image.name + ": " + Size(image.rows, image.cols) + ", not " +
+                               Size(settings.imageHeight, settings.imageWidth));
+        } else {
+            usable.profiles.push_back(std::move(image.profile));
+        }
+    }
+    return usable;
+}
+
+void RequireEnoughImages(const UsableImages& usable, const ImageList& list, const Settings& settings) {
+    const size_t needed = settings.run == CalibrationRun::kSegmented ? ffc::kSegmentedMinimumImages : ffc::kLowHighMinimumImages;
+    if (usable.profiles.size() >= needed) return;
+    if (settings.imageWidth == 0) {
+        throw Error(ErrorReason::kTooFewImages, "none of the " + std::to_string(list.images.size()) + " file(s) in " +
+                                                    list.source + " is an image the library can use: " +
+                                                    SomeNames(usable.unusable));
+    }
+    std::string message = std::to_string(usable.profiles.size()) + " image(s) of " +
+                          Size(settings.imageHeight, settings.imageWidth) + " in " + list.source + ", where the " +
+                          RunName(settings.run) + " run needs " + std::to_string(needed);
+    if (!usable.otherSize.empty()) message += "; of other sizes: " + SomeNames(usable.otherSize);
+    if (!usable.unusable.empty()) message += "; not usable: " + SomeNames(usable.unusable);
+    throw Error(ErrorReason::kTooFewImages, message);
+}
+
+// Saturated images and images all at one level leave nothing to fit.
+void RequireARangeOfLevels(const std::vector<std::vector<float>>& profiles, const Settings& settings) {
+    std::set<int32_t> levels;
+    for (const std::vector<float>& profile : profiles) {
+        const int32_t level = ffc::ImageLevel(profile, settings.referenceColumns);
+        if (level < 255) levels.insert(level);
+    }
+    if (levels.empty()) {
+        throw Error(ErrorReason::kAllSaturated,
+                    "every image is saturated (gray 255) at the reference columns: lower the light or the exposure");
+    }
+    if (levels.size() == 1) {
+        throw Error(ErrorReason::kNoBrightnessRange,
+                    "every usable image is at gray level " + std::to_string(*levels.begin()) +
+                        " at the reference columns: the images must span a range of light levels (is the light on?)");
+    }
+}
+
+Calibration Calibrate(ImageList list, const Settings& requested, std::vector<std::string>* warningsOut) {
+    const Settings settings = ResolveSettings(requested, list);
+    std::vector<std::string> warnings;
+    UsableImages usable = SortOut(list, settings, warnings);
+    RequireEnoughImages(usable, list, settings);
+    RequireARangeOfLevels(usable.profiles, settings);
+
+    FlatFieldCorrectionInstance instance;
+    instance.imageFolder = list.source == "memory" ? std::string() : list.source;
+    instance.referenceColumns = settings.referenceColumns;
+    instance.imageHeight = settings.imageHeight;
+    instance.imageWidth = settings.imageWidth;
+    std::optional<ffc::FitRange> range;
+    switch (settings.run) {
+        case CalibrationRun::kCurrent:
+            range = ffc::RunCurrentGeneration(instance, std::move(usable.profiles), settings.columnGroups,
+                                              settings.significantDigits);
+            break;
+        case CalibrationRun::kPrevious:
+            range = ffc::RunPreviousGeneration(instance, std::move(usable.profiles), settings.columnGroups,
+                                               settings.significantDigits);
+            break;
+        case CalibrationRun::kSegmented:
+            ffc::RunSegmented(instance, usable.profiles, settings.columnGroups, settings.significantDigits);
+            range = ffc::FitRange{};
+            break;
+    }
+    if (!range) {
+        throw Error(ErrorReason::kNoBrightnessRange,
+                    "the fits give no usable output gain: at both ends of the fitting range most columns give the "
+                    "same value, so the images do not span a usable range of light levels");
+    }
+    Calibration calibration = MakeCalibration(ResultsOf(instance, settings.run, settings.significantDigits,
+                                                        settings.columnGroups, range->lowBound, range->highBound));
+    const std::vector<int32_t> incomplete = calibration.results().IncompleteColumns();
+    if (!incomplete.empty()) {
+        warnings.push_back(std::to_string(incomplete.size()) + " of " +
+                           std::to_string(settings.referenceColumns.size()) +
+                           " listed columns have no two-piece fit (fewer than 10 images on a side of their window), "
+                           "e.g. column " + std::to_string(incomplete.front()));
+    }
+    if (warningsOut != nullptr) *warningsOut = std::move(warnings);
+    return calibration;
+}
+
+}  // namespace
+
+Calibration CalibrateFolder(const std::string& folder, const Settings& settings, std::vector<std::string>* warnings) {
+    return Calibrate(ReadFolderImages(folder), settings, warnings);
+}
+
+Calibration CalibrateImages(const std::vector<cv::Mat>& images, const Settings& settings,
+                            std::vector<std::string>* warnings) {
+    return Calibrate(ProfileImages(images), settings, warnings);
+}
+
+}  // namespace vyrffc

@@ -1,0 +1,252 @@
+// The C++ interface on a small simulated module: the same results as the
+// exported functions, from a folder or from memory; a reason for every
+// refusal; files that round-trip bit for bit; threads that change nothing.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include "VyrCISFlatfieldCorrection.h"
+#include "VyrCISFlatfieldCorrection.hpp"
+#include "api/calibration_file.h"
+#include "cis_simulator.h"
+#include "support/temp_folder.h"
+
+namespace vyrffc {
+namespace {
+
+constexpr int kWidth = 256;
+constexpr int kHeight = 8;
+const CalibrationRun kRuns[] = {CalibrationRun::kCurrent, CalibrationRun::kPrevious, CalibrationRun::kSegmented};
+
+ErrorReason ReasonOf(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const Error& error) {
+        EXPECT_FALSE(std::string(error.what()).empty());
+        return error.reason();
+    }
+    ADD_FAILURE() << "no error";
+    return ErrorReason::kInvalidSettings;
+}
+
+Settings SettingsFor(CalibrationRun run) {
+    Settings settings;
+    settings.run = run;
+    settings.groupWidth = 32;
+    return settings;
+}
+
+class CxxInterface : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        folder_ = new ffc::testing::TempFolder();
+        cissim::SimulatorOptions options;
+        options.width = kWidth;
+        options.height = kHeight;
+        options.chips = 2;
+        cissim::WriteCalibrationFolder(folder_->path(), options);
+        image_ = new cv::Mat(cissim::RenderFlatImage(cissim::MakeCamera(options), 120.0, 3));
+        for (CalibrationRun run : kRuns) calibrations_.push_back(CalibrateFolder(folder_->path(), SettingsFor(run)));
+    }
+    static void TearDownTestSuite() {
+        calibrations_.clear();
+        delete image_;
+        delete folder_;
+    }
+
+    inline static ffc::testing::TempFolder* folder_ = nullptr;
+    inline static cv::Mat* image_ = nullptr;
+    inline static std::vector<Calibration> calibrations_;
+};
+
+// What the exported test function of the generation gives, or the reason the
+// interface names instead.
+std::string Corrected(const Calibration& calibration, const cv::Mat& input, int mode, Generation generation,
+                      int threads) {
+    cv::Mat output;
+    try {
+        calibration.Correct(input, output, mode, generation, threads);
+    } catch (const Error& error) {
+        return ReasonName(error.reason());
+    }
+    return std::string(output.datastart, output.dataend);
+}
+
+// The interface calibrates through the same code as the exports: the same
+// results, bit for bit, for every run.
+TEST_F(CxxInterface, ResultsAreThoseOfTheExportedRuns) {
+    using RunFunction = bool (*)(FlatFieldCorrectionInstance*, uint32_t, std::vector<std::vector<int32_t>>);
+    const RunFunction exported[] = {RunFlatFieldCorrectionTool_lowhigh_map_simple_NewNew,
+                                    RunFlatFieldCorrectionTool_lowhigh_map_simple_New,
+                                    RunFlatFieldCorrectionTool_autosegment};
+    for (size_t r = 0; r < 3; ++r) {
+        const Results& results = calibrations_[r].results();
+        FlatFieldCorrectionInstance* instance = nullptr;
+        CreateFlatFieldCorrectionInstance(&instance);
+        ASSERT_TRUE(SetFlatFieldCorrectionParameters(instance, folder_->path(), results.referenceColumns, kHeight,
+                                                     kWidth));
+        EXPECT_EQ(exported[r](instance, results.significantDigits, results.columnGroups), r != 2 ||
+                                                                                       results.IncompleteColumns().empty());
+        std::vector<std::vector<float>> quad, cubic;
+        GetFlatFieldCorrectionPolyval_NewNew(instance, &quad, &cubic, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                             nullptr);
+        EXPECT_TRUE(quad == results.quadCoeffs && cubic == results.cubicCoeffs) << "run " << r;
+        for (int mode : {0, 1, 5, 7}) {
+            cv::Mat expected;
+            auto test = r == 1 ? TestFlatFieldCorrectionTool : TestFlatFieldCorrectionTool_NewNew;
+            ASSERT_TRUE(test(instance, image_, &expected, mode));
+            if (r == 2 && mode != 0 && mode != 1) continue;  // no flags without a low/high run
+            EXPECT_EQ(Corrected(calibrations_[r], *image_, mode, calibrations_[r].generation(), 1),
+                      std::string(expected.datastart, expected.dataend));
+        }
+        DestroyFlatFieldCorrectionVyrInstance(instance);
+    }
+    EXPECT_GT(calibrations_[0].results().fitHighBound, calibrations_[0].results().fitLowBound);
+    EXPECT_EQ(calibrations_[0].results().columnGroups.size(), static_cast<size_t>(kWidth / 32));
+}
+
+// Images in memory give what the same images written as a folder give.
+TEST_F(CxxInterface, ImagesInMemoryCalibrateAsTheirFolder) {
+    std::vector<cv::Mat> images;
+    std::vector<cv::String> files;
+    cv::glob(folder_->path() + "*.bmp", files);
+    for (const cv::String& file : files) images.push_back(cv::imread(file, cv::IMREAD_GRAYSCALE));
+    for (size_t r = 0; r < 3; ++r) {
+        EXPECT_EQ(CalibrateImages(images, SettingsFor(kRuns[r])).Serialize(), calibrations_[r].Serialize());
+    }
+}
+
+// Bands of rows on several threads give what one call gives, in every mode.
+TEST_F(CxxInterface, CorrectionOnThreadsEqualsOneCall) {
+    cv::Mat tall;
+    cv::repeat(*image_, 40, 1, tall);
+    tall.row(7).setTo(255);
+    tall.row(100).setTo(0);
+    for (const Calibration& calibration : calibrations_) {
+        for (Generation generation : {Generation::kCurrent, Generation::kPrevious}) {
+            for (int mode : {0, 1, 4, 5, 6, 7}) {
+                const std::string one = Corrected(calibration, tall, mode, generation, 1);
+                for (int threads : {2, 3, 8}) {
+                    EXPECT_EQ(Corrected(calibration, tall, mode, generation, threads), one) << mode << " " << threads;
+                }
+            }
+        }
+    }
+}
+
+// A saved calibration corrects exactly as the one that was saved, in every
+// mode of both generations.
+TEST_F(CxxInterface, SavedCalibrationsLoadBitForBit) {
+    ffc::testing::TempFolder out;
+    for (const Calibration& calibration : calibrations_) {
+        const std::string path = out.path() + "calibration.yml";
+        calibration.Save(path);
+        const Calibration loaded = Calibration::Load(path);
+        EXPECT_EQ(loaded.Serialize(), calibration.Serialize());
+        for (Generation generation : {Generation::kCurrent, Generation::kPrevious}) {
+            for (int mode : {0, 1, 4, 5, 6, 7}) {
+                EXPECT_EQ(Corrected(loaded, *image_, mode, generation, 2),
+                          Corrected(calibration, *image_, mode, generation, 2));
+            }
+        }
+    }
+    struct stat status;
+    ASSERT_EQ(::stat((out.path() + "calibration.yml").c_str(), &status), 0);
+    EXPECT_LT(status.st_size, 200 * 1024);
+}
+
+TEST_F(CxxInterface, DamagedNewerOrInconsistentFilesAreRefused) {
+    const std::string good = calibrations_[0].Serialize();
+    const size_t version = good.find("formatVersion: 1");
+    const size_t width = good.find("imageWidth: 256");
+    ASSERT_NE(version, std::string::npos);
+    ASSERT_NE(width, std::string::npos);
+    std::string flipped = good;
+    flipped[good.size() / 2] = flipped[good.size() / 2] == 'A' ? 'B' : 'A';
+    const std::string body = good.substr(0, good.rfind("# checksum"));
+    const std::pair<std::string, ErrorReason> cases[] = {
+        {good.substr(0, good.size() / 2), ErrorReason::kFileCorrupt},
+        {flipped, ErrorReason::kFileCorrupt},
+        {"", ErrorReason::kFileCorrupt},
+        {"not: a calibration\n", ErrorReason::kFileCorrupt},
+        {std::string(good).replace(version, 16, "formatVersion: 2"), ErrorReason::kFileTooNew},
+        {AppendChecksum(std::string(body).replace(width, 15, "imageWidth: 255")), ErrorReason::kFileCorrupt},
+    };
+    for (const auto& [contents, reason] : cases) {
+        EXPECT_EQ(ReasonOf([&] { Calibration::Deserialize(contents); }), reason) << contents.substr(0, 60);
+    }
+    ffc::testing::TempFolder empty;
+    EXPECT_EQ(ReasonOf([&] { Calibration::Load(empty.path() + "missing.yml"); }), ErrorReason::kFileUnreadable);
+}
+
+// Each reason a calibration is refused for, once.
+TEST_F(CxxInterface, RefusalsNameTheirReason) {
+    ffc::testing::TempFolder scratch;
+    auto folderOf = [&](const std::string& name, int count, int gray) {
+        const std::string path = scratch.path() + name + "/";
+        std::filesystem::create_directories(path);
+        for (int i = 0; i < count; ++i) {
+            cv::imwrite(path + std::to_string(i) + ".bmp", cv::Mat(4, 64, CV_8UC1, cv::Scalar(gray)));
+        }
+        return path;
+    };
+    Settings wrongColumn;
+    wrongColumn.referenceColumns = {3, kWidth};
+    Settings wrongGroup;
+    wrongGroup.columnGroups = {{0, 1}, {-1}};
+    Settings halfSize;
+    halfSize.imageWidth = 64;
+    cv::Mat saturatedPixel(2, kWidth, CV_8UC1, cv::Scalar(120));
+    saturatedPixel.at<uint8_t>(1, 5) = 255;
+    const std::pair<std::function<void()>, ErrorReason> cases[] = {
+        {[&] { CalibrateFolder(scratch.path() + "missing", {}); }, ErrorReason::kFolderMissing},
+        {[&] { CalibrateFolder(folderOf("empty", 0, 0), {}); }, ErrorReason::kNoImageFiles},
+        {[&] { CalibrateFolder(folderOf("three", 3, 100), {}); }, ErrorReason::kTooFewImages},
+        {[&] { CalibrateFolder(folderOf("saturated", 5, 255), {}); }, ErrorReason::kAllSaturated},
+        {[&] { CalibrateFolder(folderOf("black", 12, 0), {}); }, ErrorReason::kNoBrightnessRange},
+        {[&] { CalibrateFolder(folder_->path(), wrongColumn); }, ErrorReason::kColumnOutsideImage},
+        {[&] { CalibrateFolder(folder_->path(), wrongGroup); }, ErrorReason::kColumnOutsideImage},
+        {[&] { CalibrateFolder(folder_->path(), halfSize); }, ErrorReason::kInvalidSettings},
+        {[&] { CalibrateImages({cv::Mat(4, 64, CV_8UC3)}, {}); }, ErrorReason::kImageUnusable},
+        {[&] { calibrations_[0].Correct(cv::Mat(2, kWidth + 1, CV_8UC1), *image_, 0); }, ErrorReason::kImageUnusable},
+        {[&] { cv::Mat out; calibrations_[2].Correct(*image_, out, 4); }, ErrorReason::kModeUnavailable},
+        {[&] { cv::Mat out; calibrations_[0].Correct(saturatedPixel, out, 4); }, ErrorReason::kNoHoleCandidate},
+        {[&] { cv::Mat out; calibrations_[0].Correct(cv::Mat(2, kWidth, CV_8UC1, 255), out, 4); },
+         ErrorReason::kUnfillableRow},
+    };
+    for (const auto& [call, reason] : cases) EXPECT_EQ(ReasonOf(call), reason) << ReasonName(reason);
+}
+
+// Files the image library cannot use, and files that are no regular files,
+// are skipped with a warning; the results are those of the usable images.
+TEST_F(CxxInterface, UnusableFilesAreSkippedWithAWarning) {
+    ffc::testing::TempFolder cluttered;
+    std::vector<cv::String> files;
+    cv::glob(folder_->path() + "*.bmp", files);
+    for (const cv::String& file : files) {
+        std::filesystem::copy_file(file, cluttered.path() + std::filesystem::path(file).filename().string());
+    }
+    std::ofstream(cluttered.path() + "notes.bmp") << "not an image";
+    ASSERT_EQ(::mkfifo((cluttered.path() + "pipe.bmp").c_str(), 0600), 0);
+    cv::imwrite(cluttered.path() + "small.bmp", cv::Mat(4, 64, CV_8UC1, cv::Scalar(9)));
+    std::vector<std::string> warnings;
+    const Calibration calibration = CalibrateFolder(cluttered.path(), SettingsFor(CalibrationRun::kCurrent), &warnings);
+    EXPECT_EQ(calibration.Serialize(), calibrations_[0].Serialize());
+    ASSERT_EQ(warnings.size(), 3u);
+    for (const char* name : {"notes.bmp", "pipe.bmp", "small.bmp"}) {
+        EXPECT_TRUE(std::any_of(warnings.begin(), warnings.end(),
+                                [&](const std::string& w) { return w.find(name) != std::string::npos; }))
+            << name;
+    }
+}
+
+}  // namespace
+}  // namespace vyrffc
