@@ -13,6 +13,7 @@
 
 #include "bench_folders.h"
 #include "correction_bench.h"
+#include "interface_bench.h"
 #include "recorded_results.h"
 #include "run_bench.h"
 
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
 
     ffc::bench::RegisterCorrectionBenchmarks();
     ffc::bench::RegisterRunBenchmarks(quick);
+    ffc::bench::RegisterInterfaceBenchmarks();
 
     ffc::bench::RecordingReporter reporter;
     int status = 0;
@@ -63,8 +65,11 @@ int main(int argc, char** argv) {
     std::vector<ffc::bench::TargetCheck> checks = ffc::bench::PrintCorrectionSummary(reporter);
     const std::vector<ffc::bench::TargetCheck> runChecks = ffc::bench::PrintRunSummary(reporter);
     checks.insert(checks.end(), runChecks.begin(), runChecks.end());
+    const std::vector<ffc::bench::TargetCheck> interfaceChecks = ffc::bench::PrintInterfaceSummary(reporter);
+    checks.insert(checks.end(), interfaceChecks.begin(), interfaceChecks.end());
     PrintTargets(checks);
 
+    ffc::bench::ReleaseInterfaceFixture();
     ffc::bench::ReleaseCorrectionFixture();
     ffc::bench::RemoveSimulatedFolders();
     benchmark::Shutdown();

@@ -17,6 +17,14 @@
 
 namespace ffc::bench {
 
+cissim::SimulatorOptions CalibrationOptions() {
+    cissim::SimulatorOptions options;
+    options.width = 7296;
+    options.height = 100;
+    options.levels = 64;
+    return options;
+}
+
 namespace {
 
 constexpr int kWidth = 7296;
@@ -47,14 +55,6 @@ struct InstanceDeleter {
     void operator()(FlatFieldCorrectionInstance* instance) const { DestroyFlatFieldCorrectionVyrInstance(instance); }
 };
 using InstanceHandle = std::unique_ptr<FlatFieldCorrectionInstance, InstanceDeleter>;
-
-cissim::SimulatorOptions CalibrationOptions() {
-    cissim::SimulatorOptions options;
-    options.width = kWidth;
-    options.height = 100;
-    options.levels = 64;
-    return options;
-}
 
 InstanceHandle Calibrate(bool currentGeneration) {
     const cissim::SimulatorOptions options = CalibrationOptions();
@@ -268,5 +268,7 @@ std::vector<TargetCheck> PrintCorrectionSummary(const RecordingReporter& results
 }
 
 void ReleaseCorrectionFixture() { FixtureSlot().reset(); }
+
+const cv::Mat& TallScene() { return Fixture().tall; }
 
 }  // namespace ffc::bench

@@ -5,6 +5,9 @@
 
 #include <vector>
 
+#include <opencv2/core/mat.hpp>
+
+#include "cis_simulator.h"
 #include "recorded_results.h"
 
 namespace ffc::bench {
@@ -16,6 +19,11 @@ std::vector<TargetCheck> PrintCorrectionSummary(const RecordingReporter& results
 
 // Releases the calibrated instances and images.
 void ReleaseCorrectionFixture();
+
+// The simulated module the correction benchmarks calibrate on, and their
+// 7,296 x 2,048 camera image of it.
+cissim::SimulatorOptions CalibrationOptions();
+const cv::Mat& TallScene();
 
 }  // namespace ffc::bench
 

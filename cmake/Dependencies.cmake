@@ -1,4 +1,5 @@
-# OpenCV (core, imgproc, imgcodecs) and Eigen.
+# OpenCV (core, imgproc, imgcodecs), Eigen, and nlohmann-json for the header of
+# the calibration file.
 set(FFC_DEBIAN_PACKAGES "libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libeigen3-dev")
 
 include(FfcFindOpenCV)
@@ -19,4 +20,14 @@ if(NOT TARGET Eigen3::Eigen)
   endif()
   add_library(Eigen3::Eigen INTERFACE IMPORTED)
   target_include_directories(Eigen3::Eigen SYSTEM INTERFACE ${FFC_EIGEN_INCLUDE_DIR})
+endif()
+
+find_package(nlohmann_json 3 QUIET CONFIG)
+if(NOT TARGET nlohmann_json::nlohmann_json)
+  find_path(FFC_JSON_INCLUDE_DIR nlohmann/json.hpp)
+  if(NOT FFC_JSON_INCLUDE_DIR)
+    message(FATAL_ERROR "nlohmann-json was not found. On Debian install: apt-get install nlohmann-json3-dev")
+  endif()
+  add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+  target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE ${FFC_JSON_INCLUDE_DIR})
 endif()

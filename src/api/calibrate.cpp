@@ -116,8 +116,13 @@ Calibration Calibrate(ImageList list, const Settings& requested, std::vector<std
                     "the fits give no usable output gain: at both ends of the fitting range most columns give the "
                     "same value, so the images do not span a usable range of light levels");
     }
-    Calibration calibration = MakeCalibration(ResultsOf(instance, settings.run, settings.significantDigits,
-                                                        settings.columnGroups, range->lowBound, range->highBound));
+    Results made;
+    made.run = settings.run;
+    made.significantDigits = settings.significantDigits;
+    made.columnGroups = settings.columnGroups;
+    made.fitLowBound = range->lowBound;
+    made.fitHighBound = range->highBound;
+    Calibration calibration = MakeCalibration(std::move(instance), std::move(made));
     const std::vector<int32_t> incomplete = calibration.results().IncompleteColumns();
     if (!incomplete.empty()) {
         warnings.push_back(std::to_string(incomplete.size()) + " of " +

@@ -70,8 +70,6 @@ std::vector<int> BandStarts(const FlatFieldCorrectionInstance& instance, const c
 
 Calibration::Calibration(std::shared_ptr<const State> state) : state_(std::move(state)) {}
 
-const Results& Calibration::results() const { return state_->results; }
-
 Generation Calibration::generation() const {
     return state_->results.run == CalibrationRun::kPrevious ? Generation::kPrevious : Generation::kCurrent;
 }
@@ -137,60 +135,67 @@ void Calibration::Correct(const cv::Mat& input, cv::Mat& output, int mode, Gener
     }
 }
 
-Results ResultsOf(const FlatFieldCorrectionInstance& instance, CalibrationRun run, uint32_t significantDigits,
-                  const std::vector<std::vector<int32_t>>& columnGroups, float fitLowBound, float fitHighBound) {
-    Results r;
-    r.run = run;
-    r.significantDigits = significantDigits;
-    r.imageHeight = instance.imageHeight;
-    r.imageWidth = instance.imageWidth;
-    r.referenceColumns = instance.referenceColumns;
-    r.columnGroups = columnGroups;
-    r.fitLowBound = fitLowBound;
-    r.fitHighBound = fitHighBound;
-    r.columnLuts = instance.columnLuts;
-    r.columnFlags = instance.columnFlags;
-    r.columnDarkRanges = instance.columnDarkRanges;
-    r.quadCoeffs = instance.quadCoeffs;
-    r.cubicCoeffs = instance.cubicCoeffs;
-    r.quadGain = instance.quadGain;
-    r.quadOffset = instance.quadOffset;
-    r.cubicGain = instance.cubicGain;
-    r.cubicOffset = instance.cubicOffset;
-    r.realQuadGain = instance.realQuadGain;
-    r.realCubicGain = instance.realCubicGain;
-    r.rangeGain = instance.rangeGain;
-    r.segQuadCoeffs = instance.segQuadCoeffs;
-    r.segQuadBreaks = instance.segQuadBreaks;
-    r.segCubicCoeffs = instance.segCubicCoeffs;
-    r.segCubicBreaks = instance.segCubicBreaks;
-    return r;
+const Results& Calibration::results() const {
+    std::call_once(state_->resultsMade, [this] {
+        const FlatFieldCorrectionInstance& i = state_->instance;
+        Results r = state_->settings;
+        r.imageHeight = i.imageHeight;
+        r.imageWidth = i.imageWidth;
+        r.referenceColumns = i.referenceColumns;
+        r.columnLuts = i.columnLuts;
+        r.columnFlags = i.columnFlags;
+        r.columnDarkRanges = i.columnDarkRanges;
+        r.quadCoeffs = i.quadCoeffs;
+        r.cubicCoeffs = i.cubicCoeffs;
+        r.quadGain = i.quadGain;
+        r.quadOffset = i.quadOffset;
+        r.cubicGain = i.cubicGain;
+        r.cubicOffset = i.cubicOffset;
+        r.realQuadGain = i.realQuadGain;
+        r.realCubicGain = i.realCubicGain;
+        r.rangeGain = i.rangeGain;
+        r.segQuadCoeffs = i.segQuadCoeffs;
+        r.segQuadBreaks = i.segQuadBreaks;
+        r.segCubicCoeffs = i.segCubicCoeffs;
+        r.segCubicBreaks = i.segCubicBreaks;
+        state_->results = std::move(r);
+    });
+    return state_->results;
 }
 
-Calibration MakeCalibration(Results results) {
+Calibration MakeCalibration(FlatFieldCorrectionInstance instance, Results settings) {
     auto state = std::make_shared<Calibration::State>();
-    FlatFieldCorrectionInstance& i = state->instance;
-    i.referenceColumns = results.referenceColumns;
-    i.imageHeight = results.imageHeight;
-    i.imageWidth = results.imageWidth;
-    i.columnLuts = results.columnLuts;
-    i.columnFlags = results.columnFlags;
-    i.columnDarkRanges = results.columnDarkRanges;
-    i.quadCoeffs = results.quadCoeffs;
-    i.cubicCoeffs = results.cubicCoeffs;
-    i.quadGain = results.quadGain;
-    i.quadOffset = results.quadOffset;
-    i.cubicGain = results.cubicGain;
-    i.cubicOffset = results.cubicOffset;
-    i.realQuadGain = results.realQuadGain;
-    i.realCubicGain = results.realCubicGain;
-    i.rangeGain = results.rangeGain;
-    i.segQuadCoeffs = results.segQuadCoeffs;
-    i.segQuadBreaks = results.segQuadBreaks;
-    i.segCubicCoeffs = results.segCubicCoeffs;
-    i.segCubicBreaks = results.segCubicBreaks;
-    state->results = std::move(results);
+    state->instance = std::move(instance);
+    state->settings.run = settings.run;
+    state->settings.significantDigits = settings.significantDigits;
+    state->settings.columnGroups = std::move(settings.columnGroups);
+    state->settings.fitLowBound = settings.fitLowBound;
+    state->settings.fitHighBound = settings.fitHighBound;
     return Calibration(std::move(state));
+}
+
+Calibration MakeCalibration(Results r) {
+    FlatFieldCorrectionInstance i;
+    i.referenceColumns = std::move(r.referenceColumns);
+    i.imageHeight = r.imageHeight;
+    i.imageWidth = r.imageWidth;
+    i.columnLuts = std::move(r.columnLuts);
+    i.columnFlags = std::move(r.columnFlags);
+    i.columnDarkRanges = std::move(r.columnDarkRanges);
+    i.quadCoeffs = std::move(r.quadCoeffs);
+    i.cubicCoeffs = std::move(r.cubicCoeffs);
+    i.quadGain = r.quadGain;
+    i.quadOffset = r.quadOffset;
+    i.cubicGain = r.cubicGain;
+    i.cubicOffset = r.cubicOffset;
+    i.realQuadGain = r.realQuadGain;
+    i.realCubicGain = r.realCubicGain;
+    i.rangeGain = r.rangeGain;
+    i.segQuadCoeffs = std::move(r.segQuadCoeffs);
+    i.segQuadBreaks = std::move(r.segQuadBreaks);
+    i.segCubicCoeffs = std::move(r.segCubicCoeffs);
+    i.segCubicBreaks = std::move(r.segCubicBreaks);
+    return MakeCalibration(std::move(i), std::move(r));
 }
 
 std::vector<int32_t> Results::IncompleteColumns() const {

@@ -1,17 +1,17 @@
 #include "api/calibration_file.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <limits>
-
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <opencv2/core.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <map>
+
+#include <nlohmann/json.hpp>
 
 #include "api/calibration_state.h"
 #include "api/settings.h"
@@ -20,118 +20,206 @@ namespace vyrffc {
 
 namespace {
 
+using Json = nlohmann::json;
+
 const char* const kFormatName = "VyrCISFlatfieldCorrection calibration";
-const char* const kChecksumPrefix = "# checksum fnv1a64 ";
 
 [[noreturn]] void Corrupt(const std::string& what) {
     throw Error(ErrorReason::kFileCorrupt, "the calibration file is damaged or not a calibration file: " + what);
 }
 
+// FNV-1a over little-endian 64-bit words (the last one padded with zeros):
+// eight times fewer steps than over bytes, so checking a file costs far less
+// than reading it.
+uint64_t Fnv1a(const void* data, size_t size, uint64_t hash = 14695981039346656037ull) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(data);
+    for (size_t i = 0; i < size; i += 8) {
+        uint64_t word = 0;
+        std::memcpy(&word, bytes + i, std::min<size_t>(8, size - i));
+        hash = (hash ^ word) * 1099511628211ull;
+    }
+    return hash;
+}
 
-std::string Checksum(const char* data, size_t size) {
-    uint64_t hash = 14695981039346656037ull;
-    for (size_t i = 0; i < size; ++i) hash = (hash ^ static_cast<unsigned char>(data[i])) * 1099511628211ull;
+// Of the metadata but the checksum itself, in key order, then of the tables.
+std::string Checksum(const std::map<std::string, std::string>& metadata, const char* data, size_t size) {
+    uint64_t hash = Fnv1a(nullptr, 0);
+    for (const auto& [key, value] : metadata) {
+        if (key == "checksum") continue;
+        const std::string entry = key + "=" + value + "\n";
+        hash = Fnv1a(entry.data(), entry.size(), hash);
+    }
+    hash = Fnv1a(data, size, hash);
     char text[17];
     std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash));
     return text;
 }
 
-void VerifyChecksum(const std::string& contents) {
-    const size_t line = contents.rfind(kChecksumPrefix);
-    if (line == std::string::npos || (line > 0 && contents[line - 1] != '\n')) Corrupt("its checksum line is missing");
-    const std::string stated = contents.substr(line + std::strlen(kChecksumPrefix), 16);
-    if (stated != Checksum(contents.data(), line)) Corrupt("its contents do not match their checksum");
+std::string FloatText(float value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", static_cast<double>(value));
+    return text;
 }
 
-template <typename T>
-cv::Mat Rows(const std::vector<std::vector<T>>& table, int cols, int type) {
-    cv::Mat m(static_cast<int>(table.size()), cols, type, cv::Scalar(0));
-    for (int r = 0; r < m.rows; ++r) {
-        for (int c = 0; c < cols && c < static_cast<int>(table[r].size()); ++c) m.at<T>(r, c) = table[r][c];
+struct TableType {
+    const char* name;
+    size_t size;
+};
+const TableType kI8{"I8", 1}, kI16{"I16", 2}, kI32{"I32", 4}, kF32{"F32", 4};
+
+// The tables of a file being written: header entries and the data behind them.
+class TableWriter {
+public:
+    template <typename T>
+    void Add(const char* name, const TableType& type, std::vector<size_t> shape, const std::vector<T>& values) {
+        const size_t begin = data_.size();
+        data_.append(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(T));
+        header_[name] = {{"dtype", type.name}, {"shape", shape}, {"data_offsets", {begin, data_.size()}}};
     }
-    return m;
-}
+    Json& header() { return header_; }
+    const std::string& data() const { return data_; }
+
+private:
+    Json header_ = Json::object();
+    std::string data_;
+};
 
 template <typename T>
-cv::Mat Row(const std::vector<T>& values, int type) {
-    return values.empty() ? cv::Mat() : cv::Mat(1, static_cast<int>(values.size()), type, const_cast<T*>(values.data())).clone();
+std::vector<T> Flat(const std::vector<std::vector<T>>& rows, size_t cols) {
+    std::vector<T> values;
+    values.reserve(rows.size() * cols);
+    for (const std::vector<T>& row : rows) {
+        for (size_t c = 0; c < cols; ++c) values.push_back(c < row.size() ? row[c] : T{});
+    }
+    return values;
+}
+
+std::vector<float> FlatPieces(const std::vector<std::vector<std::vector<float>>>& table, size_t order) {
+    std::vector<float> values;
+    for (const std::vector<std::vector<float>>& pieces : table) {
+        for (const std::vector<float>& piece : pieces) values.insert(values.end(), piece.begin(), piece.begin() + order + 1);
+    }
+    return values;
 }
 
 // Steps of the tables in the narrowest type that holds them all; tables whose
 // steps do not fit 16 bits are kept as they are.
-void WriteTables(cv::FileStorage& fs, const std::vector<std::vector<int32_t>>& luts) {
+void AddTables(TableWriter& writer, const std::vector<std::vector<int32_t>>& luts) {
+    std::vector<int64_t> steps;
     int64_t widest = 0;
     for (const std::vector<int32_t>& lut : luts) {
         for (size_t k = 0; k < lut.size(); ++k) {
-            const int64_t step = int64_t{lut[k]} - (k ? int64_t{lut[k - 1]} : 0);
-            widest = std::max(widest, step < 0 ? -step : step);
+            steps.push_back(int64_t{lut[k]} - (k ? int64_t{lut[k - 1]} : 0));
+            widest = std::max(widest, std::abs(steps.back()));
         }
     }
+    const std::vector<size_t> shape = {luts.size(), 256};
     if (widest > std::numeric_limits<int16_t>::max()) {
-        fs << "columnLuts" << Rows(luts, 256, CV_32S);
-        return;
+        writer.Add("columnLuts", kI32, shape, Flat(luts, 256));
+    } else if (widest > std::numeric_limits<int8_t>::max()) {
+        writer.Add("columnLutSteps", kI16, shape, std::vector<int16_t>(steps.begin(), steps.end()));
+    } else {
+        writer.Add("columnLutSteps", kI8, shape, std::vector<int8_t>(steps.begin(), steps.end()));
     }
-    cv::Mat steps(static_cast<int>(luts.size()), 256, widest > 127 ? CV_16S : CV_8S);
-    for (int r = 0; r < steps.rows; ++r) {
-        for (int k = 0; k < 256; ++k) {
-            const int step = luts[r][k] - (k ? luts[r][k - 1] : 0);
-            if (steps.type() == CV_8S) steps.at<int8_t>(r, k) = static_cast<int8_t>(step);
-            else steps.at<int16_t>(r, k) = static_cast<int16_t>(step);
+}
+
+// The tables of a file being read, each checked against its type and shape
+// before any is decoded.
+class TableReader {
+public:
+    TableReader(const Json& header, const char* data, size_t size) : header_(header), data_(data), size_(size) {}
+
+    // The table's bytes, or null when it is absent and `optional`.
+    const char* Find(const char* name, const TableType& type, const std::vector<size_t>& shape, bool optional) const {
+        const auto entry = header_.find(name);
+        if (entry == header_.end()) {
+            if (optional) return nullptr;
+            Corrupt(std::string("the table ") + name + " is missing");
+        }
+        try {
+            const std::vector<size_t> offsets = entry->at("data_offsets").get<std::vector<size_t>>();
+            size_t count = 1;
+            for (size_t extent : shape) count *= extent;
+            if (entry->at("dtype").get<std::string>() != type.name ||
+                entry->at("shape").get<std::vector<size_t>>() != shape || offsets.size() != 2 ||
+                offsets[0] > offsets[1] || offsets[1] > size_ || offsets[1] - offsets[0] != count * type.size) {
+                Corrupt(std::string("the sizes of the table ") + name + " do not add up");
+            }
+            return data_ + offsets[0];
+        } catch (const Json::exception&) {
+            Corrupt(std::string("the table ") + name + " is not described as a table");
         }
     }
-    fs << "columnLutSteps" << steps;
-}
 
-cv::Mat ReadMat(const cv::FileStorage& fs, const char* key) {
-    cv::Mat m;
-    const cv::FileNode node = fs[key];
-    if (!node.empty()) node >> m;
-    return m;
-}
-
-// A matrix of `rows` x `cols` of the type, or nothing when the key is absent
-// and `optional`.
-cv::Mat Table(const cv::FileStorage& fs, const char* key, int rows, int cols, int type, bool optional) {
-    cv::Mat m = ReadMat(fs, key);
-    if (m.empty() && optional) return m;
-    if (m.empty()) Corrupt(std::string(key) + " is missing");
-    if (m.rows != rows || m.cols != cols || m.type() != type) {
-        Corrupt(std::string(key) + " holds " + std::to_string(m.rows) + " x " + std::to_string(m.cols) +
-                " values where " + std::to_string(rows) + " x " + std::to_string(cols) + " belong");
+    template <typename T>
+    std::vector<T> Values(const char* name, const TableType& type, const std::vector<size_t>& shape,
+                          bool optional = false) const {
+        const char* bytes = Find(name, type, shape, optional);
+        size_t count = 1;
+        for (size_t extent : shape) count *= extent;
+        std::vector<T> values(bytes ? count : 0);
+        if (bytes) std::memcpy(values.data(), bytes, count * sizeof(T));
+        return values;
     }
-    return m;
-}
+
+    // The length of a one-dimensional table.
+    size_t Length(const char* name) const {
+        const auto entry = header_.find(name);
+        if (entry == header_.end()) Corrupt(std::string("the table ") + name + " is missing");
+        try {
+            const std::vector<size_t> shape = entry->at("shape").get<std::vector<size_t>>();
+            if (shape.size() != 1) Corrupt(std::string("the table ") + name + " is not a list");
+            return shape[0];
+        } catch (const Json::exception&) {
+            Corrupt(std::string("the table ") + name + " is not described as a table");
+        }
+    }
+
+private:
+    const Json& header_;
+    const char* data_;
+    size_t size_;
+};
 
 template <typename T>
-std::vector<std::vector<T>> TableRows(const cv::Mat& m) {
-    std::vector<std::vector<T>> table(m.rows);
-    for (int r = 0; r < m.rows; ++r) table[r].assign(m.ptr<T>(r), m.ptr<T>(r) + m.cols);
+std::vector<std::vector<T>> Rows(const std::vector<T>& flat, size_t cols) {
+    std::vector<std::vector<T>> rows(cols ? flat.size() / cols : 0);
+    for (size_t r = 0; r < rows.size(); ++r) rows[r].assign(flat.begin() + r * cols, flat.begin() + (r + 1) * cols);
+    return rows;
+}
+
+std::vector<std::vector<std::vector<float>>> Pieces(const std::vector<float>& flat, size_t order) {
+    std::vector<std::vector<std::vector<float>>> table;
+    for (const std::vector<float>& row : Rows(flat, 2 * (order + 1))) {
+        table.push_back({std::vector<float>(row.begin(), row.begin() + order + 1),
+                         std::vector<float>(row.begin() + order + 1, row.end())});
+    }
     return table;
 }
 
-template <typename T>
-std::vector<T> RowValues(const cv::Mat& m) {
-    return m.empty() ? std::vector<T>() : std::vector<T>(m.ptr<T>(0), m.ptr<T>(0) + m.cols);
-}
-
-std::vector<std::vector<int32_t>> ReadTables(const cv::FileStorage& fs, int width) {
-    const cv::Mat plain = ReadMat(fs, "columnLuts");
-    if (!plain.empty()) return TableRows<int32_t>(Table(fs, "columnLuts", width, 256, CV_32S, false));
-    cv::Mat steps = ReadMat(fs, "columnLutSteps");
-    if (steps.empty()) return {};
-    if (steps.rows != width || steps.cols != 256 || (steps.type() != CV_8S && steps.type() != CV_16S)) {
-        Corrupt("columnLutSteps does not hold 256 steps for each of the " + std::to_string(width) + " columns");
-    }
-    steps.convertTo(steps, CV_32S);
+template <typename Step>
+std::vector<std::vector<int32_t>> Accumulated(const std::vector<Step>& steps, size_t width) {
     std::vector<std::vector<int32_t>> luts(width, std::vector<int32_t>(256));
-    for (int r = 0; r < width; ++r) {
+    for (size_t c = 0; c < width; ++c) {
         int64_t entry = 0;
-        for (int k = 0; k < 256; ++k) {
-            entry += steps.at<int32_t>(r, k);
-            luts[r][k] = static_cast<int32_t>(entry);
+        for (size_t k = 0; k < 256; ++k) {
+            entry += steps[c * 256 + k];
+            if (entry < std::numeric_limits<int32_t>::min() || entry > std::numeric_limits<int32_t>::max()) {
+                Corrupt("a mapping table leaves the range of its entries");
+            }
+            luts[c][k] = static_cast<int32_t>(entry);
         }
     }
     return luts;
+}
+
+std::vector<std::vector<int32_t>> ReadTables(const TableReader& tables, const Json& header, size_t width) {
+    const std::vector<size_t> shape = {width, 256};
+    if (header.contains("columnLuts")) return Rows(tables.Values<int32_t>("columnLuts", kI32, shape), 256);
+    const auto entry = header.find("columnLutSteps");
+    if (entry == header.end()) Corrupt("the mapping tables are missing");
+    if (entry->value("dtype", "") == "I16") return Accumulated(tables.Values<int16_t>("columnLutSteps", kI16, shape), width);
+    return Accumulated(tables.Values<int8_t>("columnLutSteps", kI8, shape), width);
 }
 
 CalibrationRun RunNamed(const std::string& name) {
@@ -141,16 +229,29 @@ CalibrationRun RunNamed(const std::string& name) {
     Corrupt("the run \"" + name + "\" is unknown");
 }
 
-float Real(const cv::FileStorage& fs, const char* key) {
-    const cv::FileNode node = fs[key];
-    if (!node.isReal() && !node.isInt()) Corrupt(std::string(key) + " is missing");
-    return static_cast<float>(static_cast<double>(node));
+const std::string& Text(const std::map<std::string, std::string>& metadata, const char* key) {
+    const auto found = metadata.find(key);
+    if (found == metadata.end()) Corrupt(std::string(key) + " is missing");
+    return found->second;
 }
 
-int Int(const cv::FileStorage& fs, const char* key) {
-    const cv::FileNode node = fs[key];
-    if (!node.isInt()) Corrupt(std::string(key) + " is missing");
-    return static_cast<int>(node);
+long long Whole(const std::map<std::string, std::string>& metadata, const char* key, long long low, long long high) {
+    const std::string& text = Text(metadata, key);
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || errno != 0 || value < low || value > high) {
+        Corrupt(std::string(key) + " is not a number from " + std::to_string(low) + " to " + std::to_string(high));
+    }
+    return value;
+}
+
+float Real(const std::map<std::string, std::string>& metadata, const char* key) {
+    const std::string& text = Text(metadata, key);
+    char* end = nullptr;
+    const float value = std::strtof(text.c_str(), &end);
+    if (text.empty() || *end != '\0') Corrupt(std::string(key) + " is not a number");
+    return value;
 }
 
 void RequireColumns(const std::vector<int32_t>& columns, int width, const char* what) {
@@ -159,149 +260,148 @@ void RequireColumns(const std::vector<int32_t>& columns, int width, const char* 
     }
 }
 
-void CheckFormat(const cv::FileStorage& fs) {
-    if (fs["format"].string() != kFormatName) Corrupt("it does not say it is a calibration file");
-    const int version = Int(fs, "formatVersion");
-    if (version > kCalibrationFileFormat) {
-        throw Error(ErrorReason::kFileTooNew, "the calibration file has format version " + std::to_string(version) +
-                                                  "; this library (" + LibraryVersion() + ") reads versions up to " +
-                                                  std::to_string(kCalibrationFileFormat));
-    }
-    if (version < 1) Corrupt("format version " + std::to_string(version) + " does not exist");
-}
-
-Results ReadResults(const cv::FileStorage& fs) {
-    Results r;
-    r.run = RunNamed(static_cast<std::string>(fs["run"]));
-    const std::string digits = static_cast<std::string>(fs["significantDigits"]);
-    char* end = nullptr;
-    const unsigned long long parsed = std::strtoull(digits.c_str(), &end, 10);
-    if (digits.empty() || *end != '\0' || parsed > std::numeric_limits<uint32_t>::max()) {
-        Corrupt("significantDigits is not a digit count");
-    }
-    r.significantDigits = static_cast<uint32_t>(parsed);
-    r.imageHeight = Int(fs, "imageHeight");
-    r.imageWidth = Int(fs, "imageWidth");
-    const int w = r.imageWidth;
-    if (w <= 0 || r.imageHeight <= 0) Corrupt("the image size is not positive");
-    r.referenceColumns = RowValues<int32_t>(ReadMat(fs, "referenceColumns"));
-    if (r.referenceColumns.empty()) Corrupt("referenceColumns is missing");
-    RequireColumns(r.referenceColumns, w, "the reference columns");
-    const std::vector<int32_t> sizes = RowValues<int32_t>(ReadMat(fs, "columnGroupSizes"));
-    const std::vector<int32_t> members = RowValues<int32_t>(ReadMat(fs, "columnGroupColumns"));
-    size_t next = 0;
-    for (int32_t size : sizes) {
-        if (size < 0 || members.size() - next < static_cast<size_t>(size)) Corrupt("the column groups do not add up");
-        r.columnGroups.emplace_back(members.begin() + next, members.begin() + next + size);
-        next += size;
-    }
-    if (next != members.size()) Corrupt("the column groups do not add up");
-    RequireColumns(members, w, "the column groups");
-    r.fitLowBound = Real(fs, "fitLowBound");
-    r.fitHighBound = Real(fs, "fitHighBound");
-    r.quadGain = Real(fs, "quadGain");
-    r.quadOffset = Real(fs, "quadOffset");
-    r.cubicGain = Real(fs, "cubicGain");
-    r.cubicOffset = Real(fs, "cubicOffset");
-    r.realQuadGain = Real(fs, "realQuadGain");
-    r.realCubicGain = Real(fs, "realCubicGain");
-    r.rangeGain = Real(fs, "rangeGain");
-
-    const bool lowHigh = r.run != CalibrationRun::kSegmented;
-    r.quadCoeffs = TableRows<float>(Table(fs, "quadCoeffs", w, 3, CV_32F, false));
-    r.cubicCoeffs = TableRows<float>(Table(fs, "cubicCoeffs", w, 4, CV_32F, false));
-    if (lowHigh) {
-        r.columnLuts = ReadTables(fs, w);
-        if (r.columnLuts.empty()) Corrupt("the mapping tables are missing");
-        r.columnFlags = RowValues<int32_t>(Table(fs, "columnFlags", 1, w, CV_32S, false));
-        const cv::Mat ranges = Table(fs, "columnDarkRanges", w, 2, CV_32S, false);
-        r.columnDarkRanges.resize(w);
-        for (int c = 0; c < w; ++c) {
-            if (r.columnFlags[c] != 0 && r.columnFlags[c] != -1) Corrupt("a column flag is neither 0 nor -1");
-            if (r.columnFlags[c] == -1) r.columnDarkRanges[c] = {ranges.at<int32_t>(c, 0), ranges.at<int32_t>(c, 1)};
-        }
-    } else {
-        const auto pieces = [&](const char* key, int order) {
-            const std::vector<std::vector<float>> rows = TableRows<float>(Table(fs, key, w, 2 * (order + 1), CV_32F, false));
-            std::vector<std::vector<std::vector<float>>> table(w);
-            for (int c = 0; c < w; ++c) {
-                table[c] = {std::vector<float>(rows[c].begin(), rows[c].begin() + order + 1),
-                            std::vector<float>(rows[c].begin() + order + 1, rows[c].end())};
-            }
-            return table;
-        };
-        r.segQuadCoeffs = pieces("segQuadCoeffs", 2);
-        r.segCubicCoeffs = pieces("segCubicCoeffs", 3);
-        r.segQuadBreaks = RowValues<int32_t>(Table(fs, "segQuadBreaks", 1, w, CV_32S, false));
-        r.segCubicBreaks = RowValues<int32_t>(Table(fs, "segCubicBreaks", 1, w, CV_32S, false));
-    }
-    return r;
-}
-
 }  // namespace
 
 std::string WriteCalibrationFile(const Results& r) {
-    cv::FileStorage fs(".yml", cv::FileStorage::WRITE | cv::FileStorage::MEMORY | cv::FileStorage::BASE64);
-    fs << "format" << kFormatName;
-    fs << "formatVersion" << kCalibrationFileFormat;
-    fs << "libraryVersion" << LibraryVersion();
-    fs << "run" << RunName(r.run);
-    fs << "significantDigits" << std::to_string(r.significantDigits);
-    fs << "imageHeight" << r.imageHeight << "imageWidth" << r.imageWidth;
-    fs << "referenceColumns" << Row(r.referenceColumns, CV_32S);
+    const size_t w = static_cast<size_t>(r.imageWidth);
+    TableWriter tables;
+    tables.Add("referenceColumns", kI32, {r.referenceColumns.size()}, r.referenceColumns);
     std::vector<int32_t> sizes, members;
     for (const std::vector<int32_t>& group : r.columnGroups) {
         sizes.push_back(static_cast<int32_t>(group.size()));
         members.insert(members.end(), group.begin(), group.end());
     }
-    fs << "columnGroupSizes" << Row(sizes, CV_32S) << "columnGroupColumns" << Row(members, CV_32S);
-    fs << "fitLowBound" << r.fitLowBound << "fitHighBound" << r.fitHighBound;
-    fs << "quadGain" << r.quadGain << "quadOffset" << r.quadOffset << "cubicGain" << r.cubicGain << "cubicOffset"
-       << r.cubicOffset;
-    fs << "realQuadGain" << r.realQuadGain << "realCubicGain" << r.realCubicGain << "rangeGain" << r.rangeGain;
-    fs << "quadCoeffs" << Rows(r.quadCoeffs, 3, CV_32F) << "cubicCoeffs" << Rows(r.cubicCoeffs, 4, CV_32F);
+    tables.Add("columnGroupSizes", kI32, {sizes.size()}, sizes);
+    tables.Add("columnGroupColumns", kI32, {members.size()}, members);
+    tables.Add("quadCoeffs", kF32, {w, 3}, Flat(r.quadCoeffs, 3));
+    tables.Add("cubicCoeffs", kF32, {w, 4}, Flat(r.cubicCoeffs, 4));
     if (r.run != CalibrationRun::kSegmented) {
-        WriteTables(fs, r.columnLuts);
-        fs << "columnFlags" << Row(r.columnFlags, CV_32S);
-        fs << "columnDarkRanges" << Rows(r.columnDarkRanges, 2, CV_32S);
+        AddTables(tables, r.columnLuts);
+        tables.Add("columnFlags", kI32, {w}, r.columnFlags);
+        tables.Add("columnDarkRanges", kI32, {w, 2}, Flat(r.columnDarkRanges, 2));
     } else {
-        const auto pieces = [](const std::vector<std::vector<std::vector<float>>>& table, int order) {
-            cv::Mat m(static_cast<int>(table.size()), 2 * (order + 1), CV_32F);
-            for (int c = 0; c < m.rows; ++c) {
-                for (int p = 0; p < 2; ++p) {
-                    for (int j = 0; j <= order; ++j) m.at<float>(c, p * (order + 1) + j) = table[c][p][j];
-                }
-            }
-            return m;
-        };
-        fs << "segQuadCoeffs" << pieces(r.segQuadCoeffs, 2) << "segQuadBreaks" << Row(r.segQuadBreaks, CV_32S);
-        fs << "segCubicCoeffs" << pieces(r.segCubicCoeffs, 3) << "segCubicBreaks" << Row(r.segCubicBreaks, CV_32S);
+        tables.Add("segQuadCoeffs", kF32, {w, 2, 3}, FlatPieces(r.segQuadCoeffs, 2));
+        tables.Add("segQuadBreaks", kI32, {w}, r.segQuadBreaks);
+        tables.Add("segCubicCoeffs", kF32, {w, 2, 4}, FlatPieces(r.segCubicCoeffs, 3));
+        tables.Add("segCubicBreaks", kI32, {w}, r.segCubicBreaks);
     }
-    return AppendChecksum(fs.releaseAndGetString());
-}
-
-std::string AppendChecksum(std::string document) {
-    if (!document.empty() && document.back() != '\n') document += '\n';
-    const std::string sum = Checksum(document.data(), document.size());
-    return document + kChecksumPrefix + sum + "\n";
+    std::map<std::string, std::string> metadata = {
+        {"format", kFormatName},
+        {"formatVersion", std::to_string(kCalibrationFileFormat)},
+        {"libraryVersion", LibraryVersion()},
+        {"run", RunName(r.run)},
+        {"significantDigits", std::to_string(r.significantDigits)},
+        {"imageHeight", std::to_string(r.imageHeight)},
+        {"imageWidth", std::to_string(r.imageWidth)},
+        {"fitLowBound", FloatText(r.fitLowBound)},
+        {"fitHighBound", FloatText(r.fitHighBound)},
+        {"quadGain", FloatText(r.quadGain)},
+        {"quadOffset", FloatText(r.quadOffset)},
+        {"cubicGain", FloatText(r.cubicGain)},
+        {"cubicOffset", FloatText(r.cubicOffset)},
+        {"realQuadGain", FloatText(r.realQuadGain)},
+        {"realCubicGain", FloatText(r.realCubicGain)},
+        {"rangeGain", FloatText(r.rangeGain)},
+    };
+    metadata["checksum"] = Checksum(metadata, tables.data().data(), tables.data().size());
+    tables.header()["__metadata__"] = metadata;
+    std::string header = tables.header().dump();
+    header.append((8 - header.size() % 8) % 8, ' ');
+    std::string file(8, '\0');
+    uint64_t length = header.size();
+    for (int b = 0; b < 8; ++b) file[b] = static_cast<char>((length >> (8 * b)) & 0xFF);
+    return file + header + tables.data();
 }
 
 Results ReadCalibrationFile(const std::string& contents) {
-    cv::FileStorage fs;
+    if (contents.size() < 8) Corrupt("it is too short");
+    uint64_t length = 0;
+    for (int b = 7; b >= 0; --b) length = (length << 8) | static_cast<unsigned char>(contents[b]);
+    if (length > contents.size() - 8) Corrupt("its header runs past its end");
+    Json header;
+    std::map<std::string, std::string> metadata;
     try {
-        fs.open(contents, cv::FileStorage::READ | cv::FileStorage::MEMORY);
-    } catch (const cv::Exception& e) {
-        Corrupt("it does not parse (" + e.err + ")");
+        header = Json::parse(contents.begin() + 8, contents.begin() + 8 + static_cast<std::ptrdiff_t>(length));
+        metadata = header.at("__metadata__").get<std::map<std::string, std::string>>();
+    } catch (const Json::exception&) {
+        Corrupt("its header does not parse");
     }
-    if (!fs.isOpened()) Corrupt("it does not parse");
-    // The version first: a newer file is refused as newer, not as damaged.
-    CheckFormat(fs);
-    VerifyChecksum(contents);
-    try {
-        return ReadResults(fs);
-    } catch (const cv::Exception& e) {
-        Corrupt("a field does not read (" + e.err + ")");
+    if (Text(metadata, "format") != kFormatName) Corrupt("it does not say it is a calibration file");
+    const long long version = Whole(metadata, "formatVersion", 1, std::numeric_limits<int32_t>::max());
+    if (version > kCalibrationFileFormat) {
+        throw Error(ErrorReason::kFileTooNew, "the calibration file has format version " + std::to_string(version) +
+                                                  "; this library (" + LibraryVersion() + ") reads versions up to " +
+                                                  std::to_string(kCalibrationFileFormat));
     }
+    Results r;
+    r.run = RunNamed(Text(metadata, "run"));
+    r.significantDigits = static_cast<uint32_t>(Whole(metadata, "significantDigits", 0, 4294967295ll));
+    r.imageHeight = static_cast<int32_t>(Whole(metadata, "imageHeight", 1, std::numeric_limits<int32_t>::max()));
+    r.imageWidth = static_cast<int32_t>(Whole(metadata, "imageWidth", 1, std::numeric_limits<int32_t>::max()));
+    const size_t w = static_cast<size_t>(r.imageWidth);
+    const char* data = contents.data() + 8 + length;
+    const size_t dataSize = contents.size() - 8 - length;
+    const TableReader tables(header, data, dataSize);
+
+    // Every table's size first, then the checksum, then the values.
+    const size_t references = tables.Length("referenceColumns");
+    const size_t groups = tables.Length("columnGroupSizes");
+    const size_t members = tables.Length("columnGroupColumns");
+    const bool lowHigh = r.run != CalibrationRun::kSegmented;
+    r.referenceColumns = tables.Values<int32_t>("referenceColumns", kI32, {references});
+    const std::vector<int32_t> sizes = tables.Values<int32_t>("columnGroupSizes", kI32, {groups});
+    const std::vector<int32_t> columns = tables.Values<int32_t>("columnGroupColumns", kI32, {members});
+    const std::vector<float> quad = tables.Values<float>("quadCoeffs", kF32, {w, 3});
+    const std::vector<float> cubic = tables.Values<float>("cubicCoeffs", kF32, {w, 4});
+    if (lowHigh) {
+        tables.Find("columnFlags", kI32, {w}, false);
+        tables.Find("columnDarkRanges", kI32, {w, 2}, false);
+    } else {
+        for (const char* name : {"segQuadBreaks", "segCubicBreaks"}) tables.Find(name, kI32, {w}, false);
+        tables.Find("segQuadCoeffs", kF32, {w, 2, 3}, false);
+        tables.Find("segCubicCoeffs", kF32, {w, 2, 4}, false);
+    }
+    if (Text(metadata, "checksum") != Checksum(metadata, data, dataSize)) {
+        Corrupt("its contents do not match their checksum");
+    }
+
+    if (r.referenceColumns.empty()) Corrupt("it lists no reference column");
+    RequireColumns(r.referenceColumns, r.imageWidth, "the reference columns");
+    RequireColumns(columns, r.imageWidth, "the column groups");
+    size_t next = 0;
+    for (int32_t size : sizes) {
+        if (size < 0 || columns.size() - next < static_cast<size_t>(size)) Corrupt("the column groups do not add up");
+        r.columnGroups.emplace_back(columns.begin() + next, columns.begin() + next + size);
+        next += static_cast<size_t>(size);
+    }
+    if (next != columns.size()) Corrupt("the column groups do not add up");
+    r.fitLowBound = Real(metadata, "fitLowBound");
+    r.fitHighBound = Real(metadata, "fitHighBound");
+    r.quadGain = Real(metadata, "quadGain");
+    r.quadOffset = Real(metadata, "quadOffset");
+    r.cubicGain = Real(metadata, "cubicGain");
+    r.cubicOffset = Real(metadata, "cubicOffset");
+    r.realQuadGain = Real(metadata, "realQuadGain");
+    r.realCubicGain = Real(metadata, "realCubicGain");
+    r.rangeGain = Real(metadata, "rangeGain");
+    r.quadCoeffs = Rows(quad, 3);
+    r.cubicCoeffs = Rows(cubic, 4);
+    if (lowHigh) {
+        r.columnLuts = ReadTables(tables, header, w);
+        r.columnFlags = tables.Values<int32_t>("columnFlags", kI32, {w});
+        const std::vector<int32_t> ranges = tables.Values<int32_t>("columnDarkRanges", kI32, {w, 2});
+        r.columnDarkRanges.resize(w);
+        for (size_t c = 0; c < w; ++c) {
+            if (r.columnFlags[c] != 0 && r.columnFlags[c] != -1) Corrupt("a column flag is neither 0 nor -1");
+            if (r.columnFlags[c] == -1) r.columnDarkRanges[c] = {ranges[2 * c], ranges[2 * c + 1]};
+        }
+    } else {
+        r.segQuadCoeffs = Pieces(tables.Values<float>("segQuadCoeffs", kF32, {w, 2, 3}), 2);
+        r.segCubicCoeffs = Pieces(tables.Values<float>("segCubicCoeffs", kF32, {w, 2, 4}), 3);
+        r.segQuadBreaks = tables.Values<int32_t>("segQuadBreaks", kI32, {w});
+        r.segCubicBreaks = tables.Values<int32_t>("segCubicBreaks", kI32, {w});
+    }
+    return r;
 }
 
 std::string Calibration::Serialize() const { return WriteCalibrationFile(results()); }
@@ -314,9 +414,7 @@ void Calibration::Save(const std::string& path) const {
     const std::string contents = Serialize();
     std::string temporary = path + ".XXXXXX";
     const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        throw Error(ErrorReason::kFileUnreadable, "cannot write " + path + ": " + std::strerror(errno));
-    }
+    if (fd < 0) throw Error(ErrorReason::kFileUnreadable, "cannot write " + path + ": " + std::strerror(errno));
     size_t written = 0;
     while (written < contents.size()) {
         const ssize_t n = ::write(fd, contents.data() + written, contents.size() - written);
@@ -329,8 +427,8 @@ void Calibration::Save(const std::string& path) const {
     const bool complete = written == contents.size() &&
                           ::fchmod(fd, ::stat(path.c_str(), &target) == 0 ? target.st_mode & 07777 : 0644) == 0 &&
                           ::fsync(fd) == 0;
-    ::close(fd);
-    if (!complete || std::rename(temporary.c_str(), path.c_str()) != 0) {
+    const int closed = ::close(fd);
+    if (!complete || closed != 0 || std::rename(temporary.c_str(), path.c_str()) != 0) {
         const std::string reason = std::strerror(errno);
         std::remove(temporary.c_str());
         throw Error(ErrorReason::kFileUnreadable, "cannot write " + path + ": " + reason);
@@ -338,10 +436,12 @@ void Calibration::Save(const std::string& path) const {
 }
 
 Calibration Calibration::Load(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) throw Error(ErrorReason::kFileUnreadable, "cannot read the calibration file " + path);
-    std::string contents((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    if (file.bad()) throw Error(ErrorReason::kFileUnreadable, "cannot read the calibration file " + path);
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    const std::streamoff size = file ? static_cast<std::streamoff>(file.tellg()) : -1;
+    std::string contents(size > 0 ? static_cast<size_t>(size) : 0, '\0');
+    if (size < 0 || !file.seekg(0) || !file.read(contents.data(), size)) {
+        throw Error(ErrorReason::kFileUnreadable, "cannot read the calibration file " + path);
+    }
     return Deserialize(contents);
 }
 

@@ -1,7 +1,11 @@
-// What a Calibration holds: the results as handed out, and the instance the
-// correction reads, made from them once.
+// What a Calibration holds: the instance the correction reads, with what it
+// does not keep (the run, its settings and the fit range). The full results
+// are copied out of the instance on first request only, so that a host that
+// loads a calibration to correct with it never pays for them.
 #ifndef VYR_FFC_API_CALIBRATION_STATE_H
 #define VYR_FFC_API_CALIBRATION_STATE_H
+
+#include <mutex>
 
 #include "VyrCISFlatfieldCorrection.hpp"
 #include "instance/instance.h"
@@ -9,16 +13,17 @@
 namespace vyrffc {
 
 struct Calibration::State {
-    Results results;
     FlatFieldCorrectionInstance instance;
+    Results settings;  // run, significantDigits, columnGroups, fit bounds
+    mutable std::once_flag resultsMade;
+    mutable Results results;
 };
 
-// The results of an instance a run has just written, with what the instance
-// does not keep: the run, its settings and the fit range.
-Results ResultsOf(const FlatFieldCorrectionInstance& instance, CalibrationRun run, uint32_t significantDigits,
-                  const std::vector<std::vector<int32_t>>& columnGroups, float fitLowBound, float fitHighBound);
+// A calibration of an instance a run has just written; `settings` gives what
+// the instance does not keep.
+Calibration MakeCalibration(FlatFieldCorrectionInstance instance, Results settings);
 
-// A calibration of these results; its instance is rebuilt from them.
+// A calibration of results read back; the tables move into its instance.
 Calibration MakeCalibration(Results results);
 
 }  // namespace vyrffc
