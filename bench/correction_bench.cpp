@@ -13,6 +13,7 @@
 #include "VyrCISFlatfieldCorrection.h"
 #include "bench_folders.h"
 #include "cis_simulator.h"
+#include "instance/instance.h"
 #include "support/plain_correction.h"
 
 namespace ffc::bench {
@@ -51,16 +52,11 @@ const TestExport kExports[] = {
     {"Previous", TestFlatFieldCorrectionTool, Generation::kPrevious},
 };
 
-struct InstanceDeleter {
-    void operator()(FlatFieldCorrectionInstance* instance) const { DestroyFlatFieldCorrectionVyrInstance(instance); }
-};
-using InstanceHandle = std::unique_ptr<FlatFieldCorrectionInstance, InstanceDeleter>;
-
-InstanceHandle Calibrate(bool currentGeneration) {
+// The benchmarks own their instances as values, as the library's own code does.
+std::unique_ptr<FlatFieldCorrectionInstance> Calibrate(bool currentGeneration) {
     const cissim::SimulatorOptions options = CalibrationOptions();
-    FlatFieldCorrectionInstance* raw = nullptr;
-    CreateFlatFieldCorrectionInstance(&raw);
-    InstanceHandle instance(raw);
+    auto instance = std::make_unique<FlatFieldCorrectionInstance>();
+    FlatFieldCorrectionInstance* raw = instance.get();
     std::vector<int32_t> reference;
     for (int c = 2 * kWidth / 5; c < 3 * kWidth / 5; ++c) reference.push_back(c);
     std::vector<std::vector<int32_t>> groups;
@@ -110,8 +106,8 @@ cv::Mat SceneImage(int rows, int bands) {
 }
 
 struct CorrectionFixture {
-    InstanceHandle current = Calibrate(true);
-    InstanceHandle previous = Calibrate(false);
+    std::unique_ptr<FlatFieldCorrectionInstance> current = Calibrate(true);
+    std::unique_ptr<FlatFieldCorrectionInstance> previous = Calibrate(false);
     cv::Mat tall = SceneImage(kTallRows, 32);
     cv::Mat shortImage = SceneImage(kShortRows, kShortRows);
 
