@@ -135,29 +135,35 @@ void Calibration::Correct(const cv::Mat& input, cv::Mat& output, int mode, Gener
     }
 }
 
+// The fields an instance and the results share, copied from one to the other,
+// or moved when `from` is an rvalue.
+template <class From, class To>
+void TransferFields(From&& from, To& to) {
+    to.referenceColumns = std::forward<From>(from).referenceColumns;
+    to.imageHeight = from.imageHeight;
+    to.imageWidth = from.imageWidth;
+    to.columnLuts = std::forward<From>(from).columnLuts;
+    to.columnFlags = std::forward<From>(from).columnFlags;
+    to.columnDarkRanges = std::forward<From>(from).columnDarkRanges;
+    to.quadCoeffs = std::forward<From>(from).quadCoeffs;
+    to.cubicCoeffs = std::forward<From>(from).cubicCoeffs;
+    to.quadGain = from.quadGain;
+    to.quadOffset = from.quadOffset;
+    to.cubicGain = from.cubicGain;
+    to.cubicOffset = from.cubicOffset;
+    to.realQuadGain = from.realQuadGain;
+    to.realCubicGain = from.realCubicGain;
+    to.rangeGain = from.rangeGain;
+    to.segQuadCoeffs = std::forward<From>(from).segQuadCoeffs;
+    to.segQuadBreaks = std::forward<From>(from).segQuadBreaks;
+    to.segCubicCoeffs = std::forward<From>(from).segCubicCoeffs;
+    to.segCubicBreaks = std::forward<From>(from).segCubicBreaks;
+}
+
 const Results& Calibration::results() const {
     std::call_once(state_->resultsMade, [this] {
-        const FlatFieldCorrectionInstance& i = state_->instance;
         Results r = state_->settings;
-        r.imageHeight = i.imageHeight;
-        r.imageWidth = i.imageWidth;
-        r.referenceColumns = i.referenceColumns;
-        r.columnLuts = i.columnLuts;
-        r.columnFlags = i.columnFlags;
-        r.columnDarkRanges = i.columnDarkRanges;
-        r.quadCoeffs = i.quadCoeffs;
-        r.cubicCoeffs = i.cubicCoeffs;
-        r.quadGain = i.quadGain;
-        r.quadOffset = i.quadOffset;
-        r.cubicGain = i.cubicGain;
-        r.cubicOffset = i.cubicOffset;
-        r.realQuadGain = i.realQuadGain;
-        r.realCubicGain = i.realCubicGain;
-        r.rangeGain = i.rangeGain;
-        r.segQuadCoeffs = i.segQuadCoeffs;
-        r.segQuadBreaks = i.segQuadBreaks;
-        r.segCubicCoeffs = i.segCubicCoeffs;
-        r.segCubicBreaks = i.segCubicBreaks;
+        TransferFields(state_->instance, r);
         state_->results = std::move(r);
     });
     return state_->results;
@@ -174,28 +180,10 @@ Calibration MakeCalibration(FlatFieldCorrectionInstance instance, Results settin
     return Calibration(std::move(state));
 }
 
-Calibration MakeCalibration(Results r) {
-    FlatFieldCorrectionInstance i;
-    i.referenceColumns = std::move(r.referenceColumns);
-    i.imageHeight = r.imageHeight;
-    i.imageWidth = r.imageWidth;
-    i.columnLuts = std::move(r.columnLuts);
-    i.columnFlags = std::move(r.columnFlags);
-    i.columnDarkRanges = std::move(r.columnDarkRanges);
-    i.quadCoeffs = std::move(r.quadCoeffs);
-    i.cubicCoeffs = std::move(r.cubicCoeffs);
-    i.quadGain = r.quadGain;
-    i.quadOffset = r.quadOffset;
-    i.cubicGain = r.cubicGain;
-    i.cubicOffset = r.cubicOffset;
-    i.realQuadGain = r.realQuadGain;
-    i.realCubicGain = r.realCubicGain;
-    i.rangeGain = r.rangeGain;
-    i.segQuadCoeffs = std::move(r.segQuadCoeffs);
-    i.segQuadBreaks = std::move(r.segQuadBreaks);
-    i.segCubicCoeffs = std::move(r.segCubicCoeffs);
-    i.segCubicBreaks = std::move(r.segCubicBreaks);
-    return MakeCalibration(std::move(i), std::move(r));
+Calibration MakeCalibration(Results results) {
+    FlatFieldCorrectionInstance instance;
+    TransferFields(std::move(results), instance);
+    return MakeCalibration(std::move(instance), std::move(results));
 }
 
 std::vector<int32_t> Results::IncompleteColumns() const {
