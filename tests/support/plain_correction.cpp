@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <opencv2/core.hpp>
+
 #include "correct/fill_choices.h"
 #include "correct/image_rows.h"
 #include "instance/column_readers.h"
@@ -10,135 +12,98 @@ namespace ffc {
 
 namespace {
 
-// Which raw value of a column is a hole (256: none), read straight from the
-// hole lists.
-int HoleRawOf(const FlatFieldCorrectionInstance& instance, int column) {
-    auto holds = [column](const std::vector<int32_t>& columns) {
-        return std::find(columns.begin(), columns.end(), column) != columns.end();
+// One call's pixels, read and written one at a time.
+struct Pixels {
+    const FlatFieldCorrectionInstance& instance;
+    const RegularValueRule& rule;
+    const cv::Mat& input;
+    cv::Mat& output;
+
+    uint8_t& Out(int r, int c) const { return RowOf(output, r)[c]; }
+    // Writes the value's low byte; gives the whole value.
+    int Put(int r, int c, int value) const {
+        Out(r, c) = static_cast<uint8_t>(value);
+        return value;
+    }
+    int Regular(int r, int c) const { return RegularValue(rule, c, RowOf(input, r)[c]); }
+    bool IsDark(int r, int c) const { return RowOf(input, r)[c] == 0 && ColumnIsFlagged(instance, c); }
+    int Clamped(int c, int running) const { return ClampToDarkRange(DarkRangesOf(instance, c), running); }
+    // How many pixels from column 0 on are dark.
+    int DarkLead(int r) const {
+        int lead = 0;
+        while (lead < input.cols && IsDark(r, lead)) ++lead;
+        return lead;
+    }
+};
+
+// Left to right, a regular pixel sets the running value and a dark pixel
+// clamps it into its range; the dark pixels from column 0 on wait for the rest
+// of the row, then are clamped right to left from the first regular pixel's
+// value (from the running value when the whole row is dark). The running
+// value carries over from row to row.
+void DarkBackward(const Pixels& px) {
+    int running = 0;
+    for (int r = 0; r < px.input.rows; ++r) {
+        const int lead = px.DarkLead(r);
+        for (int c = lead; c < px.input.cols; ++c) {
+            running = px.Put(r, c, px.IsDark(r, c) ? px.Clamped(c, running) : px.Regular(r, c));
+        }
+        if (lead > 0 && lead < px.input.cols) running = px.Out(r, lead);
+        for (int c = lead - 1; c >= 0; --c) running = px.Put(r, c, px.Clamped(c, running));
+    }
+}
+
+// Left to right as above, except that column 0 takes the row's first regular
+// value unclamped (in a row dark from end to end it is clamped like the rest).
+void DarkForward(const Pixels& px) {
+    int running = 0;
+    for (int r = 0; r < px.input.rows; ++r) {
+        const int lead = px.DarkLead(r);
+        for (int c = 0; c < px.input.cols; ++c) {
+            running = px.Put(r, c, c == 0 && lead < px.input.cols ? px.Regular(r, lead)
+                                   : px.IsDark(r, c)             ? px.Clamped(c, running)
+                                                                 : px.Regular(r, c));
+        }
+    }
+}
+
+// Every pixel but the holes gets its table value. Then passes over the holes,
+// column by column and top to bottom, give each hole with a filled left (else
+// right) neighbour the candidate closest to that neighbour, until a pass fills
+// nothing; the holes left then become 0.
+bool LutWithHoleFill(const Pixels& px) {
+    const int rows = px.input.rows;
+    const int width = px.input.cols;
+    // A column's hole value: none (256) in the exact columns, 0 in the
+    // dark-hole columns, else 255.
+    auto holeRaw = [&](int c) {
+        auto listed = [c](const std::vector<int32_t>& list) { return std::count(list.begin(), list.end(), c) > 0; };
+        return listed(px.instance.lutExactColumns) ? 256 : (listed(px.instance.lutDarkHoleColumns) ? 0 : 255);
     };
-    if (holds(instance.lutExactColumns)) return 256;
-    if (holds(instance.lutDarkHoleColumns)) return 0;
-    return 255;
-}
-
-void PlainPolyvalInt(const RegularValueRule& rule, const cv::Mat& input, cv::Mat& output) {
-    for (int r = 0; r < input.rows; ++r) {
-        const uint8_t* in = RowOf(input, r);
-        uint8_t* out = RowOf(output, r);
-        for (int c = 0; c < input.cols; ++c) out[c] = static_cast<uint8_t>(RegularValue(rule, c, in[c]));
-    }
-}
-
-bool IsDark(const FlatFieldCorrectionInstance& instance, const uint8_t* in, int c) {
-    return in[c] == 0 && ColumnIsFlagged(instance, c);
-}
-
-void PlainDarkBackward(const FlatFieldCorrectionInstance& instance, const RegularValueRule& rule,
-                       const cv::Mat& input, cv::Mat& output) {
-    const int width = input.cols;
-    int running = 0;
-    for (int r = 0; r < input.rows; ++r) {
-        const uint8_t* in = RowOf(input, r);
-        uint8_t* out = RowOf(output, r);
-        int lastDeferred = -1;
-        for (int c = 0; c < width; ++c) {
-            if (!IsDark(instance, in, c)) {
-                running = RegularValue(rule, c, in[c]);
-                out[c] = static_cast<uint8_t>(running);
-            } else if (c == lastDeferred + 1) {
-                lastDeferred = c;
-            } else {
-                running = ClampToDarkRange(DarkRangesOf(instance, c), running);
-                out[c] = static_cast<uint8_t>(running);
-            }
-        }
-        if (lastDeferred < 0) continue;
-        // A row dark from end to end starts from the running value as it stands.
-        if (lastDeferred + 1 < width) running = out[lastDeferred + 1];
-        for (int c = lastDeferred; c >= 0; --c) {
-            running = ClampToDarkRange(DarkRangesOf(instance, c), running);
-            out[c] = static_cast<uint8_t>(running);
-        }
-    }
-}
-
-void PlainDarkForward(const FlatFieldCorrectionInstance& instance, const RegularValueRule& rule,
-                      const cv::Mat& input, cv::Mat& output) {
-    const int width = input.cols;
-    int running = 0;
-    for (int r = 0; r < input.rows; ++r) {
-        const uint8_t* in = RowOf(input, r);
-        uint8_t* out = RowOf(output, r);
-        for (int c = 0; c < width; ++c) {
-            if (!IsDark(instance, in, c)) {
-                running = RegularValue(rule, c, in[c]);
-                out[c] = static_cast<uint8_t>(running);
-                continue;
-            }
-            if (c == 0) {
-                int k = 1;
-                while (k < width && IsDark(instance, in, k)) ++k;
-                if (k < width) {
-                    running = RegularValue(rule, k, in[k]);
-                    out[0] = static_cast<uint8_t>(running);
-                    continue;
-                }
-                // A row dark from end to end clamps column 0 like the others.
-            }
-            running = ClampToDarkRange(DarkRangesOf(instance, c), running);
-            out[c] = static_cast<uint8_t>(running);
-        }
-    }
-}
-
-bool PlainLutWithHoleFill(const FlatFieldCorrectionInstance& instance, const RegularValueRule& rule,
-                          const cv::Mat& input, cv::Mat& output) {
-    const int rows = input.rows;
-    const int width = input.cols;
-    cv::Mat mask(rows, width, CV_8UC1, cv::Scalar(0));
-    int64_t filled = 0;
-    const int64_t total = static_cast<int64_t>(rows) * width;
+    cv::Mat open(rows, width, CV_8UC1);
     for (int c = 0; c < width; ++c) {
-        const int holeRaw = HoleRawOf(instance, c);
         for (int r = 0; r < rows; ++r) {
-            const uint8_t p = RowOf(input, r)[c];
-            if (p == holeRaw) continue;
-            RowOf(output, r)[c] = static_cast<uint8_t>(RegularValue(rule, c, p));
-            mask.at<uint8_t>(r, c) = 255;
-            ++filled;
+            open.at<uint8_t>(r, c) = RowOf(px.input, r)[c] == holeRaw(c);
+            if (!open.at<uint8_t>(r, c)) px.Put(r, c, px.Regular(r, c));
         }
     }
-    while (filled < total) {
-        const int64_t filledBefore = filled;
+    auto filled = [&](int r, int c) { return c >= 0 && c < width && !open.at<uint8_t>(r, c); };
+    for (bool progress = true; progress;) {
+        progress = false;
         for (int c = 0; c < width; ++c) {
             for (int r = 0; r < rows; ++r) {
-                if (mask.at<uint8_t>(r, c) != 0) continue;
-                uint8_t* out = RowOf(output, r);
-                int target;
-                if (c > 0 && mask.at<uint8_t>(r, c - 1) == 255) {
-                    target = out[c - 1];
-                } else if (c + 1 < width && mask.at<uint8_t>(r, c + 1) == 255) {
-                    target = out[c + 1];
-                } else {
-                    continue;
-                }
-                const std::vector<int32_t>& candidates = HoleCandidatesOf(instance, c, HoleRawOf(instance, c));
-                out[c] = static_cast<uint8_t>(FindClosestValue(candidates, target));
-                mask.at<uint8_t>(r, c) = 255;
-                ++filled;
+                if (filled(r, c) || !(filled(r, c - 1) || filled(r, c + 1))) continue;
+                const int target = px.Out(r, filled(r, c - 1) ? c - 1 : c + 1);
+                px.Put(r, c, FindClosestValue(HoleCandidatesOf(px.instance, c, holeRaw(c)), target));
+                open.at<uint8_t>(r, c) = 0;
+                progress = true;
             }
-        }
-        if (filled == filledBefore) {
-            // Rows the table pass left empty can never fill: they end as 0.
-            for (int r = 0; r < rows; ++r) {
-                for (int c = 0; c < width; ++c) {
-                    if (mask.at<uint8_t>(r, c) == 0) RowOf(output, r)[c] = 0;
-                }
-            }
-            return false;
         }
     }
-    return true;
+    for (int r = 0; r < rows; ++r) {
+        for (int c = 0; c < width; ++c) px.Out(r, c) = filled(r, c) ? px.Out(r, c) : 0;
+    }
+    return cv::countNonZero(open) == 0;
 }
 
 }  // namespace
@@ -148,18 +113,16 @@ bool PlainCorrectImage(const FlatFieldCorrectionInstance* instance, const cv::Ma
     if (instance == nullptr || input == nullptr || output == nullptr) return false;
     const CorrectionPlan plan = PlanCorrection(*instance, generation, mode);
     if (!StartCorrection(*instance, plan, *input, *output)) return false;
+    const Pixels px{*instance, plan.rule, *input, *output};
     switch (plan.shape) {
         case CorrectionShape::kPolyvalInt:
-            PlainPolyvalInt(plan.rule, *input, *output);
+            for (int r = 0; r < input->rows; ++r) {
+                for (int c = 0; c < input->cols; ++c) px.Put(r, c, px.Regular(r, c));
+            }
             return true;
-        case CorrectionShape::kLutWithHoleFill:
-            return PlainLutWithHoleFill(*instance, plan.rule, *input, *output);
-        case CorrectionShape::kDarkBackward:
-            PlainDarkBackward(*instance, plan.rule, *input, *output);
-            return true;
-        case CorrectionShape::kDarkForward:
-            PlainDarkForward(*instance, plan.rule, *input, *output);
-            return true;
+        case CorrectionShape::kLutWithHoleFill: return LutWithHoleFill(px);
+        case CorrectionShape::kDarkBackward: DarkBackward(px); return true;
+        case CorrectionShape::kDarkForward: DarkForward(px); return true;
     }
     return true;
 }
