@@ -1,0 +1,196 @@
+import pickle
+import shutil
+import struct
+import sys
+import threading
+import time
+
+import numpy as np
+import pytest
+
+import vyrffc
+
+WIDTH = 384
+RUNS = {
+    "current": {},
+    "previous": {},
+    # The segmented run fits only the listed columns; a few keep it quick.
+    "segmented": {"reference_columns": list(range(40, 56))},
+}
+ARRAYS = ("reference_columns", "tables", "quad", "cubic", "dark_flags", "dark_ranges", "seg_quad",
+          "seg_cubic", "seg_quad_breaks", "seg_cubic_breaks", "incomplete_columns")
+MODES = (0, 1, 4, 5, 6, 7)
+
+
+def modes(run, generation="current"):
+    """The modes a run's results serve: the segmented run makes no tables for modes 4 and previous 5."""
+    return [m for m in MODES if run != "segmented" or not (m == 4 or m == 5 and generation == "previous")]
+
+
+def read_bmp(path):
+    """An 8-bit palette BMP as written by the simulator (gray palette, bottom-up rows)."""
+    data = open(path, "rb").read()
+    offset, = struct.unpack_from("<I", data, 10)
+    width, height = struct.unpack_from("<ii", data, 18)
+    stride = (width + 3) & ~3
+    rows = np.frombuffer(data, np.uint8, stride * abs(height), offset).reshape(abs(height), stride)
+    return np.ascontiguousarray(rows[::-1 if height > 0 else 1, :width])
+
+
+@pytest.fixture(scope="module")
+def folder(tmp_path_factory):
+    root = tmp_path_factory.mktemp("calib")
+    paths, heldout = vyrffc.simulate(root / "calib", width=WIDTH, height=8, chips=3, dark_columns=4, heldout=4)
+    return {"path": root / "calib", "images": [read_bmp(p) for p in paths],
+            "heldout": np.vstack([read_bmp(p) for p in heldout] * 8)}
+
+
+@pytest.fixture(scope="module")
+def calibrations(folder):
+    return {run: vyrffc.calibrate(folder["path"], run=run, **kw) for run, kw in RUNS.items()}
+
+
+def assert_same(a, b):
+    assert (a.run, a.generation, a.digits, a.width, a.height) == (b.run, b.generation, b.digits, b.width, b.height)
+    assert a.gains == b.gains and a.fit_range == b.fit_range
+    assert all(np.array_equal(x, y) for x, y in zip(a.groups, b.groups)) and len(a.groups) == len(b.groups)
+    for name in ARRAYS:
+        x, y = getattr(a, name), getattr(b, name)
+        assert x.dtype == y.dtype and x.shape == y.shape and np.array_equal(x, y), name
+
+
+def test_results_have_documented_shapes_and_types(calibrations):
+    lowhigh, segmented = calibrations["current"], calibrations["segmented"]
+    assert lowhigh.tables.shape == (WIDTH, 256) and lowhigh.tables.dtype == np.int32
+    assert lowhigh.quad.shape == (WIDTH, 3) and lowhigh.cubic.shape == (WIDTH, 4) and lowhigh.cubic.dtype == np.float32
+    assert lowhigh.dark_flags.dtype == bool and lowhigh.dark_flags.sum() == 4
+    assert lowhigh.dark_ranges.shape == (WIDTH, 2) and not lowhigh.dark_ranges[~lowhigh.dark_flags].any()
+    assert lowhigh.seg_quad.shape == (0, 2, 3) and segmented.tables.shape == (0, 256)
+    assert segmented.seg_cubic.shape == (WIDTH, 2, 4) and segmented.seg_quad_breaks.dtype == np.int32
+    assert list(segmented.reference_columns) == RUNS["segmented"]["reference_columns"]
+    assert sum(len(g) for g in lowhigh.groups) == WIDTH // 64 * 64
+    with pytest.raises(ValueError):
+        lowhigh.tables[0, 0] = 1  # shared, read-only
+
+
+@pytest.mark.parametrize("run", RUNS)
+def test_memory_calibrations_equal_folder_calibration(folder, calibrations, run):
+    images = folder["images"]
+    assert_same(vyrffc.calibrate_images(images, run=run, **RUNS[run]), calibrations[run])
+    # A 3-D stack, and views whose rows are not contiguous, give the same bits.
+    assert_same(vyrffc.calibrate_images(np.stack(images), run=run, **RUNS[run]), calibrations[run])
+    strided = [np.repeat(image, 2, axis=1)[:, ::2] for image in images]
+    assert_same(vyrffc.calibrate_images(strided, run=run, **RUNS[run]), calibrations[run])
+
+
+def test_skipped_files_warn_and_leave_results_as_they_were(folder, calibrations, tmp_path):
+    copy = shutil.copytree(folder["path"], tmp_path / "calib")
+    (copy / "notes.bmp").write_text("not an image")
+    with pytest.warns(vyrffc.SkippedFileWarning, match="notes.bmp"):
+        calibration = vyrffc.calibrate(str(copy))
+    assert_same(calibration, calibrations["current"])
+
+
+@pytest.mark.parametrize("run", RUNS)
+def test_saved_loaded_and_pickled_calibrations_correct_alike(folder, calibrations, run, tmp_path):
+    original = calibrations[run]
+    original.save(tmp_path / "module.ffcal")
+    copies = [vyrffc.load(tmp_path / "module.ffcal"), vyrffc.Calibration.from_bytes(original.to_bytes()),
+              pickle.loads(pickle.dumps(original))]
+    image = folder["heldout"]
+    for copy in copies:
+        assert_same(copy, original)
+        for mode in modes(run):
+            assert np.array_equal(copy.correct(image, mode), original.correct(image, mode))
+
+
+@pytest.mark.parametrize("run", RUNS)
+def test_correction_is_the_same_on_any_thread_count_and_layout(folder, calibrations, run):
+    calibration, image = calibrations[run], folder["heldout"]
+    before = image.copy()
+    for generation in ("current", "previous"):
+        for mode in modes(run, generation):
+            one = calibration.correct(image, mode, generation, threads=1)
+            assert one.dtype == np.uint8 and one.shape == image.shape and one.flags.c_contiguous
+            assert np.array_equal(one, calibration.correct(image, mode, generation, threads=4))
+            assert np.array_equal(calibration.correct(image[::2], mode, generation),
+                                  calibration.correct(np.ascontiguousarray(image[::2]), mode, generation))
+            fortran = np.asfortranarray(image)
+            assert np.array_equal(one, calibration.correct(fortran, mode, generation, threads=2))
+    assert np.array_equal(image, before)
+
+
+def test_mode_5_of_the_previous_run_is_the_table_times_the_range_gain(folder, calibrations):
+    calibration, image = calibrations["previous"], folder["heldout"]
+    assert image.min() > 0  # no dark pixels to fill
+    expected = calibration.tables[np.arange(WIDTH), image].astype(np.float32) * np.float32(calibration.gains["range_gain"])
+    expected = np.clip(expected, 0, 255).astype(np.uint8)
+    regular = ~calibration.dark_flags
+    assert np.array_equal(calibration.correct(image, mode=5)[:, regular], expected[:, regular])
+
+
+def test_failures_raise_with_their_reasons(folder, calibrations, tmp_path):
+    current, image = calibrations["current"], folder["heldout"]
+    (tmp_path / "empty").mkdir()
+    (tmp_path / "short.ffcal").write_bytes(current.to_bytes()[:100])
+    cases = [
+        (lambda: vyrffc.calibrate(tmp_path / "missing"), vyrffc.FileError, "folder missing"),
+        (lambda: vyrffc.calibrate(tmp_path / "empty"), vyrffc.FileError, "no image files"),
+        (lambda: vyrffc.calibrate(folder["path"], reference_columns=[WIDTH]), vyrffc.Error, "column outside the image"),
+        (lambda: vyrffc.calibrate(folder["path"], run="latest"), vyrffc.Error, "invalid settings"),
+        (lambda: vyrffc.calibrate_images(folder["images"][:2]), vyrffc.Error, "too few images"),
+        (lambda: vyrffc.load(tmp_path / "missing.ffcal"), vyrffc.FileError, "file unreadable"),
+        (lambda: vyrffc.load(tmp_path / "short.ffcal"), vyrffc.Error, "file corrupt"),
+        (lambda: current.correct(image.astype(np.uint16)), vyrffc.Error, "image unusable"),
+        (lambda: current.correct(np.dstack([image] * 3)), vyrffc.Error, "image unusable"),
+        (lambda: current.correct(image[:, 1:]), vyrffc.Error, "image unusable"),
+        (lambda: vyrffc.calibrate_images([image.astype(float)]), vyrffc.Error, "image unusable"),
+        (lambda: calibrations["segmented"].correct(image, mode=4), vyrffc.Error, "mode unavailable"),
+    ]
+    for call, kind, reason in cases:
+        with pytest.raises(kind) as raised:
+            call()
+        assert raised.value.reason == reason and reason in vyrffc.REASONS
+    assert issubclass(vyrffc.FileError, OSError) and issubclass(vyrffc.Error, ValueError)
+    with pytest.raises(TypeError):
+        current.correct(image.tolist())
+
+
+def test_correction_lets_other_python_threads_run(calibrations):
+    calibration = calibrations["current"]
+    image = np.random.default_rng(1).integers(30, 220, (200000, WIDTH), dtype=np.uint8)
+
+    def count_until(done):
+        begin, count = time.perf_counter(), 0
+        while not done:
+            count += 1
+        return count, time.perf_counter() - begin
+
+    timer_done = []
+    threading.Timer(0.1, timer_done.append, [True]).start()
+    count, seconds = count_until(timer_done)
+    rate = count / seconds
+
+    corrected, started = [], threading.Event()
+
+    def correct():
+        started.set()
+        begin = time.perf_counter()
+        calibration.correct(image, mode=1, threads=1)
+        corrected.append(time.perf_counter() - begin)
+
+    # A short switch interval keeps the loop's turn before the call short.
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(0.0005)
+    try:
+        worker = threading.Thread(target=correct)
+        worker.start()
+        started.wait()
+        count, _ = count_until(corrected)
+        worker.join()
+    finally:
+        sys.setswitchinterval(interval)
+    # Had the call kept the lock, the loop would hardly have run before it
+    # returned; released, it runs at a good part of its own pace even on a busy
+    # machine.
+    assert count > 0.25 * rate * corrected[0], (count, rate, corrected)
