@@ -1,5 +1,6 @@
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
@@ -93,54 +94,44 @@ TEST(CommonStart, RefusesWhatItCannotCorrectAndReusesOnlyAnOutputOfTheInputsSize
     FlatFieldCorrectionInstance shortCoefficients = full, shortTables = full;
     shortCoefficients.quadCoeffs.pop_back();
     shortTables.columnLuts[3].pop_back();
-    const cv::Mat nine(1, 4, CV_8UC1, cv::Scalar(9));
+    const cv::Mat nine(1, 4, CV_8UC1, cv::Scalar(9)), filled(1, 4, CV_8UC1, cv::Scalar(7));
     cv::Mat colour, deep;
     cv::merge(std::vector<cv::Mat>(3, nine), colour);
     nine.convertTo(deep, CV_16U);
     const cv::Mat wider(2, 6, CV_8UC1, cv::Scalar(9));
-    struct Case {
-        const char* name;
-        const FlatFieldCorrectionInstance* instance;
-        cv::Mat input;
-        cv::Mat output;
-        std::vector<std::pair<int, bool>> modes;  // mode, previous generation
-        bool accepted;
+    using Modes = std::vector<std::pair<int, bool>>;  // mode, previous generation
+    const Modes zero = {{0, false}, {0, true}};
+    const std::tuple<const FlatFieldCorrectionInstance*, cv::Mat, cv::Mat, Modes, bool> cases[] = {
+        {&full, cv::Mat(1, 3, CV_8UC1, cv::Scalar(9)), filled, zero, false},  // one column fewer
+        {&full, colour, filled, zero, false},
+        {&full, deep, filled, zero, false},
+        {&full, cv::Mat(), filled, zero, false},
+        {&full, cv::Mat(0, 4, CV_8UC1), filled, zero, false},
+        {&shortCoefficients, nine, filled, {{0, false}, {5, false}, {6, false}, {6, true}}, false},
+        {&shortTables, nine, filled, {{4, false}, {5, true}}, false},
+        {&full, nine, filled, zero, true},
+        {&full, nine, cv::Mat(1, 4, CV_32FC1, cv::Scalar(-1)), zero, true},
+        {&full, nine, cv::Mat(), zero, true},
+        {&full, nine, cv::Mat(2, 4, CV_8UC1), zero, true},
+        {&full, nine, cv::Mat(1, 3, CV_8UC1), zero, true},
+        {&full, wider(cv::Rect(1, 0, 4, 2)), cv::Mat(), zero, true},  // a view as input
     };
-    const cv::Mat filled(1, 4, CV_8UC1, cv::Scalar(7));
-    const std::vector<std::pair<int, bool>> zero = {{0, false}, {0, true}};
-    const Case cases[] = {
-        {"one column fewer", &full, cv::Mat(1, 3, CV_8UC1, cv::Scalar(9)), filled, zero, false},
-        {"one column more", &full, cv::Mat(1, 5, CV_8UC1, cv::Scalar(9)), filled, zero, false},
-        {"3 channels", &full, colour, filled, zero, false},
-        {"16 bits", &full, deep, filled, zero, false},
-        {"empty", &full, cv::Mat(), filled, zero, false},
-        {"no rows", &full, cv::Mat(0, 4, CV_8UC1), filled, zero, false},
-        {"coefficients short of a column", &shortCoefficients, nine, filled, {{0, false}, {5, false}, {6, false},
-                                                                              {6, true}}, false},
-        {"a table short of an entry", &shortTables, nine, filled, {{4, false}, {5, true}}, false},
-        {"output of the input's size", &full, nine, filled, zero, true},
-        {"output of another type", &full, nine, cv::Mat(1, 4, CV_32FC1, cv::Scalar(-1)), zero, true},
-        {"no output", &full, nine, cv::Mat(), zero, true},
-        {"output of other rows", &full, nine, cv::Mat(2, 4, CV_8UC1), zero, true},
-        {"output of other columns", &full, nine, cv::Mat(1, 3, CV_8UC1), zero, true},
-        {"a view as input", &full, wider(cv::Rect(1, 0, 4, 2)), cv::Mat(), zero, true},
-    };
-    for (const Case& c : cases) {
-        for (const auto& [mode, previous] : c.modes) {
-            SCOPED_TRACE(std::string(c.name) + ", mode " + std::to_string(mode) + (previous ? " previous" : ""));
-            FlatFieldCorrectionInstance instance = *c.instance;
+    int index = 0;
+    for (const auto& [original, input, given, modes, accepted] : cases) {
+        ++index;
+        for (const auto& [mode, previous] : modes) {
+            SCOPED_TRACE("case " + std::to_string(index) + ", mode " + std::to_string(mode));
+            FlatFieldCorrectionInstance instance = *original;
             const std::string before = testing::InstanceBytes(instance);
-            cv::Mat output = c.output.clone();
+            cv::Mat output = given.clone();
             const uint8_t* buffer = output.data;
-            ASSERT_EQ(Correct(instance, c.input, output, mode, previous), c.accepted);
+            ASSERT_EQ(Correct(instance, input, output, mode, previous), accepted);
             EXPECT_TRUE(testing::InstanceBytes(instance) == before);
-            if (!c.accepted) {
-                EXPECT_EQ(output.data, buffer);
-                EXPECT_EQ(cv::norm(output, c.output, cv::NORM_INF), 0.0);
+            if (!accepted) {
+                EXPECT_TRUE(output.data == buffer && cv::norm(output, given, cv::NORM_INF) == 0.0);
                 continue;
             }
-            const bool inPlace = c.output.size() == c.input.size() && c.output.type() == CV_8UC1;
-            EXPECT_EQ(output.data == buffer, inPlace);
+            EXPECT_EQ(output.data == buffer, given.size() == input.size() && given.type() == CV_8UC1);
             EXPECT_EQ(output.type(), CV_8UC1);
             EXPECT_EQ(RowValues(cv::Mat(1, 4, CV_8UC1, output.data)), (Row{0, 255, 19, 50}));
         }

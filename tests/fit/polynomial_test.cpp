@@ -96,6 +96,21 @@ TEST(PolyvalGray, IntTruncatesAndFloatOnlyClamps) {
     }
 }
 
+// The whole-gray evaluation with tabled powers gives the plain one's bits, in
+// and out of the table.
+TEST(PolyvalGray, FloatAtWholeGrayMatchesThePlainEvaluationBitForBit) {
+    std::mt19937 generator(11);
+    std::uniform_real_distribution<float> unit(-3.0f, 3.0f);
+    for (int trial = 0; trial < 200; ++trial) {
+        std::vector<float> coefficients(1 + trial % 5);
+        float scale = 100.0f;
+        for (float& c : coefficients) c = unit(generator) * (scale *= 0.01f);
+        for (int gray = -3; gray < 300; ++gray) {
+            ASSERT_EQ(PolyvalGrayFloatAtGray(coefficients, gray), PolyvalGrayFloat(coefficients, static_cast<float>(gray)));
+        }
+    }
+}
+
 TEST(RoundToSignificantDigits, MatchesDecimalExamples) {
     auto rounded = [](float v, uint32_t digits) {
         std::vector<float> values = {v};

@@ -32,4 +32,19 @@ TEST(Parameters, MissingFolderKeepsEarlierValuesAndExistingPathsAreStoredAsGiven
     EXPECT_EQ(instance.quadCoeffs, (std::vector<std::vector<float>>{{1.0f, 2.0f, 3.0f}}));
 }
 
+// A fresh instance holds gains and offsets 0 and real gains 1; with its sizes
+// of 0 no run reads the current directory, and every run refuses.
+TEST(FreshInstance, HoldsItsDefaultsAndRefusesToRun) {
+    FlatFieldCorrectionInstance* fresh = nullptr;
+    CreateFlatFieldCorrectionInstance(&fresh);
+    const FlatFieldCorrectionInstance& f = *fresh;
+    EXPECT_EQ((std::vector<float>{f.quadGain, f.quadOffset, f.cubicGain, f.cubicOffset, f.rangeGain, f.realQuadGain,
+                                  f.realCubicGain}),
+              (std::vector<float>{0, 0, 0, 0, 0, 1, 1}));
+    EXPECT_FALSE(RunFlatFieldCorrectionTool_lowhigh_map_simple_NewNew(fresh, 6, {}));
+    EXPECT_FALSE(RunFlatFieldCorrectionTool_autosegment(fresh, 6, {}));
+    EXPECT_TRUE(f.quadCoeffs.empty() && f.segQuadBreaks.empty());
+    DestroyFlatFieldCorrectionVyrInstance(fresh);
+}
+
 }  // namespace

@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string folder = argv[1];
-    for (int j = 0; j < 12; ++j) cv::imwrite(folder + "level_" + std::to_string(10 + j) + ".bmp", FlatImage(30 + 15 * j));
+    for (int j = 0; j < 12; ++j) cv::imwrite(folder + std::to_string(10 + j) + ".bmp", FlatImage(30 + 15 * j));
     try {
         vyrffc::Settings settings;
         settings.groupWidth = 16;

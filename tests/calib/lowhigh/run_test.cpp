@@ -82,15 +82,11 @@ TEST(LowHighRuns, SimulatedFolderRunsInSequenceWithTheSegmentedRun) {
 
     ASSERT_TRUE(RunFlatFieldCorrectionTool_lowhigh_map_simple_NewNew(&instance, 6, groups));
     const FlatFieldCorrectionInstance current = instance;
-    EXPECT_GT(std::count(current.columnFlags.begin(), current.columnFlags.end(), -1), 0);
     ASSERT_TRUE(RunFlatFieldCorrectionTool_lowhigh_map_simple_New(&instance, 6, groups));
     const FlatFieldCorrectionInstance previous = instance;
-    EXPECT_EQ(previous.columnFlags, current.columnFlags);
     EXPECT_NE(previous.quadCoeffs, current.quadCoeffs);
 
     RunFlatFieldCorrectionTool_autosegment(&instance, 6, groups);
-    EXPECT_NE(instance.quadCoeffs, previous.quadCoeffs);
-    EXPECT_EQ(instance.segQuadBreaks.size(), static_cast<size_t>(options.width));
     FlatFieldCorrectionInstance segmented = instance;
     segmented.quadCoeffs = previous.quadCoeffs;
     segmented.cubicCoeffs = previous.cubicCoeffs;

@@ -1,6 +1,5 @@
 #include "calib/segment/two_piece_fit.h"
 
-#include <random>
 #include <tuple>
 
 #include <gtest/gtest.h>
@@ -28,20 +27,6 @@ TEST(SplitColumnPoints, WindowBoundsAreExclusiveAndSetsSorted) {
     EXPECT_EQ(sets.lower.x, (std::vector<float>{20, 159, 180}));
     EXPECT_EQ(sets.upper.y, (std::vector<float>{3, 4}));
     EXPECT_EQ(sets.full.y, (std::vector<float>{1, 2, 3, 4}));
-}
-
-// The tabled evaluation gives the plain one's bits, in and out of the table.
-TEST(PolyvalGrayFloatAtGray, MatchesPolyvalGrayFloatBitForBit) {
-    std::mt19937 generator(11);
-    std::uniform_real_distribution<float> unit(-3.0f, 3.0f);
-    for (int trial = 0; trial < 200; ++trial) {
-        std::vector<float> coefficients(1 + trial % 5);
-        float scale = 100.0f;
-        for (float& c : coefficients) c = unit(generator) * (scale *= 0.01f);
-        for (int gray = -3; gray < 300; ++gray) {
-            ASSERT_EQ(PolyvalGrayFloatAtGray(coefficients, gray), PolyvalGrayFloat(coefficients, static_cast<float>(gray)));
-        }
-    }
 }
 
 // Points y = slope x + offset + bend (x - 72)^2 for x = first, first + step, ... <= last.
