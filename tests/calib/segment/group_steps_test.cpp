@@ -20,19 +20,5 @@ TEST(MarkGroupSteps, CentralStepsBeyondTwoMarkTheGroupAndLaterGroupsWin) {
     }
 }
 
-// A flat group stays at 255; a group stepped only in the darker images takes
-// each column's value in the brightest of them.
-TEST(MarkGroupSteps, TopLevelsComeFromBrightestSteppedImage) {
-    std::vector<ImageMarks> marks;
-    std::vector<float> levels;
-    for (float base : {0.0f, 40.0f, 80.0f, 120.0f, 160.0f}) {
-        const float step = base < 100.0f ? 3.0f : 1.0f;
-        marks.push_back(MarkGroups({base, base, base, base + step, base, base, base + 1, base + 2},
-                                   {{0, 1, 2, 3}, {4, 5, 6, 7}}, 8, GroupStepMark));
-        levels.push_back(base);
-    }
-    EXPECT_EQ(FindTopLevels(marks, levels, 8), (std::vector<float>{80, 80, 80, 83, 255, 255, 255, 255}));
-}
-
 }  // namespace
 }  // namespace ffc
