@@ -2,7 +2,7 @@
 # make test       install what is missing, build, and run the test suite
 # make test-asan  the test suite under AddressSanitizer and UndefinedBehaviorSanitizer,
 #                 with short libFuzzer runs (Clang); any report fails
-# make test-tsan  the concurrency tests under ThreadSanitizer (Clang)
+# make test-tsan  the threaded tests under ThreadSanitizer (Clang)
 # make install    install into PREFIX (default /usr/local)
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)

@@ -36,21 +36,6 @@ TEST(GroupRippleMarks, CountsGoodPairsOverTheMiddleHalf) {
     EXPECT_TRUE(RipplesWith(120, 31, kTwoPairs));
 }
 
-TEST(GroupRippleMarks, LastGroupMarksSharedColumns) {
-    // Columns 0..12 ripple, 12..24 are flat; column 12 is in both groups.
-    std::vector<float> profile(30, 5.0f);
-    std::vector<int32_t> rippled;
-    std::vector<int32_t> flat;
-    for (int32_t c = 0; c < 13; ++c) rippled.push_back(c);
-    for (int32_t c = 12; c < 25; ++c) flat.push_back(c);
-    for (size_t j = 0; j < kOnePair.size(); ++j) profile[4 + j] += kOnePair[j];
-    EXPECT_TRUE(MarkGroups(profile, {flat, rippled}, 30, GroupRippleMark)[12].marked);
-    const ImageMarks marks = MarkGroups(profile, {rippled, flat}, 30, GroupRippleMark);
-    EXPECT_FALSE(marks[12].marked);
-    EXPECT_EQ(marks[12].value, 5.0f);
-    EXPECT_TRUE(marks[29].marked && marks[29].value == 255.0f);
-}
-
 TEST(GroupRippleMarks, BrightCandidateIsThe101stSmallestTopLevelLess30) {
     const std::vector<float> levels = {50.0f, 120.0f};
     const std::vector<float> bright(150, 120.0f);

@@ -96,17 +96,6 @@ TEST_F(CisffcTest, CalibrationJsonCarriesTheParametersAndResults) {
     EXPECT_GT(previous["results"]["rangeGain"].get<float>(), 1.0f);
 }
 
-TEST_F(CisffcTest, ReportMeasuresHeldOutImagesAndDrawsThePicture) {
-    const std::string folder = Simulate("module");
-    const std::string picture = temp_.path() + "report.png";
-    const ToolRun run = Run("report " + folder + "/ --mode 0 --out " + picture);
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("Held-out images: " + folder + "/heldout/"), std::string::npos) << run.out;
-    // One table row per held-out image.
-    for (int i = 0; i < 6; ++i) EXPECT_NE(run.out.find("heldout_0" + std::to_string(i)), std::string::npos);
-    EXPECT_GT(cv::imread(picture).cols, 1000);
-}
-
 TEST_F(CisffcTest, OutputsAppearWholeOrNotAtAll) {
     const std::string folder = Simulate("module");
     cissim::SimulatorOptions narrow;
