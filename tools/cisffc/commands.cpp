@@ -201,10 +201,13 @@ cv::Mat ReadCorrectable(const std::string& path, int32_t width) {
 class Progress {
 public:
     Progress(size_t total, bool shown) : total_(total), shown_(shown && ::isatty(STDERR_FILENO)) {}
+    // At most ten times a second, and once at the end.
     void Update(size_t done) {
         if (!shown_) return;
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        const auto now = std::chrono::steady_clock::now();
+        if (done < total_ && now - last_ < std::chrono::milliseconds(100)) return;
+        last_ = now;
+        const double seconds = std::chrono::duration<double>(now - start_).count();
         std::fprintf(stderr, "\r%zu/%zu images, %.1f images/s ", done, total_, seconds > 0 ? done / seconds : 0.0);
         std::fflush(stderr);
     }
@@ -216,6 +219,7 @@ private:
     size_t total_;
     bool shown_;
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point last_{};
 };
 
 }  // namespace
