@@ -13,8 +13,12 @@ int32_t ParseColumn(const std::string& text, const std::string& optionName) {
     const bool digitsOnly = !text.empty() && text.find_first_not_of("0123456789") == std::string::npos;
     errno = 0;
     const long value = digitsOnly ? std::strtol(text.c_str(), nullptr, 10) : -1;
-    if (!digitsOnly || errno == ERANGE || value > INT32_MAX) {
+    if (!digitsOnly || errno == ERANGE) {
         FailUsage(optionName + ": \"" + text + "\" is not a column number");
+    }
+    if (value >= kMaxColumns) {
+        FailUsage(optionName + ": column " + text + " lies beyond any sensor line (at most " +
+                  std::to_string(kMaxColumns) + " columns)");
     }
     return static_cast<int32_t>(value);
 }
@@ -39,6 +43,11 @@ std::vector<ColumnRange> ParseColumnRanges(const std::string& text, const std::s
         }
         ranges.push_back(range);
     }
+    int64_t total = 0;
+    for (const ColumnRange& range : ranges) total += int64_t{range.last} - range.first + 1;
+    if (total > kMaxColumns) {
+        FailUsage(optionName + ": " + std::to_string(total) + " columns in all, more than any sensor line has");
+    }
     if (ranges.empty() || text.back() == ',') {
         FailUsage(optionName + ": expected ranges like 100-200,300, got \"" + text + "\"");
     }
@@ -53,18 +62,6 @@ std::vector<int32_t> ExpandRanges(const std::vector<ColumnRange>& ranges) {
         }
     }
     return columns;
-}
-
-std::vector<std::vector<int32_t>> ConsecutiveGroups(int32_t width, int32_t groupWidth) {
-    std::vector<std::vector<int32_t>> groups;
-    for (int32_t start = 0; start < width; start += groupWidth) {
-        const int32_t end = std::min<int64_t>(int64_t{start} + groupWidth, width);
-        if (2 * (end - start) < groupWidth) {
-            break;
-        }
-        groups.push_back(ExpandRanges({{start, end - 1}}));
-    }
-    return groups;
 }
 
 std::string FormatColumns(const std::vector<int32_t>& columns) {

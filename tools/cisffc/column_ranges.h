@@ -13,16 +13,17 @@ struct ColumnRange {
     int32_t last = 0;  // inclusive
 };
 
+// No sensor line is this wide; larger columns are refused before any list is
+// expanded.
+constexpr int32_t kMaxColumns = 1 << 20;
+
 // Parses "a-b,c,..." (inclusive ranges, single columns); throws a usage error
-// naming `optionName` on anything else, including a range that runs backwards.
+// naming `optionName` on anything else, including a range that runs backwards,
+// a column from kMaxColumns on, or more than kMaxColumns columns in all.
 std::vector<ColumnRange> ParseColumnRanges(const std::string& text, const std::string& optionName);
 
 // Every column of the ranges, in the order written.
 std::vector<int32_t> ExpandRanges(const std::vector<ColumnRange>& ranges);
-
-// Consecutive groups of `groupWidth` columns over 0..width-1; a remainder
-// shorter than half a group joins no group.
-std::vector<std::vector<int32_t>> ConsecutiveGroups(int32_t width, int32_t groupWidth);
 
 // Writes a column list back in the range notation ("0-99,150").
 std::string FormatColumns(const std::vector<int32_t>& columns);

@@ -1,6 +1,9 @@
 #include "commands.h"
 
 #include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <map>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -23,9 +26,9 @@ namespace fs = std::filesystem;
 namespace {
 
 RunKind ParseRun(const std::string& text) {
-    if (text == "current") return RunKind::Current;
-    if (text == "previous") return RunKind::Previous;
-    if (text == "segmented") return RunKind::Segmented;
+    if (text == "current") return RunKind::kCurrent;
+    if (text == "previous") return RunKind::kPrevious;
+    if (text == "segmented") return RunKind::kSegmented;
     FailUsage("--run: expected current, previous or segmented, got \"" + text + "\"");
 }
 
@@ -61,73 +64,168 @@ std::string Fixed(double value, int decimals) {
     return text;
 }
 
-void PrintCalibrationSummary(const Calibration& calibration) {
-    const CalibrationSettings& settings = calibration.settings;
-    const ImageCounts& counts = calibration.counts;
-    std::cout << "Folder       " << calibration.scan.folder << "\n";
-    std::cout << "Images       " << counts.found << " found, " << counts.used << " used (" << settings.imageWidth
-              << "x" << settings.imageHeight << ")";
-    if (!counts.wrongSize.empty()) std::cout << ", " << counts.wrongSize.size() << " skipped: wrong size";
-    if (!counts.unreadable.empty()) std::cout << ", " << counts.unreadable.size() << " skipped: unreadable";
-    std::cout << "\n";
-    for (const std::string& name : counts.wrongSize) std::cout << "  skipped " << name << ": wrong size\n";
-    for (const std::string& name : counts.unreadable) std::cout << "  skipped " << name << ": unreadable\n";
-    std::cout << "Run          " << RunName(settings.run) << ", " << settings.significantDigits
-              << " significant digits, " << Fixed(calibration.seconds, 3) << " s\n";
-    std::cout << "Reference    columns " << FormatColumns(settings.referenceColumns) << " ("
-              << settings.referenceColumns.size() << ")\n";
-    std::cout << "Groups       " << settings.columnGroups.size() << " column groups\n";
-    if (settings.run == RunKind::Segmented) {
+void PrintCalibrationSummary(std::ostream& out, const Calibration& calibration) {
+    const vyrffc::Results& r = calibration.results();
+    out << "Source       " << calibration.source << "\n";
+    out << "Image size   " << r.imageWidth << "x" << r.imageHeight << "\n";
+    out << "Run          " << RunName(r.run) << ", " << r.significantDigits << " significant digits";
+    if (calibration.seconds > 0.0) out << ", " << Fixed(calibration.seconds, 3) << " s";
+    out << "\n";
+    out << "Reference    columns " << FormatColumns(r.referenceColumns) << " (" << r.referenceColumns.size()
+              << ")\n";
+    out << "Groups       " << r.columnGroups.size() << " column groups\n";
+    if (r.run == RunKind::kSegmented) {
         std::vector<int32_t> breaks;
-        for (int32_t column : settings.referenceColumns) {
-            if (calibration.segmentBreaks[column] != 256) breaks.push_back(calibration.segmentBreaks[column]);
+        for (int32_t column : r.referenceColumns) {
+            if (r.segQuadBreaks[column] != 256) breaks.push_back(r.segQuadBreaks[column]);
         }
         std::sort(breaks.begin(), breaks.end());
-        std::cout << "Breakpoints  ";
+        out << "Breakpoints  ";
         if (breaks.empty()) {
-            std::cout << "none\n";
+            out << "none\n";
         } else {
-            std::cout << "quadratic pieces join at gray " << breaks.front() << " to " << breaks.back() << " (median "
+            out << "quadratic pieces join at gray " << breaks.front() << " to " << breaks.back() << " (median "
                       << breaks[breaks.size() / 2] << ")\n";
         }
-        const std::vector<int32_t> incomplete = calibration.incompleteColumns();
+        const std::vector<int32_t> incomplete = r.IncompleteColumns();
         if (!incomplete.empty()) {
-            std::cout << "Incomplete   " << incomplete.size() << " column(s) with one piece only: "
+            out << "Incomplete   " << incomplete.size() << " column(s) with one piece only: "
                       << FormatColumns(incomplete) << "\n";
         }
         return;
     }
     std::vector<int32_t> flagged;
-    for (size_t c = 0; c < calibration.columnFlags.size(); ++c) {
-        if (calibration.columnFlags[c]) flagged.push_back(static_cast<int32_t>(c));
+    for (size_t c = 0; c < r.columnFlags.size(); ++c) {
+        if (r.columnFlags[c]) flagged.push_back(static_cast<int32_t>(c));
     }
-    std::cout << "Dark columns " << flagged.size() << " flagged";
+    out << "Dark columns " << flagged.size() << " flagged";
     for (size_t i = 0; i < flagged.size() && i < 8; ++i) {
-        const auto& range = calibration.columnDarkRanges[flagged[i]];
-        std::cout << (i == 0 ? ": " : ", ") << flagged[i];
-        if (range.size() >= 2) std::cout << " (" << int(range[0]) << ".." << int(range[1]) << ")";
+        const auto& range = r.columnDarkRanges[flagged[i]];
+        out << (i == 0 ? ": " : ", ") << flagged[i];
+        if (range.size() >= 2) out << " (" << range[0] << ".." << range[1] << ")";
     }
-    std::cout << (flagged.size() > 8 ? ", ..." : "") << "\n";
-    if (settings.run == RunKind::Current) {
-        std::cout << "Gains        quadratic " << calibration.realQuadGain << ", cubic " << calibration.realCubicGain
+    out << (flagged.size() > 8 ? ", ..." : "") << "\n";
+    if (r.run == RunKind::kCurrent) {
+        out << "Gains        quadratic " << r.realQuadGain << ", cubic " << r.realCubicGain
                   << " (folded into the coefficients)\n";
     } else {
-        std::cout << "Gains        range gain " << calibration.rangeGain << "\n";
+        out << "Gains        range gain " << r.rangeGain << "\n";
     }
 }
 
-// A segmented run that left columns with one piece wrote its results all the
+// A segmented run that left columns with one piece holds its results all the
 // same; the command reports them and then fails.
 void FailIfIncomplete(const Calibration& calibration) {
-    if (calibration.succeeded) return;
-    FailRun("the segmented calibration is incomplete: " + std::to_string(calibration.incompleteColumns().size()) +
+    const std::vector<int32_t> incomplete = calibration.results().IncompleteColumns();
+    if (incomplete.empty()) return;
+    FailRun("the segmented calibration is incomplete: " + std::to_string(incomplete.size()) +
             " column(s) had fewer than 10 points on one side of their overlap window");
 }
 
+void PrintNotes(const Calibration& calibration) {
+    for (const std::string& warning : calibration.warnings) std::cerr << "note: " << warning << "\n";
+}
+
+// The calibration a command works with: a saved file, or a run on the folder.
+// The run is known before the folder is calibrated, so the mode can be
+// checked first; `prepare` does that.
+template <typename Prepare>
+Calibration ObtainCalibration(const std::string& file, const std::string& folder, const CalibrationOptions& options,
+                              Prepare prepare) {
+    if (!file.empty()) {
+        Calibration calibration = LoadCalibration(file);
+        prepare(calibration.results().run);
+        return calibration;
+    }
+    const vyrffc::Settings settings = ToSettings(options);
+    prepare(settings.run);
+    Calibration calibration = CalibrateFromFolder(folder, settings);
+    PrintNotes(calibration);
+    return calibration;
+}
+
+bool IsImageName(const fs::path& path) {
+    std::string extension = path.extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".bmp" || extension == ".png" || extension == ".tif" || extension == ".tiff";
+}
+
+// Files stay as given; a folder stands for its images, in name order.
+std::vector<std::string> ExpandInputs(const std::vector<std::string>& arguments) {
+    std::vector<std::string> inputs;
+    for (const std::string& argument : arguments) {
+        std::error_code error;
+        if (fs::is_directory(argument, error)) {
+            std::vector<std::string> found;
+            for (const auto& entry : fs::directory_iterator(argument, error)) {
+                if (entry.is_regular_file(error) && IsImageName(entry.path())) found.push_back(entry.path().string());
+            }
+            if (error) FailRun("cannot list the folder " + argument);
+            std::sort(found.begin(), found.end());
+            inputs.insert(inputs.end(), found.begin(), found.end());
+        } else if (fs::exists(argument, error)) {
+            inputs.push_back(argument);
+        } else {
+            FailRun("no image or folder named " + argument);
+        }
+    }
+    return inputs;
+}
+
+// Reads an image as stored and refuses what the calibration cannot correct,
+// rather than converting it.
+cv::Mat ReadCorrectable(const std::string& path, int32_t width) {
+    cv::Mat image;
+    try {
+        image = cv::imread(path, cv::IMREAD_UNCHANGED);
+    } catch (const cv::Exception&) {
+        image.release();
+    }
+    if (image.empty()) FailRun("cannot read " + path + " as an image");
+    if (image.channels() != 1) {
+        FailRun(path + " has " + std::to_string(image.channels()) +
+                " channels; only 8-bit gray images can be corrected");
+    }
+    if (image.depth() != CV_8U) {
+        FailRun(path + " is not 8-bit (" + std::to_string(8 * image.elemSize1()) +
+                "-bit); only 8-bit gray images can be corrected");
+    }
+    if (image.cols != width) {
+        FailRun(path + " is " + std::to_string(image.cols) + " columns wide, the calibration is for " +
+                std::to_string(width));
+    }
+    return image;
+}
+
+// One line on a terminal, rewritten in place.
+class Progress {
+public:
+    Progress(size_t total, bool shown) : total_(total), shown_(shown && ::isatty(STDERR_FILENO)) {}
+    // At most ten times a second, and once at the end.
+    void Update(size_t done) {
+        if (!shown_) return;
+        const auto now = std::chrono::steady_clock::now();
+        if (done < total_ && now - last_ < std::chrono::milliseconds(100)) return;
+        last_ = now;
+        const double seconds = std::chrono::duration<double>(now - start_).count();
+        std::fprintf(stderr, "\r%zu/%zu images, %.1f images/s ", done, total_, seconds > 0 ? done / seconds : 0.0);
+        std::fflush(stderr);
+    }
+    void Finish() {
+        if (shown_) std::fputs("\r\033[K", stderr);
+    }
+
+private:
+    size_t total_;
+    bool shown_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::time_point last_{};
+};
+
 }  // namespace
 
-CalibrationSettings ToSettings(const CalibrationOptions& options) {
-    CalibrationSettings settings;
+vyrffc::Settings ToSettings(const CalibrationOptions& options) {
+    vyrffc::Settings settings;
     settings.run = ParseRun(options.run);
     settings.significantDigits = options.significantDigits;
     if ((options.imageWidth == 0) != (options.imageHeight == 0)) {
@@ -151,25 +249,21 @@ int32_t ParseMode(const std::string& text, RunKind run) {
     int32_t mode = DefaultMode(run);
     if (text == "default") {
         mode = kDefaultMode;
+    } else if (text == "0" || text == "1" || text == "4" || text == "5" || text == "6") {
+        mode = text[0] - '0';
     } else if (!text.empty()) {
-        try {
-            size_t used = 0;
-            mode = std::stoi(text, &used);
-            if (used != text.size()) throw std::invalid_argument(text);
-        } catch (const std::exception&) {
-            FailUsage("--mode: expected 0, 1, 4, 5, 6 or default, got \"" + text + "\"");
-        }
+        FailUsage("--mode: expected 0, 1, 4, 5, 6 or default, got \"" + text + "\"");
     }
-    if (run == RunKind::Segmented && mode != 0 && mode != 1) {
+    if (run == RunKind::kSegmented && mode != 0 && mode != 1) {
         FailUsage("--mode: the segmented calibration leaves only the polynomials of modes 0 and 1");
     }
     return mode;
 }
 
 TestFunction ParseTestFunction(const std::string& text, RunKind run) {
-    if (text.empty()) return DefaultTestFunction(run);
-    if (text == "current") return TestFunction::Current;
-    if (text == "previous") return TestFunction::Previous;
+    if (text.empty()) return run == RunKind::kPrevious ? TestFunction::kPrevious : TestFunction::kCurrent;
+    if (text == "current") return TestFunction::kCurrent;
+    if (text == "previous") return TestFunction::kPrevious;
     FailUsage("--test: expected current or previous, got \"" + text + "\"");
 }
 
@@ -223,38 +317,92 @@ int RunSimulate(const SimulateCommand& command) {
 }
 
 int RunCalibrate(const CalibrateCommand& command) {
-    const Calibration calibration = Calibrate(command.folder, ToSettings(command.calibration));
-    PrintCalibrationSummary(calibration);
+    const Calibration calibration = CalibrateFromFolder(command.folder, ToSettings(command.calibration));
+    PrintNotes(calibration);
+    // With the JSON on standard output the summary goes out of its way.
+    std::ostream& summary = command.jsonPath == "-" ? std::cerr : std::cout;
+    PrintCalibrationSummary(summary, calibration);
+    if (!command.savePath.empty()) {
+        WriteFileAtomically(command.savePath, calibration.library.Serialize());
+        summary << "Saved        " << command.savePath << "\n";
+    }
     if (!command.jsonPath.empty()) {
         WriteFileAtomically(command.jsonPath, CalibrationToJson(calibration).dump(1) + "\n");
-        std::cout << "Results      " << command.jsonPath << "\n";
+        if (command.jsonPath != "-") summary << "Results      " << command.jsonPath << "\n";
     }
     FailIfIncomplete(calibration);
     return kExitSuccess;
 }
 
 int RunCorrect(const CorrectCommand& command) {
-    const CalibrationSettings settings = ToSettings(command.calibration);
-    const int32_t mode = ParseMode(command.mode, settings.run);
-    const TestFunction test = ParseTestFunction(command.test, settings.run);
-    const Calibration calibration = Calibrate(command.folder, settings);
-    FailIfIncomplete(calibration);
-    // Every image is corrected before the first is written, so a failure
-    // leaves no output behind.
-    std::vector<std::pair<std::string, cv::Mat>> outputs;
-    for (const FlatImage& image : LoadFlatImages(command.images)) {
-        const fs::path out = fs::path(command.outFolder) / image.name;
-        for (const std::string& input : command.images) {
-            std::error_code error;
-            if (fs::equivalent(out, input, error)) {
-                FailUsage("--out: " + out.string() + " would overwrite its input");
-            }
-        }
-        outputs.emplace_back(out.string(), CorrectImage(calibration, test, mode, image.raw, image.name));
+    std::vector<std::string> arguments = command.arguments;
+    std::string folder;
+    if (command.calibrationFile.empty()) {
+        if (arguments.size() < 2) FailUsage("name the calibration folder and then the images (or use --calibration)");
+        folder = arguments.front();
+        arguments.erase(arguments.begin());
     }
-    for (const auto& [path, image] : outputs) WriteImageAtomically(path, image);
-    std::cout << "Corrected " << outputs.size() << " image(s) with the " << RunName(settings.run)
-              << " calibration, mode " << ModeName(mode) << ", into " << command.outFolder << "\n";
+    if (arguments.empty()) FailUsage("name the images to correct");
+    const std::vector<std::string> inputs = ExpandInputs(arguments);
+    if (inputs.empty()) FailRun("no image to correct (a folder gives its .bmp, .png and .tif files)");
+    // Every output is named after its input; two inputs of one name, or an
+    // output on top of its input, are refused before anything is done.
+    std::map<std::string, std::string> owners;
+    for (const std::string& input : inputs) {
+        const std::string name = fs::path(input).filename().string();
+        const auto [owner, fresh] = owners.emplace(name, input);
+        if (!fresh) {
+            FailUsage(owner->second + " and " + input + " would both be written to " +
+                      (fs::path(command.outFolder) / name).string());
+        }
+        std::error_code error;
+        if (fs::equivalent(fs::path(command.outFolder) / name, input, error)) {
+            FailUsage("--out: " + (fs::path(command.outFolder) / name).string() + " would overwrite its input");
+        }
+    }
+    int32_t mode = 0;
+    TestFunction test = TestFunction::kCurrent;
+    const Calibration calibration =
+        ObtainCalibration(command.calibrationFile, folder, command.calibration, [&](RunKind run) {
+            mode = ParseMode(command.mode, run);
+            test = ParseTestFunction(command.test, run);
+        });
+    FailIfIncomplete(calibration);
+    EnsureFolder(command.outFolder);
+
+    const int32_t width = calibration.results().imageWidth;
+    Progress progress(inputs.size(), !command.quiet);
+    const auto start = std::chrono::steady_clock::now();
+    size_t failed = 0;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const std::string& input = inputs[i];
+        try {
+            const cv::Mat raw = ReadCorrectable(input, width);
+            const cv::Mat corrected = CorrectImage(calibration, test, mode, raw, input, command.jobs);
+            WriteImageAtomically((fs::path(command.outFolder) / fs::path(input).filename()).string(), corrected);
+        } catch (const ToolError& error) {
+            if (!command.keepGoing) {
+                progress.Finish();
+                throw;
+            }
+            progress.Finish();
+            std::cerr << "cisffc: " << error.what() << "\n";
+            ++failed;
+        }
+        progress.Update(i + 1);
+    }
+    progress.Finish();
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (failed > 0) {
+        std::cerr << "cisffc: " << failed << " of " << inputs.size() << " image(s) could not be corrected; the other "
+                  << inputs.size() - failed << " are in " << command.outFolder << "\n";
+        return kExitFailed;
+    }
+    if (!command.quiet) {
+        std::cout << "Corrected " << inputs.size() << " image(s) with the " << RunName(calibration.results().run)
+                  << " calibration, mode " << ModeName(mode) << ", into " << command.outFolder << " ("
+                  << Fixed(seconds > 0 ? inputs.size() / seconds : 0.0, 1) << " images/s)\n";
+    }
     return kExitSuccess;
 }
 
@@ -262,10 +410,19 @@ int RunReport(const ReportCommand& command) {
     if (fs::path(command.outPath).extension() != ".png") {
         FailUsage("--out: the picture is a PNG file, name it *.png");
     }
-    const CalibrationSettings settings = ToSettings(command.calibration);
-    const int32_t mode = ParseMode(command.mode, settings.run);
-    const TestFunction test = ParseTestFunction(command.test, settings.run);
-    const Calibration calibration = Calibrate(command.folder, settings);
+    if (command.folder.empty() == command.calibrationFile.empty()) {
+        FailUsage("name either the calibration folder or a calibration file (--calibration)");
+    }
+    if (command.folder.empty() && command.heldOutFolder.empty()) {
+        FailUsage("with --calibration, name the flat images to measure with --heldout");
+    }
+    int32_t mode = 0;
+    TestFunction test = TestFunction::kCurrent;
+    const Calibration calibration =
+        ObtainCalibration(command.calibrationFile, command.folder, command.calibration, [&](RunKind run) {
+            mode = ParseMode(command.mode, run);
+            test = ParseTestFunction(command.test, run);
+        });
     FailIfIncomplete(calibration);
 
     std::string source = command.heldOutFolder;
@@ -276,10 +433,15 @@ int RunReport(const ReportCommand& command) {
     std::vector<std::string> paths;
     if (source.empty()) {
         std::cout << "No held-out images: measuring the calibration images themselves\n";
-        for (const ImageFile& file : calibration.scan.files) {
-            if (file.readable && file.rows == calibration.settings.imageHeight &&
-                file.cols == calibration.settings.imageWidth) {
-                paths.push_back(file.path);
+        const vyrffc::Results& r = calibration.results();
+        for (const std::string& path : ListBitmaps(command.folder)) {
+            cv::Mat image;
+            try {
+                image = cv::imread(path, cv::IMREAD_UNCHANGED);
+            } catch (const cv::Exception&) {
+            }
+            if (image.type() == CV_8UC1 && image.rows == r.imageHeight && image.cols == r.imageWidth) {
+                paths.push_back(path);
             }
         }
     } else {
@@ -291,7 +453,7 @@ int RunReport(const ReportCommand& command) {
     const std::vector<FlatImage> flats = LoadFlatImages(paths);
     const CorrectionOutcome outcome = EvaluateCorrection(calibration, test, mode, flats);
     PrintLevelTable(std::cout, flats, outcome);
-    const cv::Mat figure = DrawReport("Flat-field calibration report: " + outcome.label + ", " + command.folder,
+    const cv::Mat figure = DrawReport("Flat-field calibration report: " + outcome.label + ", " + calibration.source,
                                       flats, {outcome}, 0);
     WriteImageAtomically(command.outPath, figure);
     std::cout << "Picture: " << command.outPath << "\n";

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "VyrCISFlatfieldCorrection.hpp"
 #include "calibration.h"
 #include "cis_simulator.h"
 
@@ -14,17 +15,17 @@ namespace cisffc {
 // The calibration options as typed on the command line.
 struct CalibrationOptions {
     std::string run = "current";
-    uint32_t significantDigits = kDefaultDigits;
+    uint32_t significantDigits = vyrffc::Settings{}.significantDigits;
     std::string referenceColumns;  // ranges; empty for the run's default
     std::string columnGroups;      // ranges, one group each; empty for --group-width
-    int32_t groupWidth = kDefaultGroupWidth;
+    int32_t groupWidth = vyrffc::Settings{}.groupWidth;
     int32_t imageWidth = 0;
     int32_t imageHeight = 0;
 };
 
-CalibrationSettings ToSettings(const CalibrationOptions& options);
+vyrffc::Settings ToSettings(const CalibrationOptions& options);
 
-// "0", "1", "4", "5", "6", any other number, or "default".
+// "0", "1", "4", "5", "6" or "default"; empty for the run's own default.
 int32_t ParseMode(const std::string& text, RunKind run);
 TestFunction ParseTestFunction(const std::string& text, RunKind run);
 
@@ -38,20 +39,27 @@ struct SimulateCommand {
 struct CalibrateCommand {
     std::string folder;
     CalibrationOptions calibration;
-    std::string jsonPath;
+    std::string jsonPath;  // "-": standard output
+    std::string savePath;  // the calibration file
 };
 
 struct CorrectCommand {
-    std::string folder;
-    std::vector<std::string> images;
+    // Without a calibration file the first argument is the calibration
+    // folder; the rest are images and folders of images.
+    std::vector<std::string> arguments;
+    std::string calibrationFile;
     std::string outFolder;
     CalibrationOptions calibration;
     std::string mode;  // empty: the run's default
     std::string test;  // empty: the run's own test function
+    int jobs = 0;      // 0: one thread per core
+    bool keepGoing = false;
+    bool quiet = false;
 };
 
 struct ReportCommand {
-    std::string folder;
+    std::string folder;           // empty with a calibration file
+    std::string calibrationFile;
     std::string heldOutFolder;  // empty: DIR/heldout/ when it holds images, else the calibration images
     std::string outPath;
     CalibrationOptions calibration;

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "calibration.h"
 #include "commands.h"
 #include "output_file.h"
 #include "report.h"
@@ -56,23 +57,32 @@ int RunDemo(const DemoCommand& command) {
     const double loadSeconds = SecondsSince(start);
 
     const std::vector<DemoRun> runs = {
-        {RunKind::Current, TestFunction::Current, {0, 1, 6, kDefaultMode}},
-        {RunKind::Previous, TestFunction::Previous, {0, 1, 5, 6, kDefaultMode}},
-        {RunKind::Segmented, TestFunction::Current, {0, 1}},
+        {RunKind::kCurrent, TestFunction::kCurrent, {0, 1, 6, kDefaultMode}},
+        {RunKind::kPrevious, TestFunction::kPrevious, {0, 1, 5, 6, kDefaultMode}},
+        {RunKind::kSegmented, TestFunction::kCurrent, {0, 1}},
     };
+    // As on a production line: each run calibrates once and saves its file;
+    // the held-out images are corrected from the file read back.
     std::vector<CorrectionOutcome> outcomes;
     for (const DemoRun& demoRun : runs) {
-        CalibrationSettings settings;
+        vyrffc::Settings settings;
         settings.run = demoRun.run;
-        const Calibration calibration = Calibrate(module.folder + "/", settings);
-        std::printf("Calibrated (%s) in %.3f s\n", RunName(demoRun.run), calibration.seconds);
-        if (!calibration.succeeded) {
-            std::printf("  the run reported failure: %zu incomplete column(s)\n", calibration.incompleteColumns().size());
-        }
+        const Calibration made = CalibrateFromFolder(module.folder + "/", settings);
+        const std::string file =
+            (std::filesystem::path(command.outFolder) / (std::string(RunName(demoRun.run)) + ".ffcal")).string();
+        const std::string bytes = made.library.Serialize();
+        WriteFileAtomically(file, bytes);
+        start = std::chrono::steady_clock::now();
+        Calibration calibration = LoadCalibration(file);
+        std::printf("Calibrated (%s) in %.3f s, saved %s (%.1f kB), read back in %.4f s\n", RunName(demoRun.run),
+                    made.seconds, file.c_str(), bytes.size() / 1000.0, SecondsSince(start));
+        calibration.seconds = made.seconds;
+        const size_t incomplete = calibration.results().IncompleteColumns().size();
+        if (incomplete > 0) std::printf("  %zu column(s) kept a single piece\n", incomplete);
         for (int32_t mode : demoRun.modes) {
             outcomes.push_back(EvaluateCorrection(calibration, demoRun.test, mode, flats));
         }
-        if (demoRun.run == RunKind::Segmented) outcomes.push_back(EvaluateTwoPieces(calibration, flats));
+        if (demoRun.run == RunKind::kSegmented) outcomes.push_back(EvaluateTwoPieces(calibration, flats));
     }
     std::printf("Held-out images read in %.3f s\n\n", loadSeconds);
     PrintComparisonTable(std::cout, outcomes);

@@ -1,9 +1,13 @@
 #include "output_file.h"
 
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
+#include <iostream>
+#include <random>
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <opencv2/imgcodecs.hpp>
@@ -14,46 +18,102 @@ namespace cisffc {
 
 namespace fs = std::filesystem;
 
-void WriteFileAtomically(const std::string& path, const std::string& bytes) {
-    const fs::path target(path);
-    if (!target.parent_path().empty()) {
-        EnsureFolder(target.parent_path().string());
-    }
-    // A dot-name beside the target keeps the rename within one file system.
-    fs::path temporary = target;
-    temporary.replace_filename("." + target.filename().string() + ".tmp" + std::to_string(::getpid()));
-    {
-        std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
-        stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        stream.close();
-        if (!stream) {
-            std::error_code ignored;
-            fs::remove(temporary, ignored);
-            FailRun("cannot write " + path);
+namespace {
+
+// Longest file name most file systems take.
+constexpr size_t kMaxNameBytes = 255;
+
+std::string Reason() { return std::strerror(errno); }
+
+bool WriteAll(int fd, const std::string& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (written < 0) {
+            if (errno == EINTR) continue;
+            return false;
         }
+        done += static_cast<size_t>(written);
     }
-    std::error_code error;
-    fs::rename(temporary, target, error);
-    if (error) {
-        fs::remove(temporary, error);
-        FailRun("cannot write " + path);
+    return true;
+}
+
+// ".NAME.XXXXXXXXXXXX.tmp" beside the target, NAME cut short enough that the
+// whole stays within the file system's name limit.
+std::string TemporaryName(const fs::path& target, std::mt19937_64& random) {
+    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    std::string suffix = ".";
+    for (int i = 0; i < 12; ++i) suffix += kDigits[random() % 36];
+    suffix += ".tmp";
+    std::string name = target.filename().string();
+    const size_t room = kMaxNameBytes - 1 - suffix.size();
+    if (name.size() > room) name.resize(room);
+    return (target.parent_path() / ("." + name + suffix)).string();
+}
+
+void WriteInPlace(const std::string& path, const std::string& bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0) FailRun("cannot open " + path + " for writing: " + Reason());
+    const bool ok = WriteAll(fd, bytes);
+    const std::string reason = Reason();
+    if (::close(fd) != 0 || !ok) FailRun("cannot write " + path + ": " + reason);
+}
+
+}  // namespace
+
+void WriteFileAtomically(const std::string& path, const std::string& bytes) {
+    if (path == "-") {
+        std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        std::cout.flush();
+        if (!std::cout) FailRun("cannot write to standard output");
+        return;
+    }
+    const fs::path target(path);
+    struct stat existing {};
+    const bool exists = ::lstat(path.c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) {
+        if (S_ISDIR(existing.st_mode)) FailRun("cannot write " + path + ": it is a folder");
+        WriteInPlace(path, bytes);
+        return;
+    }
+    if (!target.parent_path().empty()) EnsureFolder(target.parent_path().string());
+
+    std::mt19937_64 random(std::random_device{}());
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = TemporaryName(target, random);
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) FailRun("cannot create a temporary file beside " + path + ": " + Reason());
+    bool ok = WriteAll(fd, bytes);
+    if (ok && exists) ok = ::fchmod(fd, existing.st_mode & 07777) == 0;
+    const std::string reason = Reason();
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
+        const std::string why = ok ? Reason() : reason;
+        ::unlink(temporary.c_str());
+        FailRun("cannot write " + path + ": " + why);
     }
 }
 
 void WriteImageAtomically(const std::string& path, const cv::Mat& image) {
     std::vector<uchar> encoded;
-    const std::string extension = fs::path(path).extension().string();
+    std::string extension = fs::path(path).extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (extension != ".bmp" && extension != ".png" && extension != ".tif" && extension != ".tiff") {
+        FailUsage("cannot write an image named " + path + " (name it .bmp, .png or .tif)");
+    }
     bool encodedOk = false;
     try {
         // Pictures are mostly flat white: the strongest PNG compression pays.
         const std::vector<int> parameters = {cv::IMWRITE_PNG_COMPRESSION, 9};
-        encodedOk = !extension.empty() && cv::imencode(extension, image, encoded, parameters);
+        encodedOk = cv::imencode(extension, image, encoded, parameters);
     } catch (const cv::Exception&) {
         encodedOk = false;
     }
-    if (!encodedOk) {
-        FailUsage("cannot write an image named " + path + " (use .png or .bmp)");
-    }
+    if (!encodedOk) FailRun("the image library could not encode " + path);
     WriteFileAtomically(path, std::string(encoded.begin(), encoded.end()));
 }
 

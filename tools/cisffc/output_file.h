@@ -1,5 +1,8 @@
-// Output files appear whole or not at all: each is written under a temporary
-// name in its own folder and renamed into place once complete.
+// Output files appear whole or not at all. A regular file (or a new name) is
+// written under a temporary name beside it, created exclusively, and renamed
+// over it once complete, keeping the old file's permissions. Anything else
+// (a symlink, a FIFO, a character device) is written in place: a link is
+// followed to its target, a FIFO or device receives the bytes directly.
 #ifndef CISFFC_OUTPUT_FILE_H
 #define CISFFC_OUTPUT_FILE_H
 
@@ -10,9 +13,10 @@
 
 namespace cisffc {
 
+// "-" writes to standard output.
 void WriteFileAtomically(const std::string& path, const std::string& bytes);
 
-// Encodes the image in the format its extension names (.png, .bmp, ...).
+// Encodes the image in the format its extension names (.bmp, .png, .tif).
 void WriteImageAtomically(const std::string& path, const cv::Mat& image);
 
 // Creates the folder (and its parents) when missing; a failed run error if

@@ -40,51 +40,50 @@ json Groups(const std::vector<std::vector<int32_t>>& groups) {
 }  // namespace
 
 json CalibrationToJson(const Calibration& calibration) {
-    const CalibrationSettings& settings = calibration.settings;
+    const vyrffc::Results& r = calibration.results();
     json root;
+    // The JSON carries only what the calibration holds, no paths or times, so
+    // that two identical calibrations give identical files.
+    root["format"] = "cisffc calibration results";
+    root["formatVersion"] = kResultsJsonVersion;
+    root["libraryVersion"] = vyrffc::LibraryVersion();
     root["parameters"] = {
-        {"folder", calibration.scan.folder},
-        {"run", RunName(settings.run)},
-        {"significantDigits", settings.significantDigits},
-        {"imageWidth", settings.imageWidth},
-        {"imageHeight", settings.imageHeight},
-        {"referenceColumns", FormatColumns(settings.referenceColumns)},
-        {"columnGroups", Groups(settings.columnGroups)},
-    };
-    root["images"] = {
-        {"found", calibration.counts.found},
-        {"used", calibration.counts.used},
-        {"skippedWrongSize", calibration.counts.wrongSize},
-        {"skippedUnreadable", calibration.counts.unreadable},
+        {"run", RunName(r.run)},
+        {"significantDigits", r.significantDigits},
+        {"imageWidth", r.imageWidth},
+        {"imageHeight", r.imageHeight},
+        {"referenceColumns", FormatColumns(r.referenceColumns)},
+        {"columnGroups", Groups(r.columnGroups)},
     };
     json results;
-    results["succeeded"] = calibration.succeeded;
-    results["seconds"] = calibration.seconds;
-    results["quadCoeffs"] = FloatLists(calibration.quadCoeffs);
-    results["cubicCoeffs"] = FloatLists(calibration.cubicCoeffs);
-    switch (settings.run) {
-    case RunKind::Current:
-        results["quadGain"] = ShortestDouble(calibration.quadGain);
-        results["quadOffset"] = ShortestDouble(calibration.quadOffset);
-        results["cubicGain"] = ShortestDouble(calibration.cubicGain);
-        results["cubicOffset"] = ShortestDouble(calibration.cubicOffset);
-        results["realQuadGain"] = ShortestDouble(calibration.realQuadGain);
-        results["realCubicGain"] = ShortestDouble(calibration.realCubicGain);
+    results["quadCoeffs"] = FloatLists(r.quadCoeffs);
+    results["cubicCoeffs"] = FloatLists(r.cubicCoeffs);
+    switch (r.run) {
+    case RunKind::kCurrent:
+        results["quadGain"] = ShortestDouble(r.quadGain);
+        results["quadOffset"] = ShortestDouble(r.quadOffset);
+        results["cubicGain"] = ShortestDouble(r.cubicGain);
+        results["cubicOffset"] = ShortestDouble(r.cubicOffset);
+        results["realQuadGain"] = ShortestDouble(r.realQuadGain);
+        results["realCubicGain"] = ShortestDouble(r.realCubicGain);
         [[fallthrough]];
-    case RunKind::Previous: {
-        json flags = json::array();
-        for (bool flag : calibration.columnFlags) flags.push_back(flag);
-        results["columnFlags"] = flags;
-        results["columnDarkRanges"] = calibration.columnDarkRanges;
-        if (settings.run == RunKind::Previous) results["rangeGain"] = ShortestDouble(calibration.rangeGain);
+    case RunKind::kPrevious:
+        results["fitLowBound"] = ShortestDouble(r.fitLowBound);
+        results["fitHighBound"] = ShortestDouble(r.fitHighBound);
+        results["columnFlags"] = r.columnFlags;
+        results["columnDarkRanges"] = r.columnDarkRanges;
+        if (r.run == RunKind::kPrevious) results["rangeGain"] = ShortestDouble(r.rangeGain);
         break;
-    }
-    case RunKind::Segmented: {
+    case RunKind::kSegmented: {
         json pieces = json::array();
-        for (const auto& column : calibration.segmentPieces) pieces.push_back(FloatLists(column));
+        for (const auto& column : r.segQuadCoeffs) pieces.push_back(FloatLists(column));
         results["segQuadPieces"] = pieces;
-        results["segQuadBreaks"] = calibration.segmentBreaks;
-        results["incompleteColumns"] = FormatColumns(calibration.incompleteColumns());
+        results["segQuadBreaks"] = r.segQuadBreaks;
+        pieces = json::array();
+        for (const auto& column : r.segCubicCoeffs) pieces.push_back(FloatLists(column));
+        results["segCubicPieces"] = pieces;
+        results["segCubicBreaks"] = r.segCubicBreaks;
+        results["incompleteColumns"] = FormatColumns(r.IncompleteColumns());
         break;
     }
     }

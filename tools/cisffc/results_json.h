@@ -1,5 +1,5 @@
-// The calibration as JSON: the parameters that produced it, the images used
-// and skipped, and every result the accessors hand out.
+// The calibration as JSON: the parameters that produced it and every result
+// it holds, with the version of this layout and of the library.
 #ifndef CISFFC_RESULTS_JSON_H
 #define CISFFC_RESULTS_JSON_H
 
@@ -8,6 +8,9 @@
 #include "calibration.h"
 
 namespace cisffc {
+
+// Raised whenever a key changes meaning or disappears.
+constexpr int kResultsJsonVersion = 2;
 
 // Floats are written in their shortest exact decimal form, so reading a
 // number back and converting it to float gives the same bits.

@@ -82,9 +82,12 @@ CorrectionOutcome Evaluate(const Calibration& calibration, const std::string& la
     outcome.label = label;
     outcome.calibrationSeconds = calibration.seconds;
     // The segmented run corrects only the columns it was given.
-    outcome.columns = calibration.settings.run == RunKind::Segmented
-                          ? calibration.settings.referenceColumns
-                          : DefaultReferenceColumns(RunKind::Segmented, calibration.settings.imageWidth);
+    const vyrffc::Results& results = calibration.results();
+    if (results.run == RunKind::kSegmented) {
+        outcome.columns = results.referenceColumns;
+    } else {
+        for (int32_t c = 0; c < results.imageWidth; ++c) outcome.columns.push_back(c);
+    }
     const double nan = std::numeric_limits<double>::quiet_NaN();
     for (const FlatImage& flat : flats) {
         outcome.raw.push_back(MeasureUniformity(flat.columnMeans, outcome.columns));
@@ -127,13 +130,14 @@ uint8_t TwoPieceGray(const std::vector<std::vector<float>>& pieces, int32_t brea
 CorrectionOutcome EvaluateCorrection(const Calibration& calibration, TestFunction test, int32_t mode,
                                      const std::vector<FlatImage>& flats) {
     return Evaluate(
-        calibration, std::string(RunName(calibration.settings.run)) + " mode " + ModeName(mode),
+        calibration, std::string(RunName(calibration.results().run)) + " mode " + ModeName(mode),
         [&](const FlatImage& flat) { return CorrectImage(calibration, test, mode, flat.raw, flat.name); }, flats);
 }
 
 CorrectionOutcome EvaluateTwoPieces(const Calibration& calibration, const std::vector<FlatImage>& flats) {
-    const int32_t width = calibration.settings.imageWidth;
-    if (calibration.segmentBreaks.size() != static_cast<size_t>(width)) {
+    const vyrffc::Results& results = calibration.results();
+    const int32_t width = results.imageWidth;
+    if (results.segQuadBreaks.size() != static_cast<size_t>(width)) {
         FailRun("the calibration holds no two-piece fits");
     }
     // One 256-entry table per column, then a table lookup per pixel.
@@ -141,7 +145,7 @@ CorrectionOutcome EvaluateTwoPieces(const Calibration& calibration, const std::v
     for (int32_t c = 0; c < width; ++c) {
         for (int raw = 0; raw < 256; ++raw) {
             tables.at<uint8_t>(c, raw) =
-                TwoPieceGray(calibration.segmentPieces[c], calibration.segmentBreaks[c], raw);
+                TwoPieceGray(results.segQuadCoeffs[c], results.segQuadBreaks[c], raw);
         }
     }
     return Evaluate(
@@ -190,6 +194,6 @@ std::string ModeName(int32_t mode) {
     }
 }
 
-int32_t DefaultMode(RunKind run) { return run == RunKind::Segmented ? 1 : kDefaultMode; }
+int32_t DefaultMode(RunKind run) { return run == RunKind::kSegmented ? 1 : kDefaultMode; }
 
 }  // namespace cisffc

@@ -1,5 +1,6 @@
 // Runs the cisffc program as a user would and checks what it leaves behind:
 // files, the one-line reasons for failures and the exit status.
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <algorithm>
@@ -74,13 +75,15 @@ protected:
 
 TEST_F(CisffcTest, CalibrationJsonCarriesTheParametersAndResults) {
     const std::string folder = Simulate("module");
-    // Without its trailing separator the folder still calibrates, with a note.
-    const ToolRun run = Run("calibrate " + folder + " --json " + temp_.path() + "current.json");
+    const std::string file = temp_.path() + "module.ffcal";
+    const ToolRun run = Run("calibrate " + folder + " --save " + file + " --json " + temp_.path() + "current.json");
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.err.find("added the trailing '/'"), std::string::npos);
-    EXPECT_NE(run.out.find("48 found, 48 used (512x16)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Image size   512x16"), std::string::npos) << run.out;
 
-    const nlohmann::json json = nlohmann::json::parse(ReadText(temp_.path() + "current.json"));
+    const std::string text = ReadText(temp_.path() + "current.json");
+    const nlohmann::json json = nlohmann::json::parse(text);
+    EXPECT_EQ(json["formatVersion"], 2);
+    EXPECT_FALSE(json["libraryVersion"].get<std::string>().empty());
     EXPECT_EQ(json["parameters"]["referenceColumns"], "204-306");
     EXPECT_EQ(json["parameters"]["columnGroups"].size(), 8u);
 
@@ -90,36 +93,78 @@ TEST_F(CisffcTest, CalibrationJsonCarriesTheParametersAndResults) {
     EXPECT_GT(results["realQuadGain"].get<float>(), 1.0f);
     EXPECT_EQ(results["quadCoeffs"].size(), 512u);
 
-    // The previous generation writes its own results.
-    ASSERT_EQ(Run("calibrate " + folder + "/ --run previous --json " + temp_.path() + "prev.json").status, 0);
-    const nlohmann::json previous = nlohmann::json::parse(ReadText(temp_.path() + "prev.json"));
-    EXPECT_GT(previous["results"]["rangeGain"].get<float>(), 1.0f);
+    // The same calibration again gives the same bytes, on standard output too.
+    const ToolRun again = Run("calibrate " + folder + "/ --json -");
+    ASSERT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(again.out, text);
+
+    // The saved file corrects without the folder, as the folder itself does.
+    const std::string image = folder + "/heldout/heldout_02.bmp";
+    ASSERT_EQ(Run("correct " + folder + " " + image + " --out " + temp_.path() + "a").status, 0);
+    ASSERT_EQ(Run("correct --calibration " + file + " " + image + " --out " + temp_.path() + "b").status, 0);
+    EXPECT_EQ(ReadText(temp_.path() + "a/heldout_02.bmp"), ReadText(temp_.path() + "b/heldout_02.bmp"));
 }
 
-TEST_F(CisffcTest, OutputsAppearWholeOrNotAtAll) {
+TEST_F(CisffcTest, KeepGoingCorrectsAroundABadImage) {
     const std::string folder = Simulate("module");
-    cissim::SimulatorOptions narrow;
-    narrow.width = 500;
-    const std::string decoy = cissim::WriteDecoy(temp_.path(), cissim::Decoy::WrongSize, narrow);
+    const std::string file = temp_.path() + "module.ffcal";
+    ASSERT_EQ(Run("calibrate " + folder + " --save " + file).status, 0);
+    // heldout_02.bmp is replaced by an image of another width.
+    cv::imwrite(folder + "/heldout/heldout_02.bmp", cv::Mat(16, 500, CV_8UC1, cv::Scalar(90)));
     const std::string out = temp_.path() + "out";
 
-    // The second image fails, so the first is not written either.
-    const ToolRun failed = Run("correct " + folder + "/ " + folder + "/heldout/heldout_01.bmp " + decoy + " --out " + out);
-    EXPECT_EQ(failed.status, 1);
-    EXPECT_NE(failed.err.find("columns wide, the calibration is for 512"), std::string::npos) << failed.err;
-    EXPECT_FALSE(fs::exists(out + "/heldout_01.bmp"));
+    const ToolRun stopped = Run("correct --calibration " + file + " " + folder + "/heldout --out " + out);
+    EXPECT_EQ(stopped.status, 1);
+    EXPECT_FALSE(fs::exists(out + "/heldout_03.bmp"));
 
-    // A successful command leaves its file and nothing else.
-    ASSERT_EQ(Run("correct " + folder + "/ " + folder + "/heldout/heldout_01.bmp --mode 1 --out " + out).status, 0);
-    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 1);
-    EXPECT_EQ(cv::imread(out + "/heldout_01.bmp", cv::IMREAD_UNCHANGED).size(), cv::Size(512, 16));
+    const ToolRun run =
+        Run("correct --calibration " + file + " " + folder + "/heldout --keep-going --jobs 2 --out " + out);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("heldout_02.bmp is 500 columns wide, the calibration is for 512"), std::string::npos)
+        << run.err;
+    EXPECT_NE(run.err.find("1 of 6 image(s) could not be corrected"), std::string::npos) << run.err;
+    EXPECT_FALSE(fs::exists(out + "/heldout_02.bmp"));
+    for (const char* name : {"heldout_00.bmp", "heldout_01.bmp", "heldout_03.bmp", "heldout_05.bmp"}) {
+        EXPECT_EQ(cv::imread(out + "/" + name, cv::IMREAD_UNCHANGED).size(), cv::Size(512, 16)) << name;
+    }
+    // Only the images, no temporary file left over.
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 5);
+}
 
-    // A simulated module never lands on top of existing files unless asked to.
-    const ToolRun occupied = Run("simulate " + out + " --width 64");
-    EXPECT_EQ(occupied.status, 2);
-    EXPECT_NE(occupied.err.find("already holds files"), std::string::npos);
-    ASSERT_EQ(Run("simulate " + out + " --width 64 --replace").status, 0);
-    EXPECT_FALSE(fs::exists(out + "/heldout_01.bmp"));
+TEST_F(CisffcTest, OutputsReplaceFilesButWriteThroughLinksAndFifos) {
+    const std::string folder = Simulate("module");
+    const std::string out = temp_.path() + "out/";
+    fs::create_directories(out);
+
+    // A regular file is replaced and keeps its permissions; a planted file at
+    // a would-be temporary name is left alone.
+    const std::string json = out + "results.json";
+    std::ofstream(json) << "old";
+    fs::permissions(json, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    std::ofstream(out + ".results.json.tmp") << "planted";
+    ASSERT_EQ(Run("calibrate " + folder + " --json " + json).status, 0);
+    EXPECT_EQ(nlohmann::json::parse(ReadText(json))["formatVersion"], 2);
+    EXPECT_EQ(fs::status(json).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+    EXPECT_EQ(ReadText(out + ".results.json.tmp"), "planted");
+
+    // A symlink stays a link, its target gets the contents.
+    fs::create_symlink(json, out + "link.json");
+    ASSERT_EQ(Run("calibrate " + folder + " --json " + out + "link.json --run previous").status, 0);
+    EXPECT_TRUE(fs::is_symlink(out + "link.json"));
+    EXPECT_EQ(nlohmann::json::parse(ReadText(json))["parameters"]["run"], "previous");
+
+    // A FIFO receives the bytes directly.
+    const std::string fifo = out + "pipe.json";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    Run("calibrate " + folder + " --json " + fifo + " >" + out + "summary & cat " + fifo + " >" + out + "got; wait");
+    EXPECT_EQ(nlohmann::json::parse(ReadText(out + "got"))["formatVersion"], 2);
+    EXPECT_TRUE(fs::is_fifo(fifo));
+
+    // A name of 250 bytes still finds room for its temporary name.
+    const std::string longName = out + std::string(245, 'n') + ".json";
+    ASSERT_EQ(Run("calibrate " + folder + " --json " + longName).status, 0);
+    EXPECT_TRUE(fs::is_regular_file(longName));
 }
 
 TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
@@ -132,22 +177,36 @@ TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
     cissim::WriteDecoy(three, cissim::Decoy::WrongSize, options);
     cissim::WriteDecoy(three, cissim::Decoy::NotAnImage, options);
     const std::string json = temp_.path() + "never.json";
+    const std::string file = temp_.path() + "module.ffcal";
+    const std::string held = module + "heldout/";
+    ASSERT_EQ(Run("calibrate " + module + " --save " + file).status, 0);
+    const std::string colour = temp_.path() + "colour.png", deep = temp_.path() + "deep.png";
+    cv::imwrite(colour, cv::Mat(16, 512, CV_8UC3, cv::Scalar(90, 90, 90)));
+    cv::imwrite(deep, cv::Mat(16, 512, CV_16UC1, cv::Scalar(900)));
+    const std::string out = " --out " + temp_.path() + "never";
 
     // Arguments, exit status, and a part of the one-line reason.
     const std::vector<std::tuple<std::string, int, std::string>> cases = {
         {"calibrate " + temp_.path() + "missing/", 1, "does not exist"},
         {"calibrate " + empty, 1, "no file matches \"" + empty + "*.bmp\""},
-        {"calibrate " + three + " --json " + json, 1,
-         "3 image(s) of 64x4 match \"" + three + "*.bmp\", the current calibration needs at least 4; skipped 1 of "
-         "another size"},
-        {"calibrate " + nine + " --run segmented --group-width 8", 1, "the segmented calibration needs at least 10"},
+        {"calibrate " + three + " --json " + json, 1, "3 image(s) of 64 x 4"},
+        {"calibrate " + nine + " --run segmented --group-width 8", 1, "where the segmented run needs 10"},
         {"calibrate " + module + " --ref-cols 100-600", 1, "reference column 512 lies outside the 512-column image"},
         {"calibrate " + module + " --groups 0-63,500-520", 1, "column group 2 holds column 512"},
         {"calibrate " + saturated + " --group-width 8 --json " + json, 1, "every image is saturated"},
         {"report " + module + " --out " + temp_.path() + "never.png --run segmented --mode 6", 2, "modes 0 and 1"},
         {"calibrate " + module + " --run sideways", 2, "--run"},
         {"calibrate", 2, "DIR is required"},
-        {"", 2, "subcommand"},
+        {"calibrate " + module + " --ref-cols 0-300000000", 2, "beyond any sensor line"},
+        {"calibrate " + module + " --width 2147483647 --height 16", 2, "not in range"},
+        {"correct --calibration " + file + " " + held + " --mode 7" + out, 2, "--mode"},
+        {"correct --calibration " + file + " " + held + " --run previous" + out, 2, "excludes"},
+        {"correct --calibration " + file + " " + held + " " + held + "heldout_01.bmp" + out, 2, "would both be"},
+        {"correct --calibration " + file + " " + colour + out, 1, "only 8-bit gray images"},
+        {"correct --calibration " + file + " " + deep + out, 1, "is not 8-bit (16-bit)"},
+        {"correct --calibration " + json + " " + held + out, 1, "calibration file"},
+        {"correct --calibration " + file + " " + temp_.path() + "nothing.bmp" + out, 1, "no image or folder"},
+        {"report --calibration " + file + " --out " + temp_.path() + "never.png", 2, "--heldout"},
     };
     for (const auto& [arguments, status, reason] : cases) {
         const ToolRun run = Run(arguments);
@@ -158,6 +217,13 @@ TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
     // No failed command leaves an output file behind.
     EXPECT_FALSE(fs::exists(json));
     EXPECT_FALSE(fs::exists(temp_.path() + "never.png"));
+}
+
+TEST_F(CisffcTest, BareCommandAndVersionSayWhatTheyAre) {
+    EXPECT_NE(Run("").out.find("Usage"), std::string::npos);
+    const ToolRun version = Run("--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_NE(version.out.find("calibration file format"), std::string::npos) << version.out;
 }
 
 }  // namespace
