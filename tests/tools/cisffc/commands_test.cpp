@@ -169,13 +169,6 @@ TEST_F(CisffcTest, OutputsReplaceFilesButWriteThroughLinksAndFifos) {
 
 TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
     const std::string module = Simulate("module") + "/";
-    const std::string three = UniformFolder("three", 3, 100);
-    const std::string nine = UniformFolder("nine", 9, 100);
-    const std::string saturated = UniformFolder("saturated", 5, 255);
-    const std::string empty = UniformFolder("empty", 0, 0);
-    cissim::SimulatorOptions options;
-    cissim::WriteDecoy(three, cissim::Decoy::WrongSize, options);
-    cissim::WriteDecoy(three, cissim::Decoy::NotAnImage, options);
     const std::string json = temp_.path() + "never.json";
     const std::string file = temp_.path() + "module.ffcal";
     const std::string held = module + "heldout/";
@@ -185,15 +178,12 @@ TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
     cv::imwrite(deep, cv::Mat(16, 512, CV_16UC1, cv::Scalar(900)));
     const std::string out = " --out " + temp_.path() + "never";
 
-    // Arguments, exit status, and a part of the one-line reason.
+    // Arguments, exit status, and a part of the one-line reason. The reasons
+    // a calibration is refused for are the C++ interface's, checked there;
+    // here one of them shows how the tool relays them.
     const std::vector<std::tuple<std::string, int, std::string>> cases = {
         {"calibrate " + temp_.path() + "missing/", 1, "does not exist"},
-        {"calibrate " + empty, 1, "no file matches \"" + empty + "*.bmp\""},
-        {"calibrate " + three + " --json " + json, 1, "3 image(s) of 64 x 4"},
-        {"calibrate " + nine + " --run segmented --group-width 8", 1, "where the segmented run needs 10"},
         {"calibrate " + module + " --ref-cols 100-600", 1, "reference column 512 lies outside the 512-column image"},
-        {"calibrate " + module + " --groups 0-63,500-520", 1, "column group 2 holds column 512"},
-        {"calibrate " + saturated + " --group-width 8 --json " + json, 1, "every image is saturated"},
         {"report " + module + " --out " + temp_.path() + "never.png --run segmented --mode 6", 2, "modes 0 and 1"},
         {"calibrate " + module + " --run sideways", 2, "--run"},
         {"calibrate", 2, "DIR is required"},
