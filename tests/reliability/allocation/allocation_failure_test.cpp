@@ -23,12 +23,11 @@ std::atomic<long> allocationsLeft{-1};
 
 }  // namespace
 
+// The runs are single-threaded, so the count needs no compare-and-swap.
 void* operator new(std::size_t size) {
-    long left = allocationsLeft.load();
-    while (left >= 0) {
-        if (left == 0) throw std::bad_alloc();
-        if (allocationsLeft.compare_exchange_weak(left, left - 1)) break;
-    }
+    const long left = allocationsLeft;
+    if (left == 0) throw std::bad_alloc();
+    if (left > 0) allocationsLeft = left - 1;
     if (void* memory = std::malloc(size == 0 ? 1 : size)) return memory;
     throw std::bad_alloc();
 }

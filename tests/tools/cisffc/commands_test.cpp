@@ -60,16 +60,6 @@ protected:
         return folder;
     }
 
-    // A folder of `count` uniform images of one gray value.
-    std::string UniformFolder(const std::string& name, int count, int gray) {
-        const std::string folder = temp_.path() + name + "/";
-        fs::create_directories(folder);
-        for (int i = 0; i < count; ++i) {
-            cv::imwrite(folder + "flat_" + std::to_string(i) + ".bmp", cv::Mat(4, 64, CV_8UC1, cv::Scalar(gray)));
-        }
-        return folder;
-    }
-
     ffc::testing::TempFolder temp_;
 };
 
