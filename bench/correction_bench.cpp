@@ -140,28 +140,11 @@ void SetThroughput(benchmark::State& state, const cv::Mat& image) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(image.total()));
 }
 
-// Times each iteration of `call` and keeps the fastest, the one least
-// disturbed by other load on a shared machine, as the counter best_ms.
-template <class Call>
-void TimeIterations(benchmark::State& state, const Call& call) {
-    double best = 1e300;
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        if (!call()) {
-            state.SkipWithError("the correction returned false");
-            break;
-        }
-        benchmark::ClobberMemory();
-        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    state.counters["best_ms"] = best * 1e3;
-}
-
 void TimeFastCorrection(benchmark::State& state, const TestExport& test, int mode, int rows) {
     const CorrectionFixture& fixture = Fixture();
     const cv::Mat& input = fixture.ImageOf(rows);
     cv::Mat output(input.size(), CV_8UC1);
-    TimeIterations(state, [&] { return test.function(fixture.InstanceOf(test.generation), &input, &output, mode); });
+    TimeFastestIteration(state, [&] { return test.function(fixture.InstanceOf(test.generation), &input, &output, mode); });
     SetThroughput(state, input);
 }
 
@@ -171,7 +154,7 @@ void TimePlainCorrection(benchmark::State& state, const TestExport& test, int mo
     const cv::Mat& input = fixture.ImageOf(rows);
     FlatFieldCorrectionInstance* instance = fixture.InstanceOf(test.generation);
     cv::Mat output(input.size(), CV_8UC1);
-    TimeIterations(state, [&] { return PlainCorrectImage(instance, &input, &output, mode, test.generation); });
+    TimeFastestIteration(state, [&] { return PlainCorrectImage(instance, &input, &output, mode, test.generation); });
     SetThroughput(state, input);
     cv::Mat fast(input.size(), CV_8UC1);
     test.function(instance, &input, &fast, mode);
@@ -182,18 +165,11 @@ void TimeMemcpy(benchmark::State& state, int rows) {
     const cv::Mat& input = Fixture().ImageOf(rows);
     cv::Mat output(input.size(), CV_8UC1);
     const size_t bytes = input.total();
-    TimeIterations(state, [&] {
+    TimeFastestIteration(state, [&] {
         std::memcpy(output.data, input.data, bytes);
         return true;
     });
     SetThroughput(state, input);
-}
-
-double SecondsOf(const RecordingReporter& results, const std::string& name) {
-    const RecordedRun* run = results.Find(name);
-    if (run == nullptr) return 0.0;
-    const auto found = run->counters.find("best_ms");
-    return found == run->counters.end() ? run->seconds : found->second * 1e-3;
 }
 
 std::string Ratio(double value) {
@@ -230,11 +206,11 @@ std::vector<TargetCheck> PrintCorrectionSummary(const RecordingReporter& results
     std::printf("%-9s %-8s %6s %11s %11s %11s %12s %12s\n", "export", "mode", "rows", "export ms", "plain ms",
                 "memcpy ms", "plain/export", "export/memcpy");
     for (int rows : {kTallRows, kShortRows}) {
-        const double copy = SecondsOf(results, MemcpyName(rows));
+        const double copy = BestSeconds(results, MemcpyName(rows));
         for (const TestExport& test : kExports) {
             for (int mode : kModes) {
-                const double fast = SecondsOf(results, CorrectName("correct", test, mode, rows));
-                const double plain = SecondsOf(results, CorrectName("correct_plain", test, mode, rows));
+                const double fast = BestSeconds(results, CorrectName("correct", test, mode, rows));
+                const double plain = BestSeconds(results, CorrectName("correct_plain", test, mode, rows));
                 if (fast <= 0.0) continue;
                 const double speedup = plain / fast;
                 const double overCopy = copy > 0.0 ? fast / copy : 0.0;

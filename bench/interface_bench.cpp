@@ -41,27 +41,21 @@ const vyrffc::Calibration& SavedCalibration(std::string* path = nullptr) {
     return *calibration;
 }
 
-template <class Call>
-void TimeIterations(benchmark::State& state, const Call& call) {
-    double best = 1e300;
-    for (auto _ : state) {
-        const auto start = std::chrono::steady_clock::now();
-        call();
-        benchmark::ClobberMemory();
-        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    }
-    state.counters["best_ms"] = best * 1e3;
-}
-
 void TimeCalibrate(benchmark::State& state) {
     const std::string& folder = SimulatedFolder(CalibrationOptions());
-    TimeIterations(state, [&] { benchmark::DoNotOptimize(vyrffc::CalibrateFolder(folder, CurrentRun())); });
+    TimeFastestIteration(state, [&] {
+        benchmark::DoNotOptimize(vyrffc::CalibrateFolder(folder, CurrentRun()));
+        return true;
+    });
 }
 
 void TimeLoad(benchmark::State& state) {
     std::string path;
     SavedCalibration(&path);
-    TimeIterations(state, [&] { benchmark::DoNotOptimize(vyrffc::Calibration::Load(path)); });
+    TimeFastestIteration(state, [&] {
+        benchmark::DoNotOptimize(vyrffc::Calibration::Load(path));
+        return true;
+    });
     state.counters["file_MB"] = static_cast<double>(std::filesystem::file_size(path)) / (1024.0 * 1024.0);
 }
 
@@ -69,20 +63,19 @@ void TimeCorrect(benchmark::State& state, int threads) {
     const vyrffc::Calibration& calibration = SavedCalibration();
     const cv::Mat& input = TallScene();
     cv::Mat output(input.size(), CV_8UC1);
-    TimeIterations(state, [&] { calibration.Correct(input, output, kMode, threads); });
+    TimeFastestIteration(state, [&] {
+        calibration.Correct(input, output, kMode, threads);
+        return true;
+    });
 }
 
 void TimeCopy(benchmark::State& state) {
     const cv::Mat& input = TallScene();
     cv::Mat output(input.size(), CV_8UC1);
-    TimeIterations(state, [&] { std::memcpy(output.data, input.data, input.total()); });
-}
-
-double Best(const RecordingReporter& results, const std::string& name) {
-    const RecordedRun* run = results.Find(name);
-    if (run == nullptr) return 0.0;
-    const auto found = run->counters.find("best_ms");
-    return found == run->counters.end() ? 0.0 : found->second * 1e-3;
+    TimeFastestIteration(state, [&] {
+        std::memcpy(output.data, input.data, input.total());
+        return true;
+    });
 }
 
 std::string Times(double ratio) {
@@ -108,11 +101,11 @@ void RegisterInterfaceBenchmarks() {
 
 std::vector<TargetCheck> PrintInterfaceSummary(const RecordingReporter& results) {
     std::vector<TargetCheck> checks;
-    const double calibrate = Best(results, "interface/calibrate_folder");
-    const double load = Best(results, "interface/load_file");
-    const double one = Best(results, "interface/correct/threads:1");
-    const double all = Best(results, "interface/correct/threads:all");
-    const double copy = Best(results, "interface/memcpy");
+    const double calibrate = BestSeconds(results, "interface/calibrate_folder");
+    const double load = BestSeconds(results, "interface/load_file");
+    const double one = BestSeconds(results, "interface/correct/threads:1");
+    const double all = BestSeconds(results, "interface/correct/threads:all");
+    const double copy = BestSeconds(results, "interface/memcpy");
     if (calibrate > 0.0 && load > 0.0) {
         const RecordedRun* run = results.Find("interface/load_file");
         const double megabytes = run ? run->counters.at("file_MB") : 0.0;

@@ -16,6 +16,13 @@ void RecordingReporter::ReportRuns(const std::vector<Run>& runs) {
     }
 }
 
+double BestSeconds(const RecordingReporter& results, const std::string& name) {
+    const RecordedRun* run = results.Find(name);
+    if (run == nullptr) return 0.0;
+    const auto found = run->counters.find("best_ms");
+    return found == run->counters.end() ? run->seconds : found->second * 1e-3;
+}
+
 const RecordedRun* RecordingReporter::Find(const std::string& name) const {
     const auto found = runs_.find(name);
     return found == runs_.end() ? nullptr : &found->second;

@@ -3,6 +3,8 @@
 #ifndef FFC_BENCH_RECORDED_RESULTS_H
 #define FFC_BENCH_RECORDED_RESULTS_H
 
+#include <algorithm>
+#include <chrono>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,6 +28,28 @@ public:
 private:
     std::map<std::string, RecordedRun> runs_;
 };
+
+// Times each iteration of `call`, which returns false on failure (the
+// benchmark then stops with an error), and keeps the fastest, the one least
+// disturbed by other load on a shared machine, as the counter best_ms.
+template <class Call>
+void TimeFastestIteration(benchmark::State& state, const Call& call) {
+    double best = 1e300;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        if (!call()) {
+            state.SkipWithError("the timed call failed");
+            break;
+        }
+        benchmark::ClobberMemory();
+        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    state.counters["best_ms"] = best * 1e3;
+}
+
+// The fastest iteration of a benchmark in seconds (its mean time when it kept
+// none); 0 when it did not run.
+double BestSeconds(const RecordingReporter& results, const std::string& name);
 
 // A target and whether this run met it.
 struct TargetCheck {

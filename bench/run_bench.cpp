@@ -210,12 +210,8 @@ const RecordedRun* Find(const RecordingReporter& results, Work work, const Folde
     return results.Find(BenchName(work, size));
 }
 
-// The fastest iteration.
 double SecondsOf(const RecordingReporter& results, Work work, const FolderSize& size) {
-    const RecordedRun* run = Find(results, work, size);
-    if (run == nullptr) return 0.0;
-    const auto found = run->counters.find("best_ms");
-    return found == run->counters.end() ? run->seconds : found->second * 1e-3;
+    return BestSeconds(results, BenchName(work, size));
 }
 
 double PeakOf(const RecordingReporter& results, Work work, const FolderSize& size) {
