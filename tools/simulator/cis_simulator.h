@@ -82,6 +82,10 @@ std::vector<std::string> WriteCalibrationFolder(const std::string& folder, const
 // a run reads every "*.bmp" of its folder.
 std::vector<std::string> WriteHeldOutImages(const std::string& folder, const SimulatorOptions& options, int count);
 
+// Writes "dark.bmp", an image taken with no light, into `folder` and returns
+// its path: the dark reference of the sensor figures measured on flat images.
+std::string WriteDarkImage(const std::string& folder, const SimulatorOptions& options);
+
 // The files a real folder may hold beside the calibration images.
 enum class Decoy {
     WrongSize,   // a flat image of half the width: "decoy_wrong_size.bmp"

@@ -77,6 +77,12 @@ std::vector<std::string> WriteHeldOutImages(const std::string& folder, const Sim
     return paths;
 }
 
+std::string WriteDarkImage(const std::string& folder, const SimulatorOptions& options) {
+    const std::string path = InFolder(folder, "dark.bmp");
+    WriteImage(path, RenderFlatImage(MakeCamera(options), 0.0, FrameSeed(options.seed, kDarkFrameStream, 0)));
+    return path;
+}
+
 std::string WriteDecoy(const std::string& folder, Decoy decoy, const SimulatorOptions& options) {
     const CisCamera camera = MakeCamera(options);
     const cv::Mat flat =

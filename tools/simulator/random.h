@@ -19,6 +19,7 @@ enum Stream : uint32_t {
     kCalibrationFrameStream = 3,
     kHeldOutFrameStream = 4,
     kDecoyFrameStream = 5,
+    kDarkFrameStream = 6,
 };
 
 // The frame seed of image `index` of a stream under a seed, for RenderFlatImage.
