@@ -1,8 +1,8 @@
 #include "commands.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
+#include <ctime>
 #include <map>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +13,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "column_ranges.h"
+#include "images.h"
 #include "output_file.h"
 #include "report.h"
 #include "results_json.h"
@@ -33,16 +34,6 @@ RunKind ParseRun(const std::string& text) {
 }
 
 std::string HeldOutFolder(const std::string& folder) { return (fs::path(folder) / "heldout").string() + "/"; }
-
-std::vector<std::string> ListBitmaps(const std::string& folder) {
-    std::vector<std::string> paths;
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(folder, error)) {
-        if (entry.is_regular_file() && entry.path().extension() == ".bmp") paths.push_back(entry.path().string());
-    }
-    std::sort(paths.begin(), paths.end());
-    return paths;
-}
 
 // --replace removes only what a simulation writes: *.bmp files and the
 // held-out folder of them.
@@ -144,59 +135,6 @@ Calibration ObtainCalibration(const std::string& file, const std::string& folder
     return calibration;
 }
 
-bool IsImageName(const fs::path& path) {
-    std::string extension = path.extension().string();
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return extension == ".bmp" || extension == ".png" || extension == ".tif" || extension == ".tiff";
-}
-
-// Files stay as given; a folder stands for its images, in name order.
-std::vector<std::string> ExpandInputs(const std::vector<std::string>& arguments) {
-    std::vector<std::string> inputs;
-    for (const std::string& argument : arguments) {
-        std::error_code error;
-        if (fs::is_directory(argument, error)) {
-            std::vector<std::string> found;
-            for (const auto& entry : fs::directory_iterator(argument, error)) {
-                if (entry.is_regular_file(error) && IsImageName(entry.path())) found.push_back(entry.path().string());
-            }
-            if (error) FailRun("cannot list the folder " + argument);
-            std::sort(found.begin(), found.end());
-            inputs.insert(inputs.end(), found.begin(), found.end());
-        } else if (fs::exists(argument, error)) {
-            inputs.push_back(argument);
-        } else {
-            FailRun("no image or folder named " + argument);
-        }
-    }
-    return inputs;
-}
-
-// Reads an image as stored and refuses what the calibration cannot correct,
-// rather than converting it.
-cv::Mat ReadCorrectable(const std::string& path, int32_t width) {
-    cv::Mat image;
-    try {
-        image = cv::imread(path, cv::IMREAD_UNCHANGED);
-    } catch (const cv::Exception&) {
-        image.release();
-    }
-    if (image.empty()) FailRun("cannot read " + path + " as an image");
-    if (image.channels() != 1) {
-        FailRun(path + " has " + std::to_string(image.channels()) +
-                " channels; only 8-bit gray images can be corrected");
-    }
-    if (image.depth() != CV_8U) {
-        FailRun(path + " is not 8-bit (" + std::to_string(8 * image.elemSize1()) +
-                "-bit); only 8-bit gray images can be corrected");
-    }
-    if (image.cols != width) {
-        FailRun(path + " is " + std::to_string(image.cols) + " columns wide, the calibration is for " +
-                std::to_string(width));
-    }
-    return image;
-}
-
 // One line on a terminal, rewritten in place.
 class Progress {
 public:
@@ -221,6 +159,43 @@ private:
     std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     std::chrono::steady_clock::time_point last_{};
 };
+
+// --out names a folder; a file there, or a name that looks like an image,
+// is a slip better caught than turned into a folder.
+void CheckOutputFolder(const std::string& folder) {
+    std::error_code error;
+    if (fs::exists(folder, error) && !fs::is_directory(folder, error)) {
+        FailUsage("--out: " + folder + " is a file; name the folder for the corrected images");
+    }
+    if (!fs::exists(folder, error) && IsImageName(folder)) {
+        FailUsage("--out: " + folder + " names the folder for the corrected images, not an image");
+    }
+}
+
+// The dark image of the sensor figures: named, or found beside the flats.
+std::string DarkImagePath(const std::string& named, const std::string& flatFolder) {
+    if (!named.empty()) return named;
+    if (flatFolder.empty()) return "";
+    const fs::path beside = fs::path(flatFolder) / kDarkImageName;
+    std::error_code error;
+    return fs::is_regular_file(beside, error) ? beside.string() : "";
+}
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &utc);
+    return text;
+}
+
+std::string ReportFooter(const Calibration& calibration, int32_t mode) {
+    const vyrffc::Results& r = calibration.results();
+    return std::string("run ") + RunName(r.run) + ", mode " + ModeName(mode) + ", " +
+           std::to_string(r.significantDigits) + " significant digits, calibration " + calibration.source +
+           "; drawn " + UtcNow() + " by cisffc, library " + vyrffc::LibraryVersion();
+}
 
 }  // namespace
 
@@ -293,6 +268,7 @@ std::vector<std::string> WriteSimulatedModule(const SimulateCommand& command) {
         cissim::WriteCalibrationFolder(temporary.string() + "/", options);
         EnsureFolder(HeldOutFolder(temporary.string()));
         cissim::WriteHeldOutImages(HeldOutFolder(temporary.string()), options, command.heldOut);
+        cissim::WriteDarkImage(HeldOutFolder(temporary.string()), options);
     } catch (const std::exception& failure) {
         fs::remove_all(temporary, error);
         FailRun("cannot write the simulated module: " + std::string(failure.what()));
@@ -303,7 +279,7 @@ std::vector<std::string> WriteSimulatedModule(const SimulateCommand& command) {
         fs::remove_all(temporary, error);
         FailRun("cannot write the folder " + command.folder);
     }
-    return ListBitmaps(HeldOutFolder(target.string()));
+    return ListBitmaps(HeldOutFolder(target.string()), false);
 }
 
 int RunSimulate(const SimulateCommand& command) {
@@ -312,7 +288,8 @@ int RunSimulate(const SimulateCommand& command) {
     std::cout << "Wrote " << ListBitmaps(command.folder).size() << " calibration images of " << options.width << "x"
               << options.height << " (" << options.chips << " chips, seed " << options.seed << ") to "
               << command.folder << "\n"
-              << "and " << heldOut.size() << " held-out flat images to " << HeldOutFolder(command.folder) << "\n";
+              << "and " << heldOut.size() << " held-out flat images and a dark image (" << kDarkImageName << ") to "
+              << HeldOutFolder(command.folder) << "\n";
     return kExitSuccess;
 }
 
@@ -343,6 +320,7 @@ int RunCorrect(const CorrectCommand& command) {
         arguments.erase(arguments.begin());
     }
     if (arguments.empty()) FailUsage("name the images to correct");
+    CheckOutputFolder(command.outFolder);
     const std::vector<std::string> inputs = ExpandInputs(arguments);
     if (inputs.empty()) FailRun("no image to correct (a folder gives its .bmp, .png and .tif files)");
     // Every output is named after its input; two inputs of one name, or an
@@ -416,6 +394,8 @@ int RunReport(const ReportCommand& command) {
     if (command.folder.empty() && command.heldOutFolder.empty()) {
         FailUsage("with --calibration, name the flat images to measure with --heldout");
     }
+    // With the table on standard output the rest goes out of its way.
+    std::ostream& text = command.csvPath == "-" ? std::cerr : std::cout;
     int32_t mode = 0;
     TestFunction test = TestFunction::kCurrent;
     const Calibration calibration =
@@ -426,14 +406,13 @@ int RunReport(const ReportCommand& command) {
     FailIfIncomplete(calibration);
 
     std::string source = command.heldOutFolder;
-    if (source.empty() && fs::is_directory(HeldOutFolder(command.folder)) &&
-        !ListBitmaps(HeldOutFolder(command.folder)).empty()) {
+    if (source.empty() && !ListBitmaps(HeldOutFolder(command.folder), false).empty()) {
         source = HeldOutFolder(command.folder);
     }
+    const vyrffc::Results& r = calibration.results();
     std::vector<std::string> paths;
     if (source.empty()) {
-        std::cout << "No held-out images: measuring the calibration images themselves\n";
-        const vyrffc::Results& r = calibration.results();
+        text << "No held-out images: measuring the calibration images themselves\n";
         for (const std::string& path : ListBitmaps(command.folder)) {
             cv::Mat image;
             try {
@@ -446,17 +425,31 @@ int RunReport(const ReportCommand& command) {
         }
     } else {
         if (!fs::is_directory(source)) FailRun("the folder " + source + " does not exist");
-        paths = ListBitmaps(source);
-        if (paths.empty()) FailRun("no file matches \"" + (fs::path(source) / "*.bmp").string() + "\"");
-        std::cout << "Held-out images: " << source << "\n";
+        paths = ListBitmaps(source, false);
+        if (paths.empty()) FailRun("no flat image matches \"" + (fs::path(source) / "*.bmp").string() + "\"");
+        text << "Held-out images: " << source << "\n";
     }
-    const std::vector<FlatImage> flats = LoadFlatImages(paths);
-    const CorrectionOutcome outcome = EvaluateCorrection(calibration, test, mode, flats);
-    PrintLevelTable(std::cout, flats, outcome);
+    const std::vector<FlatImage> flats = LoadFlatImages(paths, r.imageWidth);
+    const std::string darkPath = DarkImagePath(command.darkImage, source);
+    std::vector<FlatImage> dark;
+    if (!darkPath.empty()) dark = LoadFlatImages({darkPath}, r.imageWidth);
+    const CorrectionOutcome outcome =
+        EvaluateCorrection(calibration, test, mode, flats, dark.empty() ? nullptr : &dark.front());
+    const std::string darkName = dark.empty() ? "" : dark.front().name;
+    PrintLevelTable(text, flats, outcome);
+    PrintSensorFigures(text, flats, outcome, darkName);
     const cv::Mat figure = DrawReport("Flat-field calibration report: " + outcome.label + ", " + calibration.source,
-                                      flats, {outcome}, 0);
+                                      flats, {outcome}, 0, ReportFooter(calibration, mode));
     WriteImageAtomically(command.outPath, figure);
-    std::cout << "Picture: " << command.outPath << "\n";
+    text << "Picture: " << command.outPath << "\n";
+    if (!command.csvPath.empty()) {
+        WriteFileAtomically(command.csvPath, LevelTableCsv(flats, outcome, darkName));
+        if (command.csvPath != "-") text << "Table: " << command.csvPath << "\n";
+    }
+    // The figures of the images that could be corrected are shown; the
+    // command still fails, so that no script takes a partial report for a
+    // whole one.
+    if (!outcome.failure.empty()) FailRun("not every image could be corrected: " + outcome.failure);
     return kExitSuccess;
 }
 

@@ -61,7 +61,9 @@ struct ReportCommand {
     std::string folder;           // empty with a calibration file
     std::string calibrationFile;
     std::string heldOutFolder;  // empty: DIR/heldout/ when it holds images, else the calibration images
+    std::string darkImage;      // empty: the dark image beside the flat images, if any
     std::string outPath;
+    std::string csvPath;        // empty: no table file
     CalibrationOptions calibration;
     std::string mode;
     std::string test;

@@ -5,6 +5,7 @@
 
 #include "calibration.h"
 #include "commands.h"
+#include "images.h"
 #include "output_file.h"
 #include "report.h"
 #include "tool_error.h"
@@ -53,7 +54,10 @@ int RunDemo(const DemoCommand& command) {
     std::printf("  simulated in %.2f s: %s\n\n", SecondsSince(start), module.folder.c_str());
 
     start = std::chrono::steady_clock::now();
-    const std::vector<FlatImage> flats = LoadFlatImages(heldOut);
+    const std::vector<FlatImage> flats = LoadFlatImages(heldOut, options.width);
+    const std::string heldOutFolder = (std::filesystem::path(module.folder) / "heldout").string();
+    const std::vector<FlatImage> dark =
+        LoadFlatImages({(std::filesystem::path(heldOutFolder) / kDarkImageName).string()}, options.width);
     const double loadSeconds = SecondsSince(start);
 
     const std::vector<DemoRun> runs = {
@@ -80,7 +84,7 @@ int RunDemo(const DemoCommand& command) {
         const size_t incomplete = calibration.results().IncompleteColumns().size();
         if (incomplete > 0) std::printf("  %zu column(s) kept a single piece\n", incomplete);
         for (int32_t mode : demoRun.modes) {
-            outcomes.push_back(EvaluateCorrection(calibration, demoRun.test, mode, flats));
+            outcomes.push_back(EvaluateCorrection(calibration, demoRun.test, mode, flats, &dark.front()));
         }
         if (demoRun.run == RunKind::kSegmented) outcomes.push_back(EvaluateTwoPieces(calibration, flats));
     }
@@ -88,6 +92,7 @@ int RunDemo(const DemoCommand& command) {
     PrintComparisonTable(std::cout, outcomes);
     std::cout << "\n";
     PrintLevelTable(std::cout, flats, outcomes.front());
+    PrintSensorFigures(std::cout, flats, outcomes.front(), kDarkImageName);
 
     start = std::chrono::steady_clock::now();
     const std::string picture = (std::filesystem::path(command.outFolder) / "report.png").string();
@@ -102,10 +107,24 @@ int RunDemo(const DemoCommand& command) {
     }
     WriteImageAtomically(picture, DrawReport("Flat-field calibration of a simulated " +
                                                  std::to_string(options.width) + "-column CIS module",
-                                             flats, drawn, 0));
-    std::printf("\nReport drawn in %.3f s; whole demo %.1f s\n", SecondsSince(start), SecondsSince(demoStart));
+                                             flats, drawn, 0,
+                                             "simulated module, seed " + std::to_string(options.seed) +
+                                                 "; drawn by cisffc demo, library " + vyrffc::LibraryVersion()));
+    std::printf("\nReport drawn in %.3f s\n", SecondsSince(start));
     std::cout << "Picture: " << picture << "\n";
-    return kExitSuccess;
+
+    // The production flow: the line corrects every frame from the file saved
+    // once, never from the calibration folder.
+    CorrectCommand correct;
+    correct.calibrationFile = (std::filesystem::path(command.outFolder) / "current.ffcal").string();
+    correct.arguments = {heldOutFolder};
+    correct.outFolder = (std::filesystem::path(command.outFolder) / "corrected").string();
+    correct.jobs = 0;
+    std::cout << "\nOn the line: cisffc correct --calibration " << correct.calibrationFile << " " << heldOutFolder
+              << " --out " << correct.outFolder << "\n";
+    const int status = RunCorrect(correct);
+    std::printf("Whole demo %.1f s\n", SecondsSince(demoStart));
+    return status;
 }
 
 }  // namespace cisffc

@@ -111,8 +111,8 @@ int main(int argc, char** argv) {
 
     CorrectCommand correct;
     CLI::App* correctApp = app.add_subcommand(
-        "correct", "Correct images into OUTDIR with a saved calibration (--calibration FILE INPUT...) or one made "
-                   "from DIR (DIR INPUT...)");
+        "correct", "Correct images into the --out folder with a saved calibration (--calibration FILE INPUT...) or "
+                   "one made from DIR (DIR INPUT...)");
     correctApp->add_option("INPUT", correct.arguments,
                            "DIR without --calibration, then images and folders (their .bmp, .png and .tif files)")
         ->required();
@@ -131,12 +131,15 @@ int main(int argc, char** argv) {
     ReportCommand report;
     CLI::App* reportApp = app.add_subcommand(
         "report", "Correct flat images with a calibration from DIR or --calibration FILE and measure their column "
-                  "non-uniformity before and after");
+                  "non-uniformity, PRNU and DSNU before and after");
     reportApp->add_option("DIR", report.folder, "Calibration folder");
     reportApp->add_option("--out", report.outPath, "Picture to write (.png)")->required();
     reportApp->add_option("--heldout", report.heldOutFolder,
                           "Folder of flat images (*.bmp) to measure; default: DIR/heldout/ if it holds images, "
                           "else the calibration images");
+    reportApp->add_option("--dark", report.darkImage,
+                          "Image taken without light, for PRNU and DSNU; default: dark.bmp beside the flat images");
+    reportApp->add_option("--csv", report.csvPath, "Write the table of figures per image (- for standard output)");
     AddCalibrationFile(*reportApp, report.calibrationFile, AddCalibrationOptions(*reportApp, report.calibration));
     AddModeOptions(*reportApp, report.mode, report.test);
 

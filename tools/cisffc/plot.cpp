@@ -102,18 +102,37 @@ cv::Size TextSize(const std::string& text, double scale, int thickness = 1) {
     return cv::getTextSize(text, kFont, scale, thickness, &baseline);
 }
 
+const cv::Scalar kShade(238, 226, 214);
+
+bool Shaded(const Panel& panel) { return panel.shadeHigh > panel.shadeLow; }
+
 int LegendWidth(const Panel& panel) {
-    int width = 0;
+    int width = Shaded(panel) ? TextSize(panel.shadeName, 0.4).width : 0;
     for (const Series& s : panel.series) width = std::max(width, TextSize(s.name, 0.4).width);
     return width == 0 ? 0 : width + 36;
 }
 
+void DrawText(cv::Mat& canvas, const Panel& panel) {
+    PutText(canvas, panel.title, {78, 22}, 0.55, 1);
+    int y = 56;
+    for (const std::string& line : panel.text) {
+        PutText(canvas, line, {78, y}, 0.45);
+        y += 22;
+    }
+}
+
 void DrawPanel(cv::Mat& canvas, const Panel& panel) {
+    if (panel.series.empty()) {
+        DrawText(canvas, panel);
+        return;
+    }
     // The legend sits right of the plot area, where it hides no data.
     const int legendWidth = LegendWidth(panel);
     const int left = 78, right = 18 + (legendWidth > 0 ? legendWidth + 8 : 0), top = 34, bottom = 52;
     const cv::Rect area(left, top, canvas.cols - left - right, canvas.rows - top - bottom);
-    const Axis xAxis = MakeAxis(panel.series, false, false);
+    std::vector<Series> xExtent = panel.series;
+    if (Shaded(panel)) xExtent.push_back({"", {}, {panel.shadeLow, panel.shadeHigh}, {}});
+    const Axis xAxis = MakeAxis(xExtent, false, false);
     const Axis yAxis = MakeAxis(panel.series, true, panel.logY);
     auto toPixel = [&](double x, double y) {
         const double fx = (x - xAxis.low) / (xAxis.high - xAxis.low);
@@ -124,6 +143,11 @@ void DrawPanel(cv::Mat& canvas, const Panel& panel) {
     };
 
     PutText(canvas, panel.title, {left, 22}, 0.55, 1);
+    if (Shaded(panel)) {
+        const int from = std::clamp(toPixel(panel.shadeLow, yAxis.low).x, area.x, area.x + area.width);
+        const int to = std::clamp(toPixel(panel.shadeHigh, yAxis.low).x, area.x, area.x + area.width);
+        cv::rectangle(canvas, cv::Rect(from, area.y, to - from, area.height), kShade, cv::FILLED);
+    }
     for (double tick : xAxis.ticks) {
         const cv::Point p = toPixel(tick, yAxis.low);
         cv::line(canvas, {p.x, area.y}, {p.x, area.y + area.height}, kGrid, 1);
@@ -154,7 +178,7 @@ void DrawPanel(cv::Mat& canvas, const Panel& panel) {
     for (const Series& s : panel.series) {
         std::vector<cv::Point> run;
         auto flush = [&]() {
-            if (run.size() > 1) {
+            if (run.size() > 1 && s.line) {
                 std::vector<cv::Point> shifted(run);
                 for (cv::Point& p : shifted) p -= area.tl();
                 cv::polylines(plotArea, shifted, false, s.color, s.thickness, cv::LINE_AA);
@@ -174,14 +198,21 @@ void DrawPanel(cv::Mat& canvas, const Panel& panel) {
 
     if (legendWidth == 0) return;
     const int rowHeight = 16;
-    const cv::Rect box(area.x + area.width + 8, area.y, legendWidth,
-                       rowHeight * static_cast<int>(panel.series.size()) + 6);
+    const int rows = static_cast<int>(panel.series.size()) + (Shaded(panel) ? 1 : 0);
+    const cv::Rect box(area.x + area.width + 8, area.y, legendWidth, rowHeight * rows + 6);
     cv::rectangle(canvas, box, cv::Scalar::all(255), cv::FILLED);
     cv::rectangle(canvas, box, cv::Scalar::all(160), 1);
     for (size_t i = 0; i < panel.series.size(); ++i) {
+        const Series& s = panel.series[i];
         const int y = box.y + 12 + rowHeight * static_cast<int>(i);
-        cv::line(canvas, {box.x + 6, y - 4}, {box.x + 26, y - 4}, panel.series[i].color, 2, cv::LINE_AA);
-        PutText(canvas, panel.series[i].name, {box.x + 30, y}, 0.4);
+        if (s.line) cv::line(canvas, {box.x + 6, y - 4}, {box.x + 26, y - 4}, s.color, 2, cv::LINE_AA);
+        if (s.markers) cv::circle(canvas, {box.x + 16, y - 4}, 3, s.color, cv::FILLED, cv::LINE_AA);
+        PutText(canvas, s.name, {box.x + 30, y}, 0.4);
+    }
+    if (Shaded(panel)) {
+        const int y = box.y + 12 + rowHeight * static_cast<int>(panel.series.size());
+        cv::rectangle(canvas, cv::Rect(box.x + 6, y - 10, 20, 11), kShade, cv::FILLED);
+        PutText(canvas, panel.shadeName, {box.x + 30, y}, 0.4);
     }
 }
 
@@ -195,12 +226,14 @@ cv::Scalar PaletteColor(size_t index) {
     return colors[index % (sizeof colors / sizeof colors[0])];
 }
 
-cv::Mat DrawFigure(const std::string& title, const std::vector<Panel>& panels, int gridColumns,
-                   cv::Size panelSize) {
+cv::Mat DrawFigure(const std::string& title, const std::vector<Panel>& panels, int gridColumns, cv::Size panelSize,
+                   const std::string& footer) {
     const int titleHeight = 40;
+    const int footerHeight = footer.empty() ? 0 : 28;
     const int gridRows = static_cast<int>((panels.size() + gridColumns - 1) / gridColumns);
-    cv::Mat figure(titleHeight + gridRows * panelSize.height, gridColumns * panelSize.width, CV_8UC3,
+    cv::Mat figure(titleHeight + gridRows * panelSize.height + footerHeight, gridColumns * panelSize.width, CV_8UC3,
                    cv::Scalar::all(255));
+    if (!footer.empty()) PutText(figure, footer, {16, figure.rows - 10}, 0.45, 1, cv::Scalar::all(90));
     PutText(figure, title, {16, 28}, 0.7, 2);
     for (size_t i = 0; i < panels.size(); ++i) {
         const int row = static_cast<int>(i) / gridColumns;

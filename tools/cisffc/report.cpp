@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 #include <numeric>
 
+#include "images.h"
 #include "plot.h"
 
 namespace cisffc {
@@ -16,6 +18,11 @@ std::string Format(const char* format, double value) {
     char text[64];
     std::snprintf(text, sizeof text, format, value);
     return text;
+}
+
+// The non-uniformity of an image in %, or what stands in for it.
+std::string NonUniformityCell(const Uniformity& u) {
+    return u.clipped ? "clipped" : Format("%.3f", 100.0 * u.nonUniformity);
 }
 
 std::string Padded(const std::string& text, size_t width) {
@@ -49,6 +56,7 @@ Series ProfileSeries(const std::string& name, const std::vector<float>& means, c
     return series;
 }
 
+// Clipped images leave a gap: their spread is the clipping's.
 Series LevelSeries(const std::string& name, const std::vector<Uniformity>& raw, const std::vector<Uniformity>& values,
                    bool peakToPeak, size_t colorIndex) {
     std::vector<size_t> order(raw.size());
@@ -57,9 +65,75 @@ Series LevelSeries(const std::string& name, const std::vector<Uniformity>& raw, 
     Series series{name, PaletteColor(colorIndex), {}, {}, true, 2};
     for (size_t i : order) {
         series.x.push_back(raw[i].mean);
-        series.y.push_back(peakToPeak ? values[i].peakToPeak : 100.0 * values[i].nonUniformity);
+        const double value = peakToPeak ? values[i].peakToPeak : 100.0 * values[i].nonUniformity;
+        series.y.push_back(values[i].clipped ? std::numeric_limits<double>::quiet_NaN() : value);
     }
     return series;
+}
+
+// The clipped images of every outcome as grey markers along the bottom of a
+// level panel, where a 0% figure would otherwise seem to sit.
+void MarkClipped(Panel& panel, const std::vector<CorrectionOutcome>& outcomes) {
+    double bottom = std::numeric_limits<double>::infinity();
+    for (const Series& series : panel.series) {
+        for (double y : series.y) {
+            if (y > 0.0) bottom = std::min(bottom, y);
+        }
+    }
+    Series clipped{"clipped (no figure)", cv::Scalar::all(120), {}, {}, true, 1, false};
+    for (const CorrectionOutcome& outcome : outcomes) {
+        for (size_t i = 0; i < outcome.raw.size(); ++i) {
+            if (!outcome.raw[i].clipped && !outcome.corrected[i].clipped) continue;
+            clipped.x.push_back(outcome.raw[i].mean);
+            clipped.y.push_back(std::isfinite(bottom) ? bottom : 1.0);
+        }
+    }
+    if (!clipped.x.empty()) panel.series.push_back(clipped);
+}
+
+// Corrected column means minus their mean, in % of it.
+Series ResidualSeries(const std::string& name, const std::vector<float>& means, const std::vector<int32_t>& columns,
+                      size_t colorIndex) {
+    const double mean = MeasureUniformity(means, columns).mean;
+    Series series = ProfileSeries(name, means, columns, colorIndex);
+    for (double& y : series.y) y = 100.0 * (y - mean) / mean;
+    return series;
+}
+
+struct FiguresBeforeAfter {
+    int flat = -1;  // the flat image measured; -1: none
+    SensorFigures raw;
+    SensorFigures corrected;
+};
+
+FiguresBeforeAfter MeasureBeforeAfter(const CorrectionOutcome& outcome) {
+    FiguresBeforeAfter figures;
+    if (!outcome.hasDark) return figures;
+    figures.flat = HalfSaturationImage(outcome);
+    if (figures.flat < 0) return figures;
+    figures.raw = MeasureSensorFigures(outcome.raw[figures.flat], outcome.rawDark);
+    figures.corrected = MeasureSensorFigures(outcome.corrected[figures.flat], outcome.correctedDark);
+    return figures;
+}
+
+std::string CsvNumber(double value) { return std::isnan(value) ? "" : Format("%.6g", value); }
+
+std::string CsvRow(const std::string& kind, const std::string& name, bool inRange, const Uniformity& raw,
+                   const Uniformity& corrected) {
+    std::string row = kind + "," + name + "," + (inRange ? "1" : "0");
+    for (const Uniformity* u : {&raw, &corrected}) {
+        row += "," + CsvNumber(u->mean) + "," + CsvNumber(100.0 * u->nonUniformity) + "," +
+               CsvNumber(u->peakToPeak) + "," + (u->clipped ? "1" : "0");
+    }
+    return row + "\n";
+}
+
+// A name as one CSV field: quoted when it holds a comma, quote or line break.
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\n\r") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
 }
 
 }  // namespace
@@ -72,10 +146,10 @@ void PrintLevelTable(std::ostream& out, const std::vector<FlatImage>& flats, con
         std::string name = flats[i].name.substr(0, 24);
         name += std::string(24 - name.size(), ' ');
         out << (outcome.inRange[i] ? "* " : "  ") << name << Padded(Format("%.1f", outcome.raw[i].mean), 10)
-            << Padded(Format("%.3f", 100.0 * outcome.raw[i].nonUniformity), 10)
+            << Padded(NonUniformityCell(outcome.raw[i]), 10)
             << Padded(Format("%.1f", outcome.raw[i].peakToPeak), 9)
             << Padded(Format("%.1f", outcome.corrected[i].mean), 12)
-            << Padded(Format("%.3f", 100.0 * outcome.corrected[i].nonUniformity), 10)
+            << Padded(NonUniformityCell(outcome.corrected[i]), 10)
             << Padded(Format("%.1f", outcome.corrected[i].peakToPeak), 10) << "\n";
     }
     const OutcomeSummary summary = Summarize(outcome);
@@ -84,7 +158,43 @@ void PrintLevelTable(std::ostream& out, const std::vector<FlatImage>& flats, con
         << Format("%.3f", 100.0 * summary.correctedNonUniformity) << "% corrected ("
         << Format("%.1f", summary.rawNonUniformity / summary.correctedNonUniformity) << "x lower); every column: "
         << Format("%.3f", 100.0 * summary.correctedAllColumns) << "% corrected\n";
+    if (summary.clipped > 0) {
+        out << summary.clipped << " image(s) inside the range clip at 255 after correction and are left out\n";
+    }
     if (!outcome.failure.empty()) out << "Not every image could be corrected: " << outcome.failure << "\n";
+}
+
+std::string LevelTableCsv(const std::vector<FlatImage>& flats, const CorrectionOutcome& outcome,
+                          const std::string& darkName) {
+    std::string csv =
+        "kind,image,in_fitting_range,raw_mean,raw_nu_percent,raw_peak_to_peak,raw_clipped,corrected_mean,"
+        "corrected_nu_percent,corrected_peak_to_peak,corrected_clipped\n";
+    for (size_t i = 0; i < flats.size(); ++i) {
+        csv += CsvRow("flat", CsvField(flats[i].name), outcome.inRange[i], outcome.raw[i], outcome.corrected[i]);
+    }
+    if (outcome.hasDark) csv += CsvRow("dark", CsvField(darkName), false, outcome.rawDark, outcome.correctedDark);
+    return csv;
+}
+
+void PrintSensorFigures(std::ostream& out, const std::vector<FlatImage>& flats, const CorrectionOutcome& outcome,
+                        const std::string& darkName) {
+    if (!outcome.hasDark) {
+        out << "PRNU and DSNU need a dark image: name one with --dark, or keep it as " << kDarkImageName
+            << " beside the flat images\n";
+        return;
+    }
+    const FiguresBeforeAfter figures = MeasureBeforeAfter(outcome);
+    if (figures.flat < 0) {
+        out << "PRNU needs a flat image that does not clip; none does\n";
+        return;
+    }
+    out << "Sensor figures in the form of EMVA 1288 (spatial, over the column means; flat image "
+        << flats[figures.flat].name << " at " << Format("%.1f", outcome.raw[figures.flat].mean) << ", dark image "
+        << darkName << " at " << Format("%.1f", outcome.rawDark.mean) << "):\n";
+    out << "  PRNU  " << Format("%.3f", 100.0 * figures.raw.prnu) << "% raw, "
+        << Format("%.3f", 100.0 * figures.corrected.prnu) << "% corrected\n";
+    out << "  DSNU  " << Format("%.3f", figures.raw.dsnu) << " DN raw, " << Format("%.3f", figures.corrected.dsnu)
+        << " DN corrected\n";
 }
 
 void PrintComparisonTable(std::ostream& out, const std::vector<CorrectionOutcome>& outcomes) {
@@ -110,19 +220,36 @@ void PrintComparisonTable(std::ostream& out, const std::vector<CorrectionOutcome
 }
 
 cv::Mat DrawReport(const std::string& title, const std::vector<FlatImage>& flats,
-                   const std::vector<CorrectionOutcome>& outcomes, size_t profileOutcome) {
+                   const std::vector<CorrectionOutcome>& outcomes, size_t profileOutcome, const std::string& footer) {
     const CorrectionOutcome& shown = outcomes[profileOutcome];
     Panel before{"Column profiles before correction", "column", "mean gray value", {}};
     Panel after{"Column profiles after correction (" + shown.label + ")", "column", "mean gray value", {}};
+    Panel residual{"Left after correction: column mean minus the line's mean", "column", "residual, %", {}};
     size_t color = 0;
     for (size_t i : ProfileLevels(shown)) {
         const std::string name = "level " + Format("%.0f", shown.raw[i].mean);
         before.series.push_back(ProfileSeries(name, flats[i].columnMeans, shown.columns, color));
         after.series.push_back(ProfileSeries(name, shown.correctedMeans[i], shown.columns, color));
+        residual.series.push_back(ResidualSeries(name, shown.correctedMeans[i], shown.columns, color));
         ++color;
+    }
+    // Drawn last, over the curves, on the brightest level's residual.
+    if (!shown.flaggedColumns.empty() && !residual.series.empty()) {
+        const Series brightest = residual.series.back();
+        Series flagged{"flagged dark columns", PaletteColor(3), {}, {}, true, 1, false};
+        for (size_t k = 0; k < brightest.x.size(); ++k) {
+            const auto column = static_cast<int32_t>(brightest.x[k]);
+            if (!std::binary_search(shown.flaggedColumns.begin(), shown.flaggedColumns.end(), column)) continue;
+            flagged.x.push_back(brightest.x[k]);
+            flagged.y.push_back(brightest.y[k]);
+        }
+        residual.series.push_back(flagged);
     }
     Panel nonUniformity{"Non-uniformity versus level (std/mean of column means)", "raw mean gray level",
                         "non-uniformity, % (log scale)", {}, true};
+    nonUniformity.shadeLow = shown.fittingRange.low;
+    nonUniformity.shadeHigh = shown.fittingRange.high;
+    nonUniformity.shadeName = "fitting range";
     Panel peakToPeak{"Peak-to-peak of the column means versus level", "raw mean gray level",
                      "peak-to-peak, gray levels (log scale)", {}, true};
     nonUniformity.series.push_back(LevelSeries("raw", shown.raw, shown.raw, false, 3));
@@ -134,7 +261,30 @@ cv::Mat DrawReport(const std::string& title, const std::vector<FlatImage>& flats
         peakToPeak.series.push_back(
             LevelSeries(outcomes[k].label, outcomes[k].raw, outcomes[k].corrected, true, outcomeColor));
     }
-    return DrawFigure(title, {before, after, nonUniformity, peakToPeak}, 2, cv::Size(760, 430));
+    MarkClipped(nonUniformity, outcomes);
+    MarkClipped(peakToPeak, outcomes);
+
+    const OutcomeSummary summary = Summarize(shown);
+    Panel figures{"In figures (" + shown.label + ")", "", "", {}};
+    figures.text.push_back("Inside the fitting range (" + std::to_string(summary.images) + " images): non-uniformity " +
+                           Format("%.3f", 100.0 * summary.rawNonUniformity) + "% raw, " +
+                           Format("%.3f", 100.0 * summary.correctedNonUniformity) + "% corrected");
+    if (summary.clipped > 0) {
+        figures.text.push_back(std::to_string(summary.clipped) + " image(s) clip at 255 after correction, left out");
+    }
+    const FiguresBeforeAfter sensor = MeasureBeforeAfter(shown);
+    if (sensor.flat >= 0) {
+        figures.text.push_back("PRNU (EMVA 1288 form, " + flats[sensor.flat].name + "): " +
+                               Format("%.3f", 100.0 * sensor.raw.prnu) + "% raw, " +
+                               Format("%.3f", 100.0 * sensor.corrected.prnu) + "% corrected");
+        figures.text.push_back("DSNU (dark image): " + Format("%.3f", sensor.raw.dsnu) + " DN raw, " +
+                               Format("%.3f", sensor.corrected.dsnu) + " DN corrected");
+    } else {
+        figures.text.push_back("PRNU and DSNU: no dark image, or every flat image clips");
+    }
+    figures.text.push_back(std::to_string(shown.flaggedColumns.size()) + " column(s) flagged as dark");
+    return DrawFigure(title, {before, after, residual, nonUniformity, peakToPeak, figures}, 2, cv::Size(760, 430),
+                      footer);
 }
 
 }  // namespace cisffc

@@ -10,24 +10,17 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "images.h"
 #include "tool_error.h"
 
 namespace cisffc {
 
-std::vector<FlatImage> LoadFlatImages(const std::vector<std::string>& paths) {
+std::vector<FlatImage> LoadFlatImages(const std::vector<std::string>& paths, int32_t width) {
     std::vector<FlatImage> flats;
     for (const std::string& path : paths) {
         FlatImage flat;
         flat.name = std::filesystem::path(path).filename().string();
-        if (!std::filesystem::is_regular_file(path)) FailRun("the image " + path + " does not exist");
-        try {
-            flat.raw = cv::imread(path, cv::IMREAD_GRAYSCALE);
-        } catch (const cv::Exception&) {
-            flat.raw.release();
-        }
-        if (flat.raw.empty()) {
-            FailRun("cannot read " + path + " as an image");
-        }
+        flat.raw = ReadCorrectable(path, width);
         flat.columnMeans = ColumnMeans(flat.raw);
         flats.push_back(std::move(flat));
     }
@@ -45,31 +38,49 @@ Uniformity MeasureUniformity(const std::vector<float>& columnMeans, const std::v
     Uniformity result;
     if (columns.empty()) return result;
     double sum = 0.0, low = std::numeric_limits<double>::infinity(), high = -low;
+    size_t saturated = 0;
     for (int32_t c : columns) {
         sum += columnMeans[c];
         low = std::min<double>(low, columnMeans[c]);
         high = std::max<double>(high, columnMeans[c]);
+        saturated += columnMeans[c] >= 255.0f ? 1 : 0;
     }
     result.mean = sum / columns.size();
     double squares = 0.0;
     for (int32_t c : columns) squares += (columnMeans[c] - result.mean) * (columnMeans[c] - result.mean);
-    result.nonUniformity = result.mean > 0.0 ? std::sqrt(squares / columns.size()) / result.mean
-                                             : std::numeric_limits<double>::quiet_NaN();
+    result.deviation = std::sqrt(squares / columns.size());
+    result.nonUniformity =
+        result.mean > 0.0 ? result.deviation / result.mean : std::numeric_limits<double>::quiet_NaN();
     result.peakToPeak = high - low;
+    result.clipped = saturated * 50 > columns.size();
     return result;
 }
 
-std::vector<int32_t> ColumnsInFittingRange(const std::vector<float>& columnMeans,
-                                           const std::vector<int32_t>& columns) {
+GrayRange FittingRange(const vyrffc::Results& results) {
+    if (results.fitHighBound > results.fitLowBound) return {results.fitLowBound, results.fitHighBound};
+    return {};
+}
+
+std::vector<int32_t> ColumnsInFittingRange(const std::vector<float>& columnMeans, const std::vector<int32_t>& columns,
+                                           GrayRange range) {
     std::vector<int32_t> inside;
     for (int32_t c : columns) {
-        if (columnMeans[c] > kFitRangeLow && columnMeans[c] < kFitRangeHigh) inside.push_back(c);
+        if (columnMeans[c] > range.low && columnMeans[c] < range.high) inside.push_back(c);
     }
     return inside;
 }
 
-bool InFittingRange(const std::vector<float>& columnMeans, const std::vector<int32_t>& columns) {
-    return !columns.empty() && ColumnsInFittingRange(columnMeans, columns).size() * 100 >= columns.size() * 98;
+bool InFittingRange(const std::vector<float>& columnMeans, const std::vector<int32_t>& columns, GrayRange range) {
+    return !columns.empty() && ColumnsInFittingRange(columnMeans, columns, range).size() * 100 >= columns.size() * 98;
+}
+
+SensorFigures MeasureSensorFigures(const Uniformity& flat, const Uniformity& dark) {
+    const double signal = flat.mean - dark.mean;
+    const double spread = flat.deviation * flat.deviation - dark.deviation * dark.deviation;
+    // Noise alone can leave the flat's spread below the dark's: no spread is
+    // left to the response, not an imaginary one.
+    return {signal > 0.0 ? std::sqrt(std::max(0.0, spread)) / signal : std::numeric_limits<double>::quiet_NaN(),
+            dark.deviation};
 }
 
 namespace {
@@ -77,9 +88,13 @@ namespace {
 // Measures every flat image before and after `correct`.
 CorrectionOutcome Evaluate(const Calibration& calibration, const std::string& label,
                            const std::function<cv::Mat(const FlatImage&)>& correct,
-                           const std::vector<FlatImage>& flats) {
+                           const std::vector<FlatImage>& flats, const FlatImage* dark) {
     CorrectionOutcome outcome;
     outcome.label = label;
+    outcome.fittingRange = FittingRange(calibration.results());
+    for (size_t c = 0; c < calibration.results().columnFlags.size(); ++c) {
+        if (calibration.results().columnFlags[c] != 0) outcome.flaggedColumns.push_back(static_cast<int32_t>(c));
+    }
     outcome.calibrationSeconds = calibration.seconds;
     // The segmented run corrects only the columns it was given.
     const vyrffc::Results& results = calibration.results();
@@ -91,8 +106,9 @@ CorrectionOutcome Evaluate(const Calibration& calibration, const std::string& la
     const double nan = std::numeric_limits<double>::quiet_NaN();
     for (const FlatImage& flat : flats) {
         outcome.raw.push_back(MeasureUniformity(flat.columnMeans, outcome.columns));
-        outcome.inRange.push_back(InFittingRange(flat.columnMeans, outcome.columns));
-        const std::vector<int32_t> fitted = ColumnsInFittingRange(flat.columnMeans, outcome.columns);
+        outcome.inRange.push_back(InFittingRange(flat.columnMeans, outcome.columns, outcome.fittingRange));
+        const std::vector<int32_t> fitted =
+            ColumnsInFittingRange(flat.columnMeans, outcome.columns, outcome.fittingRange);
         outcome.rawFitted.push_back(MeasureUniformity(flat.columnMeans, fitted));
         const auto start = std::chrono::steady_clock::now();
         try {
@@ -105,8 +121,18 @@ CorrectionOutcome Evaluate(const Calibration& calibration, const std::string& la
         } catch (const ToolError& error) {
             if (outcome.failure.empty()) outcome.failure = error.what();
             outcome.correctedMeans.emplace_back(flat.columnMeans.size(), static_cast<float>(nan));
-            outcome.corrected.push_back({nan, nan, nan});
-            outcome.correctedFitted.push_back({nan, nan, nan});
+            outcome.corrected.push_back({nan, nan, nan, nan});
+            outcome.correctedFitted.push_back({nan, nan, nan, nan});
+        }
+    }
+    if (dark != nullptr) {
+        outcome.hasDark = true;
+        outcome.rawDark = MeasureUniformity(dark->columnMeans, outcome.columns);
+        try {
+            outcome.correctedDark = MeasureUniformity(ColumnMeans(correct(*dark)), outcome.columns);
+        } catch (const ToolError& error) {
+            if (outcome.failure.empty()) outcome.failure = error.what();
+            outcome.correctedDark = {nan, nan, nan, nan};
         }
     }
     return outcome;
@@ -128,10 +154,11 @@ uint8_t TwoPieceGray(const std::vector<std::vector<float>>& pieces, int32_t brea
 }  // namespace
 
 CorrectionOutcome EvaluateCorrection(const Calibration& calibration, TestFunction test, int32_t mode,
-                                     const std::vector<FlatImage>& flats) {
+                                     const std::vector<FlatImage>& flats, const FlatImage* dark) {
     return Evaluate(
         calibration, std::string(RunName(calibration.results().run)) + " mode " + ModeName(mode),
-        [&](const FlatImage& flat) { return CorrectImage(calibration, test, mode, flat.raw, flat.name); }, flats);
+        [&](const FlatImage& flat) { return CorrectImage(calibration, test, mode, flat.raw, flat.name); }, flats,
+        dark);
 }
 
 CorrectionOutcome EvaluateTwoPieces(const Calibration& calibration, const std::vector<FlatImage>& flats) {
@@ -160,13 +187,17 @@ CorrectionOutcome EvaluateTwoPieces(const Calibration& calibration, const std::v
             }
             return corrected;
         },
-        flats);
+        flats, nullptr);
 }
 
 OutcomeSummary Summarize(const CorrectionOutcome& outcome) {
     OutcomeSummary summary;
     for (size_t i = 0; i < outcome.inRange.size(); ++i) {
         if (!outcome.inRange[i]) continue;
+        if (outcome.corrected[i].clipped) {
+            ++summary.clipped;
+            continue;
+        }
         ++summary.images;
         const double corrected = outcome.correctedFitted[i].nonUniformity;
         summary.rawNonUniformity += outcome.rawFitted[i].nonUniformity;
@@ -185,6 +216,19 @@ OutcomeSummary Summarize(const CorrectionOutcome& outcome) {
         summary.correctedAllColumns /= summary.images;
     }
     return summary;
+}
+
+int HalfSaturationImage(const CorrectionOutcome& outcome) {
+    const double darkLevel = outcome.hasDark ? outcome.rawDark.mean : 0.0;
+    const double half = (darkLevel + 255.0) / 2.0;
+    int best = -1;
+    for (size_t i = 0; i < outcome.raw.size(); ++i) {
+        if (outcome.raw[i].clipped || outcome.corrected[i].clipped) continue;
+        if (best < 0 || std::fabs(outcome.raw[i].mean - half) < std::fabs(outcome.raw[best].mean - half)) {
+            best = static_cast<int>(i);
+        }
+    }
+    return best;
 }
 
 std::string ModeName(int32_t mode) {

@@ -15,38 +15,61 @@
 
 namespace cisffc {
 
-// Raw gray values every low/high run fits, whatever the folder: a flat image
-// counts as inside the fitting range when nearly all its columns lie here.
-constexpr float kFitRangeLow = 35.0f;   // exclusive
-constexpr float kFitRangeHigh = 180.0f;  // exclusive
-
 struct FlatImage {
     std::string name;
     cv::Mat raw;
     std::vector<float> columnMeans;
 };
 
-// Reads flat images (8-bit gray); an unreadable one ends the command.
-std::vector<FlatImage> LoadFlatImages(const std::vector<std::string>& paths);
+// Reads flat images of the calibration's width; one it cannot correct ends
+// the command, naming it.
+std::vector<FlatImage> LoadFlatImages(const std::vector<std::string>& paths, int32_t width);
 
 std::vector<float> ColumnMeans(const cv::Mat& image);
 
 struct Uniformity {
     double mean = 0.0;
-    double nonUniformity = 0.0;  // standard deviation / mean, a fraction
+    double deviation = 0.0;      // standard deviation of the column means
+    double nonUniformity = 0.0;  // deviation / mean, a fraction
     double peakToPeak = 0.0;
+    // More than 2% of the columns read 255 in every row: the spread left is
+    // the clipping's, not the columns'.
+    bool clipped = false;
 };
 
 Uniformity MeasureUniformity(const std::vector<float>& columnMeans, const std::vector<int32_t>& columns);
 
-// The columns whose raw mean lies strictly between kFitRangeLow and
-// kFitRangeHigh: the values the calibration fitted rather than extrapolated.
-std::vector<int32_t> ColumnsInFittingRange(const std::vector<float>& columnMeans,
-                                           const std::vector<int32_t>& columns);
+// The exclusive bounds of the raw gray values a calibration fitted rather
+// than extrapolated: the low/high runs keep theirs; the segmented run fits
+// every level, and the tool takes the range every low/high run covers.
+struct GrayRange {
+    float low = 35.0f;
+    float high = 180.0f;
+};
 
-// True when at least 98% of the columns lie inside the fitting range; the few
-// dark or edge columns do not take a level out.
-bool InFittingRange(const std::vector<float>& columnMeans, const std::vector<int32_t>& columns);
+GrayRange FittingRange(const vyrffc::Results& results);
+
+// The columns whose raw mean lies inside the range.
+std::vector<int32_t> ColumnsInFittingRange(const std::vector<float>& columnMeans, const std::vector<int32_t>& columns,
+                                           GrayRange range);
+
+// True when at least 98% of the columns lie inside the range; the few dark or
+// edge columns do not take a level out.
+bool InFittingRange(const std::vector<float>& columnMeans, const std::vector<int32_t>& columns, GrayRange range);
+
+// The spatial figures camera makers quote, in the form of EMVA 1288, from the
+// column means of one flat and one dark image (the rows of a line camera's
+// image are exposures of the same line, so their mean keeps the spatial part
+// and averages the temporal noise down):
+//   PRNU = sqrt(s2(flat) - s2(dark)) / (mean(flat) - mean(dark)), a fraction
+//   DSNU = s(dark), in DN
+// NaN where the flat is not brighter than the dark.
+struct SensorFigures {
+    double prnu = 0.0;
+    double dsnu = 0.0;
+};
+
+SensorFigures MeasureSensorFigures(const Uniformity& flat, const Uniformity& dark);
 
 // One calibration and one correction mode applied to every flat image.
 struct CorrectionOutcome {
@@ -54,6 +77,8 @@ struct CorrectionOutcome {
     double calibrationSeconds = 0.0;
     double correctionSeconds = 0.0;
     std::vector<int32_t> columns;     // the columns measured: those the calibration covers
+    GrayRange fittingRange;
+    std::vector<int32_t> flaggedColumns;  // columns the calibration flagged as dark
     std::vector<Uniformity> raw;      // per flat image
     std::vector<Uniformity> corrected;
     std::vector<bool> inRange;
@@ -62,19 +87,25 @@ struct CorrectionOutcome {
     std::vector<Uniformity> correctedFitted;
     std::vector<std::vector<float>> correctedMeans;
     std::string failure;  // the first correction error, when a mode could not run on some image
+    // The dark image before and after, when there is one.
+    bool hasDark = false;
+    Uniformity rawDark;
+    Uniformity correctedDark;
 };
 
 CorrectionOutcome EvaluateCorrection(const Calibration& calibration, TestFunction test, int32_t mode,
-                                     const std::vector<FlatImage>& flats);
+                                     const std::vector<FlatImage>& flats, const FlatImage* dark = nullptr);
 
 // The quadratic two-piece fits of a segmented run, evaluated by the tool
 // itself (the library hands them out as data only).
 CorrectionOutcome EvaluateTwoPieces(const Calibration& calibration, const std::vector<FlatImage>& flats);
 
 // Mean figures over the flat images inside the fitting range, measured over
-// the columns inside it; `correctedAllColumns` counts every column.
+// the columns inside it; `correctedAllColumns` counts every column. Images
+// clipped after correction are counted apart and left out of the means.
 struct OutcomeSummary {
     int images = 0;
+    int clipped = 0;
     double rawNonUniformity = 0.0;
     double correctedNonUniformity = 0.0;
     double worstCorrected = 0.0;
@@ -83,6 +114,10 @@ struct OutcomeSummary {
 };
 
 OutcomeSummary Summarize(const CorrectionOutcome& outcome);
+
+// The flat image nearest half of saturation above the dark level, among those
+// not clipped before or after correction; -1 when there is none.
+int HalfSaturationImage(const CorrectionOutcome& outcome);
 
 // The mode names used in tables: "0", "1", ..., "default" for the test
 // functions' fallback mode.

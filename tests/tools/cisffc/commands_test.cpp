@@ -112,13 +112,13 @@ TEST_F(CisffcTest, KeepGoingCorrectsAroundABadImage) {
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("heldout_02.bmp is 500 columns wide, the calibration is for 512"), std::string::npos)
         << run.err;
-    EXPECT_NE(run.err.find("1 of 6 image(s) could not be corrected"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("1 of 7 image(s) could not be corrected"), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(out + "/heldout_02.bmp"));
     for (const char* name : {"heldout_00.bmp", "heldout_01.bmp", "heldout_03.bmp", "heldout_05.bmp"}) {
         EXPECT_EQ(cv::imread(out + "/" + name, cv::IMREAD_UNCHANGED).size(), cv::Size(512, 16)) << name;
     }
-    // Only the images, no temporary file left over.
-    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 5);
+    // Only the images (the dark one too), no temporary file left over.
+    EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 6);
 }
 
 TEST_F(CisffcTest, OutputsReplaceFilesButWriteThroughLinksAndFifos) {
@@ -187,7 +187,13 @@ TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
         {"correct --calibration " + json + " " + held + out, 1, "calibration file"},
         {"correct --calibration " + file + " " + temp_.path() + "nothing.bmp" + out, 1, "no image or folder"},
         {"report --calibration " + file + " --out " + temp_.path() + "never.png", 2, "--heldout"},
+        {"report --calibration " + file + " --heldout " + temp_.path() + "narrow --out " + temp_.path() + "never.png",
+         1, "is 500 columns wide, the calibration is for 512"},
+        {"correct --calibration " + file + " " + held + " --out " + temp_.path() + "never.png", 2, "not an image"},
+        {"correct --calibration " + file + " " + held + " --out " + file, 2, "is a file"},
     };
+    fs::create_directories(temp_.path() + "narrow");
+    cv::imwrite(temp_.path() + "narrow/flat.bmp", cv::Mat(16, 500, CV_8UC1, cv::Scalar(90)));
     for (const auto& [arguments, status, reason] : cases) {
         const ToolRun run = Run(arguments);
         EXPECT_EQ(run.status, status) << arguments << "\n" << run.err;
@@ -197,6 +203,33 @@ TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
     // No failed command leaves an output file behind.
     EXPECT_FALSE(fs::exists(json));
     EXPECT_FALSE(fs::exists(temp_.path() + "never.png"));
+}
+
+TEST_F(CisffcTest, ReportGivesSensorFiguresAndNamesClippedImages) {
+    const std::string module = Simulate("module") + "/";
+    const std::string file = temp_.path() + "module.ffcal";
+    ASSERT_EQ(Run("calibrate " + module + " --save " + file).status, 0);
+
+    // The simulator's dark image beside the held-out flats gives PRNU and DSNU.
+    const std::string csv = temp_.path() + "table.csv";
+    const ToolRun run = Run("report --calibration " + file + " --heldout " + module + "heldout --out " +
+                            temp_.path() + "report.png --csv " + csv);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.out.find("  PRNU  "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("  DSNU  "), std::string::npos) << run.out;
+    const std::string table = ReadText(csv);
+    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 8) << table;  // header, 6 flats, the dark image
+    EXPECT_NE(table.find("\ndark,dark.bmp,0,"), std::string::npos) << table;
+
+    // The brightest calibration images clip: named so, not given a 0% figure.
+    const ToolRun clipped = Run("report --calibration " + file + " --heldout " + module + " --out " + temp_.path() +
+                                "all.png --csv -");
+    ASSERT_EQ(clipped.status, 0) << clipped.err;
+    const size_t row = clipped.out.find("flat,level_047.bmp,");
+    ASSERT_NE(row, std::string::npos) << clipped.out;
+    EXPECT_EQ(clipped.out.substr(clipped.out.find('\n', row) - 12, 12), ",1,255,0,0,1") << clipped.out;
+    const size_t line = clipped.err.find("level_047.bmp");
+    EXPECT_NE(clipped.err.substr(line, clipped.err.find('\n', line) - line).find("clipped"), std::string::npos);
 }
 
 TEST_F(CisffcTest, BareCommandAndVersionSayWhatTheyAre) {

@@ -1,0 +1,76 @@
+#include "images.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "tool_error.h"
+
+namespace cisffc {
+
+namespace fs = std::filesystem;
+
+bool IsImageName(const std::string& path) {
+    std::string extension = fs::path(path).extension().string();
+    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension == ".bmp" || extension == ".png" || extension == ".tif" || extension == ".tiff";
+}
+
+std::vector<std::string> ListBitmaps(const std::string& folder, bool withDark) {
+    std::vector<std::string> paths;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error)) {
+        if (!entry.is_regular_file(error) || entry.path().extension() != ".bmp") continue;
+        if (withDark || entry.path().filename() != kDarkImageName) paths.push_back(entry.path().string());
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+std::vector<std::string> ExpandInputs(const std::vector<std::string>& arguments) {
+    std::vector<std::string> inputs;
+    for (const std::string& argument : arguments) {
+        std::error_code error;
+        if (fs::is_directory(argument, error)) {
+            std::vector<std::string> found;
+            for (const auto& entry : fs::directory_iterator(argument, error)) {
+                if (entry.is_regular_file(error) && IsImageName(entry.path().string())) found.push_back(entry.path().string());
+            }
+            if (error) FailRun("cannot list the folder " + argument);
+            std::sort(found.begin(), found.end());
+            inputs.insert(inputs.end(), found.begin(), found.end());
+        } else if (fs::exists(argument, error)) {
+            inputs.push_back(argument);
+        } else {
+            FailRun("no image or folder named " + argument);
+        }
+    }
+    return inputs;
+}
+
+cv::Mat ReadCorrectable(const std::string& path, int32_t width) {
+    cv::Mat image;
+    try {
+        image = cv::imread(path, cv::IMREAD_UNCHANGED);
+    } catch (const cv::Exception&) {
+        image.release();
+    }
+    if (image.empty()) FailRun("cannot read " + path + " as an image");
+    if (image.channels() != 1) {
+        FailRun(path + " has " + std::to_string(image.channels()) +
+                " channels; only 8-bit gray images can be corrected");
+    }
+    if (image.depth() != CV_8U) {
+        FailRun(path + " is not 8-bit (" + std::to_string(8 * image.elemSize1()) +
+                "-bit); only 8-bit gray images can be corrected");
+    }
+    if (image.cols != width) {
+        FailRun(path + " is " + std::to_string(image.cols) + " columns wide, the calibration is for " +
+                std::to_string(width));
+    }
+    return image;
+}
+
+}  // namespace cisffc

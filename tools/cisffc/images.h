@@ -1,0 +1,35 @@
+// The images the tool reads: which files count as images, folders standing
+// for their images, and the one rule for what a calibration can correct.
+#ifndef CISFFC_IMAGES_H
+#define CISFFC_IMAGES_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <opencv2/core/mat.hpp>
+
+namespace cisffc {
+
+// A folder of flat images may hold one image taken without light under this
+// name: the dark reference of the sensor figures, never measured as a flat.
+constexpr const char* kDarkImageName = "dark.bmp";
+
+// A name ending in .bmp, .png, .tif or .tiff, in any case.
+bool IsImageName(const std::string& path);
+
+// The folder's *.bmp files in name order; `withDark` keeps the dark image.
+std::vector<std::string> ListBitmaps(const std::string& folder, bool withDark = true);
+
+// Files stay as given; a folder stands for its .bmp, .png and .tif files, in
+// name order. A name that is neither ends the command.
+std::vector<std::string> ExpandInputs(const std::vector<std::string>& arguments);
+
+// Reads an image as stored and refuses, naming the file, what a calibration
+// for `width` columns cannot correct: colour, more than 8 bits, another width.
+// Nothing is converted.
+cv::Mat ReadCorrectable(const std::string& path, int32_t width);
+
+}  // namespace cisffc
+
+#endif  // CISFFC_IMAGES_H
