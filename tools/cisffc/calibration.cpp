@@ -36,15 +36,13 @@ Calibration LoadCalibration(const std::string& path) {
     }
 }
 
-cv::Mat CorrectImage(const Calibration& calibration, TestFunction test, int32_t mode, const cv::Mat& raw,
-                     const std::string& imageName, int threads) {
-    cv::Mat corrected;
+void CorrectImage(const Calibration& calibration, TestFunction test, int32_t mode, const cv::Mat& raw,
+                  cv::Mat& corrected, const std::string& imageName, int threads) {
     try {
         calibration.library.Correct(raw, corrected, mode, test, threads);
     } catch (const vyrffc::Error& error) {
         FailRun(imageName + ": " + error.what());
     }
-    return corrected;
 }
 
 }  // namespace cisffc

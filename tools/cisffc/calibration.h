@@ -35,9 +35,10 @@ Calibration CalibrateFromFolder(const std::string& folder, const vyrffc::Setting
 Calibration LoadCalibration(const std::string& path);
 
 // Corrects one image with the given generation's rule on `threads` threads
-// (0: one per core); errors end the command naming the image.
-cv::Mat CorrectImage(const Calibration& calibration, TestFunction test, int32_t mode, const cv::Mat& raw,
-                     const std::string& imageName, int threads = 0);
+// (0: one per core) into `corrected`, reused when it has the image's size;
+// errors end the command naming the image.
+void CorrectImage(const Calibration& calibration, TestFunction test, int32_t mode, const cv::Mat& raw,
+                  cv::Mat& corrected, const std::string& imageName, int threads = 0);
 
 }  // namespace cisffc
 

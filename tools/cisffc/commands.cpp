@@ -146,7 +146,9 @@ public:
         if (done < total_ && now - last_ < std::chrono::milliseconds(100)) return;
         last_ = now;
         const double seconds = std::chrono::duration<double>(now - start_).count();
-        std::fprintf(stderr, "\r%zu/%zu images, %.1f images/s ", done, total_, seconds > 0 ? done / seconds : 0.0);
+        const double rate = seconds > 0 ? done / seconds : 0.0;
+        const double left = rate > 0 ? (total_ - done) / rate : 0.0;
+        std::fprintf(stderr, "\r%zu/%zu images, %.1f images/s, %.0f s left ", done, total_, rate, left);
         std::fflush(stderr);
     }
     void Finish() {
@@ -352,12 +354,14 @@ int RunCorrect(const CorrectCommand& command) {
     Progress progress(inputs.size(), !command.quiet);
     const auto start = std::chrono::steady_clock::now();
     size_t failed = 0;
+    ImageBuffers buffers;
     for (size_t i = 0; i < inputs.size(); ++i) {
         const std::string& input = inputs[i];
         try {
-            const cv::Mat raw = ReadCorrectable(input, width);
-            const cv::Mat corrected = CorrectImage(calibration, test, mode, raw, input, command.jobs);
-            WriteImageAtomically((fs::path(command.outFolder) / fs::path(input).filename()).string(), corrected);
+            ReadCorrectable(input, width, buffers);
+            CorrectImage(calibration, test, mode, buffers.raw, buffers.corrected, input, command.jobs);
+            WriteImageAtomically((fs::path(command.outFolder) / fs::path(input).filename()).string(),
+                                 buffers.corrected, &buffers.encoded);
         } catch (const ToolError& error) {
             if (!command.keepGoing) {
                 progress.Finish();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
+#include <fstream>
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -50,14 +51,24 @@ std::vector<std::string> ExpandInputs(const std::vector<std::string>& arguments)
     return inputs;
 }
 
-cv::Mat ReadCorrectable(const std::string& path, int32_t width) {
-    cv::Mat image;
-    try {
-        image = cv::imread(path, cv::IMREAD_UNCHANGED);
-    } catch (const cv::Exception&) {
-        image.release();
+void ReadCorrectable(const std::string& path, int32_t width, ImageBuffers& buffers) {
+    std::error_code error;
+    if (!fs::is_regular_file(path, error)) FailRun(path + " is not a regular file");
+    std::ifstream file(path, std::ios::binary | std::ios::ate);
+    const std::streamoff size = file ? static_cast<std::streamoff>(file.tellg()) : -1;
+    if (size > 0) {
+        buffers.file.resize(static_cast<size_t>(size));
+        file.seekg(0);
+        file.read(reinterpret_cast<char*>(buffers.file.data()), size);
     }
-    if (image.empty()) FailRun("cannot read " + path + " as an image");
+    bool decoded = false;
+    try {
+        decoded = size > 0 && file && !cv::imdecode(buffers.file, cv::IMREAD_UNCHANGED, &buffers.raw).empty();
+    } catch (const cv::Exception&) {
+        decoded = false;
+    }
+    if (!decoded) FailRun("cannot read " + path + " as an image");
+    const cv::Mat& image = buffers.raw;
     if (image.channels() != 1) {
         FailRun(path + " has " + std::to_string(image.channels()) +
                 " channels; only 8-bit gray images can be corrected");
@@ -70,7 +81,12 @@ cv::Mat ReadCorrectable(const std::string& path, int32_t width) {
         FailRun(path + " is " + std::to_string(image.cols) + " columns wide, the calibration is for " +
                 std::to_string(width));
     }
-    return image;
+}
+
+cv::Mat ReadCorrectable(const std::string& path, int32_t width) {
+    ImageBuffers buffers;
+    ReadCorrectable(path, width, buffers);
+    return buffers.raw;
 }
 
 }  // namespace cisffc

@@ -25,9 +25,20 @@ std::vector<std::string> ListBitmaps(const std::string& folder, bool withDark = 
 // name order. A name that is neither ends the command.
 std::vector<std::string> ExpandInputs(const std::vector<std::string>& arguments);
 
-// Reads an image as stored and refuses, naming the file, what a calibration
-// for `width` columns cannot correct: colour, more than 8 bits, another width.
-// Nothing is converted.
+// The buffers an image passes through, kept from one image of a batch to the
+// next: the batch then allocates its memory, and the system maps it in, once
+// rather than once per image.
+struct ImageBuffers {
+    std::vector<uchar> file;
+    cv::Mat raw;
+    cv::Mat corrected;
+    std::vector<uchar> encoded;
+};
+
+// Reads an image as stored into buffers.raw and refuses, naming the file,
+// what a calibration for `width` columns cannot correct: colour, more than 8
+// bits, another width. Nothing is converted.
+void ReadCorrectable(const std::string& path, int32_t width, ImageBuffers& buffers);
 cv::Mat ReadCorrectable(const std::string& path, int32_t width);
 
 }  // namespace cisffc

@@ -25,7 +25,7 @@ constexpr size_t kMaxNameBytes = 255;
 
 std::string Reason() { return std::strerror(errno); }
 
-bool WriteAll(int fd, const std::string& bytes) {
+bool WriteAll(int fd, std::string_view bytes) {
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -51,7 +51,7 @@ std::string TemporaryName(const fs::path& target, std::mt19937_64& random) {
     return (target.parent_path() / ("." + name + suffix)).string();
 }
 
-void WriteInPlace(const std::string& path, const std::string& bytes) {
+void WriteInPlace(const std::string& path, std::string_view bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (fd < 0) FailRun("cannot open " + path + " for writing: " + Reason());
     const bool ok = WriteAll(fd, bytes);
@@ -61,7 +61,7 @@ void WriteInPlace(const std::string& path, const std::string& bytes) {
 
 }  // namespace
 
-void WriteFileAtomically(const std::string& path, const std::string& bytes) {
+void WriteFileAtomically(const std::string& path, std::string_view bytes) {
     if (path == "-") {
         std::cout.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
         std::cout.flush();
@@ -98,8 +98,9 @@ void WriteFileAtomically(const std::string& path, const std::string& bytes) {
     }
 }
 
-void WriteImageAtomically(const std::string& path, const cv::Mat& image) {
-    std::vector<uchar> encoded;
+void WriteImageAtomically(const std::string& path, const cv::Mat& image, std::vector<uchar>* buffer) {
+    std::vector<uchar> own;
+    std::vector<uchar>& encoded = buffer != nullptr ? *buffer : own;
     std::string extension = fs::path(path).extension().string();
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (extension != ".bmp" && extension != ".png" && extension != ".tif" && extension != ".tiff") {
@@ -114,7 +115,7 @@ void WriteImageAtomically(const std::string& path, const cv::Mat& image) {
         encodedOk = false;
     }
     if (!encodedOk) FailRun("the image library could not encode " + path);
-    WriteFileAtomically(path, std::string(encoded.begin(), encoded.end()));
+    WriteFileAtomically(path, std::string_view(reinterpret_cast<const char*>(encoded.data()), encoded.size()));
 }
 
 void EnsureFolder(const std::string& folder) {

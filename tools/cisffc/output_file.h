@@ -7,6 +7,7 @@
 #define CISFFC_OUTPUT_FILE_H
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <opencv2/core/mat.hpp>
@@ -14,10 +15,11 @@
 namespace cisffc {
 
 // "-" writes to standard output.
-void WriteFileAtomically(const std::string& path, const std::string& bytes);
+void WriteFileAtomically(const std::string& path, std::string_view bytes);
 
-// Encodes the image in the format its extension names (.bmp, .png, .tif).
-void WriteImageAtomically(const std::string& path, const cv::Mat& image);
+// Encodes the image in the format its extension names (.bmp, .png, .tif),
+// through `encoded` when the caller keeps one buffer for many images.
+void WriteImageAtomically(const std::string& path, const cv::Mat& image, std::vector<uchar>* encoded = nullptr);
 
 // Creates the folder (and its parents) when missing; a failed run error if
 // that is impossible or the path is something else.

@@ -157,8 +157,12 @@ CorrectionOutcome EvaluateCorrection(const Calibration& calibration, TestFunctio
                                      const std::vector<FlatImage>& flats, const FlatImage* dark) {
     return Evaluate(
         calibration, std::string(RunName(calibration.results().run)) + " mode " + ModeName(mode),
-        [&](const FlatImage& flat) { return CorrectImage(calibration, test, mode, flat.raw, flat.name); }, flats,
-        dark);
+        [&](const FlatImage& flat) {
+            cv::Mat corrected;
+            CorrectImage(calibration, test, mode, flat.raw, corrected, flat.name);
+            return corrected;
+        },
+        flats, dark);
 }
 
 CorrectionOutcome EvaluateTwoPieces(const Calibration& calibration, const std::vector<FlatImage>& flats) {
