@@ -6,6 +6,7 @@
 #include <map>
 #include <cstdio>
 #include <filesystem>
+#include <future>
 #include <iostream>
 
 #include <unistd.h>
@@ -354,14 +355,29 @@ int RunCorrect(const CorrectCommand& command) {
     Progress progress(inputs.size(), !command.quiet);
     const auto start = std::chrono::steady_clock::now();
     size_t failed = 0;
-    ImageBuffers buffers;
+    // With more than one job the next image is read while this one is
+    // corrected and written: reading and writing take most of a batch's time.
+    const bool readAhead = command.jobs != 1;
+    ImageBuffers buffers[2];
+    auto buffersOf = [&](size_t i) -> ImageBuffers& { return buffers[readAhead ? i % 2 : 0]; };
+    auto readInto = [&](size_t i) { ReadCorrectable(inputs[i], width, buffersOf(i)); };
+    std::future<void> next;
+    if (readAhead) next = std::async(std::launch::async, readInto, size_t{0});
     for (size_t i = 0; i < inputs.size(); ++i) {
         const std::string& input = inputs[i];
+        ImageBuffers& current = buffersOf(i);
+        std::future<void> reading = std::move(next);
+        // The other buffers are free: the image before this one is written.
+        if (readAhead && i + 1 < inputs.size()) next = std::async(std::launch::async, readInto, i + 1);
         try {
-            ReadCorrectable(input, width, buffers);
-            CorrectImage(calibration, test, mode, buffers.raw, buffers.corrected, input, command.jobs);
+            if (readAhead) {
+                reading.get();
+            } else {
+                readInto(i);
+            }
+            CorrectImage(calibration, test, mode, current.raw, current.corrected, input, command.jobs);
             WriteImageAtomically((fs::path(command.outFolder) / fs::path(input).filename()).string(),
-                                 buffers.corrected, &buffers.encoded);
+                                 current.corrected, &current.encoded);
         } catch (const ToolError& error) {
             if (!command.keepGoing) {
                 progress.Finish();
