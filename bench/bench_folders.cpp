@@ -53,6 +53,14 @@ const std::string& SimulatedFolder(const cissim::SimulatorOptions& options) {
     return store.folders.emplace(key, folder).first->second;
 }
 
+std::string ScratchFolder(const std::string& name) {
+    const std::string folder = Root() + name + "/";
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    std::filesystem::create_directories(folder);
+    return folder;
+}
+
 void RemoveSimulatedFolders() {
     FolderStore& store = Store();
     if (!store.root.empty()) {

@@ -13,6 +13,10 @@ namespace ffc::bench {
 // level of `options`; written on the first call for these options.
 const std::string& SimulatedFolder(const cissim::SimulatorOptions& options);
 
+// An empty folder (ending with a separator) of this name under the same
+// temporary folder, for a benchmark's own files.
+std::string ScratchFolder(const std::string& name);
+
 // Removes every folder written so far.
 void RemoveSimulatedFolders();
 

@@ -16,6 +16,7 @@
 #include "interface_bench.h"
 #include "recorded_results.h"
 #include "run_bench.h"
+#include "tool_bench.h"
 
 namespace {
 
@@ -46,6 +47,8 @@ void PrintTargets(const std::vector<ffc::bench::TargetCheck>& checks) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    const int copied = ffc::bench::CopyImagesMain(argc, argv);
+    if (copied >= 0) return copied;
     const bool quick = TakeFlag(argc, argv, "--quick");
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
@@ -53,6 +56,7 @@ int main(int argc, char** argv) {
     ffc::bench::RegisterCorrectionBenchmarks();
     ffc::bench::RegisterRunBenchmarks(quick);
     ffc::bench::RegisterInterfaceBenchmarks();
+    ffc::bench::RegisterToolBenchmark();
 
     ffc::bench::RecordingReporter reporter;
     int status = 0;
@@ -67,6 +71,8 @@ int main(int argc, char** argv) {
     checks.insert(checks.end(), runChecks.begin(), runChecks.end());
     const std::vector<ffc::bench::TargetCheck> interfaceChecks = ffc::bench::PrintInterfaceSummary(reporter);
     checks.insert(checks.end(), interfaceChecks.begin(), interfaceChecks.end());
+    const std::vector<ffc::bench::TargetCheck> toolChecks = ffc::bench::PrintToolSummary(reporter);
+    checks.insert(checks.end(), toolChecks.begin(), toolChecks.end());
     PrintTargets(checks);
 
     ffc::bench::ReleaseInterfaceFixture();

@@ -86,6 +86,11 @@ std::string Times(double ratio) {
 
 }  // namespace
 
+const std::string& SavedCalibrationFile() {
+    SavedCalibration();
+    return file;
+}
+
 void ReleaseInterfaceFixture() {
     if (!file.empty()) std::filesystem::remove(file);
     calibration.reset();
