@@ -460,7 +460,7 @@ int RunReport(const ReportCommand& command) {
     PrintSensorFigures(text, flats, outcome, darkName);
     const cv::Mat figure = DrawReport("Flat-field calibration report: " + outcome.label + ", " + calibration.source,
                                       flats, {outcome}, 0, ReportFooter(calibration, mode));
-    WriteImageAtomically(command.outPath, figure);
+    WritePictureAtomically(command.outPath, figure);
     text << "Picture: " << command.outPath << "\n";
     if (!command.csvPath.empty()) {
         WriteFileAtomically(command.csvPath, LevelTableCsv(flats, outcome, darkName));

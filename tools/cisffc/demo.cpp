@@ -105,7 +105,7 @@ int RunDemo(const DemoCommand& command) {
             if (outcome.label == label) drawn.push_back(outcome);
         }
     }
-    WriteImageAtomically(picture, DrawReport("Flat-field calibration of a simulated " +
+    WritePictureAtomically(picture, DrawReport("Flat-field calibration of a simulated " +
                                                  std::to_string(options.width) + "-column CIS module",
                                              flats, drawn, 0,
                                              "simulated module, seed " + std::to_string(options.seed) +

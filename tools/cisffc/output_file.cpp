@@ -98,9 +98,10 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
     }
 }
 
-void WriteImageAtomically(const std::string& path, const cv::Mat& image, std::vector<uchar>* buffer) {
-    std::vector<uchar> own;
-    std::vector<uchar>& encoded = buffer != nullptr ? *buffer : own;
+namespace {
+
+void WriteEncoded(const std::string& path, const cv::Mat& image, const std::vector<int>& parameters,
+                  std::vector<uchar>& encoded) {
     std::string extension = fs::path(path).extension().string();
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (extension != ".bmp" && extension != ".png" && extension != ".tif" && extension != ".tiff") {
@@ -108,14 +109,24 @@ void WriteImageAtomically(const std::string& path, const cv::Mat& image, std::ve
     }
     bool encodedOk = false;
     try {
-        // Pictures are mostly flat white: the strongest PNG compression pays.
-        const std::vector<int> parameters = {cv::IMWRITE_PNG_COMPRESSION, 9};
         encodedOk = cv::imencode(extension, image, encoded, parameters);
     } catch (const cv::Exception&) {
         encodedOk = false;
     }
     if (!encodedOk) FailRun("the image library could not encode " + path);
     WriteFileAtomically(path, std::string_view(reinterpret_cast<const char*>(encoded.data()), encoded.size()));
+}
+
+}  // namespace
+
+void WriteImageAtomically(const std::string& path, const cv::Mat& image, std::vector<uchar>* buffer) {
+    std::vector<uchar> own;
+    WriteEncoded(path, image, {}, buffer != nullptr ? *buffer : own);
+}
+
+void WritePictureAtomically(const std::string& path, const cv::Mat& picture) {
+    std::vector<uchar> encoded;
+    WriteEncoded(path, picture, {cv::IMWRITE_PNG_COMPRESSION, 9}, encoded);
 }
 
 void EnsureFolder(const std::string& folder) {

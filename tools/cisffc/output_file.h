@@ -21,6 +21,11 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes);
 // through `encoded` when the caller keeps one buffer for many images.
 void WriteImageAtomically(const std::string& path, const cv::Mat& image, std::vector<uchar>* encoded = nullptr);
 
+// The same for the report's pictures, which are mostly flat white: the
+// strongest PNG compression halves them. Camera images gain nothing from it
+// and take five times longer, so they keep the image library's default.
+void WritePictureAtomically(const std::string& path, const cv::Mat& picture);
+
 // Creates the folder (and its parents) when missing; a failed run error if
 // that is impossible or the path is something else.
 void EnsureFolder(const std::string& folder);
