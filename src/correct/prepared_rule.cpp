@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "correct/image_rows.h"
+#include "correct/strip_lookup.h"
 
 namespace ffc {
 
@@ -11,11 +12,6 @@ namespace {
 
 // Images with fewer rows evaluate each pixel; taller ones tabulate.
 constexpr int kTableRowThreshold = 64;
-
-// Columns per strip: 64 tables of 256 bytes fill 16 KB, half the first-level
-// cache, and a strip's row segment is one whole cache line, so no line of the
-// input or output is fetched twice.
-constexpr int kStripColumns = 64;
 
 // The clamps of PolyvalGrayFloat and PolyvalGrayInt, written as selects so
 // that the table loops vectorise. A NaN sum gives 0 in both.
@@ -80,30 +76,39 @@ bool SegmentHasHole(const uint8_t* in, const HoleColumns& holeColumns, int c0, i
     return any != 0;
 }
 
-void RecordHoles(const uint8_t* in, const uint8_t* out, const HoleColumns& holeColumns, int c0, int n, int row,
-                 std::vector<Hole>& holes) {
-    for (int i = 0; i < n; ++i) {
-        const int c = c0 + i;
-        if (holeColumns.IsHole(c, in[i])) holes.push_back({MakeHoleKey(c, row), out[i]});
+// Lists the strip's holes with the output bytes the lookup will replace.
+void RecordStripHoles(const StripRows& strip, const HoleColumns& holeColumns, int c0, std::vector<Hole>& holes) {
+    for (int r = 0; r < strip.rows; ++r) {
+        const uint8_t* in = strip.in + r * strip.inStep;
+        if (!SegmentHasHole(in, holeColumns, c0, strip.columns)) continue;
+        const uint8_t* out = strip.out + r * strip.outStep;
+        for (int i = 0; i < strip.columns; ++i) {
+            if (holeColumns.IsHole(c0 + i, in[i])) holes.push_back({MakeHoleKey(c0 + i, r), out[i]});
+        }
     }
 }
 
-// out[i] = tables[i][in[i]] for one row of a strip. Eight pixels at a time
-// are read with one load and written with one store: fewer memory operations,
-// and no load of the input waits on a store to the output a page apart.
-void LookUpSegment(const uint8_t* tables, const uint8_t* in, uint8_t* out, int n) {
-    int i = 0;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ || defined(_M_X64)
-    for (; i + 8 <= n; i += 8) {
-        uint64_t raw;
-        std::memcpy(&raw, in + i, 8);
-        const uint8_t* t = tables + i * 256;
-        uint64_t corrected = 0;
-        for (int j = 0; j < 8; ++j) corrected |= uint64_t{t[j * 256 + ((raw >> (8 * j)) & 0xFF)]} << (8 * j);
-        std::memcpy(out + i, &corrected, 8);
+// rows * part / parts without overflow.
+int PartOf(int rows, int part, int parts) {
+    return static_cast<int>(int64_t{rows} * part / parts);
+}
+
+// Starts loading rows [first, end) of a strip into the cache.
+void PrefetchStripRows(const StripRows& strip, int first, int end) {
+    for (int r = first; r < end; ++r) {
+        __builtin_prefetch(strip.in + r * strip.inStep, 0, 2);
     }
-#endif
-    for (; i < n; ++i) out[i] = tables[i * 256 + in[i]];
+}
+
+// Each column's lowest and highest raw value over the strip's rows.
+void StripBands(const StripRows& strip, uint8_t* lowest, uint8_t* highest) {
+    for (int r = 0; r < strip.rows; ++r) {
+        const uint8_t* in = strip.in + r * strip.inStep;
+        for (int i = 0; i < strip.columns; ++i) {
+            lowest[i] = std::min(lowest[i], in[i]);
+            highest[i] = std::max(highest[i], in[i]);
+        }
+    }
 }
 
 }  // namespace
@@ -201,36 +206,33 @@ bool WorthTabulating(int rows) {
 
 void WriteRegularValues(const PreparedRule& prepared, const cv::Mat& input, cv::Mat& output, int rowEnd,
                         const HoleColumns* holeColumns, std::vector<Hole>* holes) {
-    // Only the raw values a column holds are looked up: on camera images a
-    // column spans a narrow band, so most of a polynomial's table is never
-    // read. One pass along the rows finds each column's band. Tables copied
-    // from the column tables cost less than that pass and are filled whole.
-    const int width = prepared.width;
     const bool polynomial = IsPolynomial(prepared.rule.kind);
-    std::vector<uint8_t> lowest(width, polynomial ? 255 : 0);
-    std::vector<uint8_t> highest(width, 255);
-    if (polynomial) std::fill(highest.begin(), highest.end(), uint8_t{0});
-    for (int r = 0; polynomial && r < rowEnd; ++r) {
-        const uint8_t* in = RowOf(input, r);
-        uint8_t* low = lowest.data();
-        uint8_t* high = highest.data();
-        for (int c = 0; c < width; ++c) {
-            low[c] = std::min(low[c], in[c]);
-            high[c] = std::max(high[c], in[c]);
+    uint8_t lowest[kStripColumns];
+    uint8_t highest[kStripColumns];
+    alignas(64) uint8_t tables[kStripColumns * kColumnTableSize];
+    for (int c0 = 0; c0 < prepared.width; c0 += kStripColumns) {
+        const StripRows strip{RowOf(input, 0) + c0, input.step[0], RowOf(output, 0) + c0, output.step[0], rowEnd,
+                              std::min(kStripColumns, prepared.width - c0)};
+        // Only the raw values a column holds are looked up: on camera images a
+        // column spans a narrow band, so most of a polynomial's table is never
+        // read. The strip's rows, read here to find each column's band, are
+        // still in the cache for the lookup. Tables copied from the column
+        // tables cost less than that pass and are filled whole.
+        std::fill_n(lowest, strip.columns, polynomial ? 255 : 0);
+        std::fill_n(highest, strip.columns, polynomial ? 0 : 255);
+        if (polynomial) StripBands(strip, lowest, highest);
+        // The rows of a strip lie a page apart, too far for the processor to
+        // fetch them ahead by itself: the next strip's rows are fetched while
+        // this strip's tables are filled.
+        const int c1 = c0 + strip.columns;
+        const StripRows next{strip.in + strip.columns, strip.inStep, strip.out + strip.columns, strip.outStep,
+                             c1 < prepared.width ? rowEnd : 0, std::min(kStripColumns, prepared.width - c1)};
+        for (int i = 0; i < strip.columns; ++i) {
+            prepared.FillColumnTable(c0 + i, lowest[i], highest[i], tables + i * kColumnTableSize);
+            PrefetchStripRows(next, PartOf(next.rows, i, strip.columns), PartOf(next.rows, i + 1, strip.columns));
         }
-    }
-    alignas(64) uint8_t tables[kStripColumns * 256];
-    for (int c0 = 0; c0 < width; c0 += kStripColumns) {
-        const int n = std::min(kStripColumns, width - c0);
-        for (int i = 0; i < n; ++i) prepared.FillColumnTable(c0 + i, lowest[c0 + i], highest[c0 + i], tables + i * 256);
-        for (int r = 0; r < rowEnd; ++r) {
-            const uint8_t* in = RowOf(input, r) + c0;
-            uint8_t* out = RowOf(output, r) + c0;
-            if (holeColumns != nullptr && SegmentHasHole(in, *holeColumns, c0, n)) {
-                RecordHoles(in, out, *holeColumns, c0, n, r, *holes);
-            }
-            LookUpSegment(tables, in, out, n);
-        }
+        if (holeColumns != nullptr) RecordStripHoles(strip, *holeColumns, c0, *holes);
+        LookUpStrip(tables, strip);
     }
 }
 
