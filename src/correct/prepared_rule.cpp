@@ -150,8 +150,9 @@ void FillPolynomialColumnOfLength(const PreparedRule& prepared, const std::vecto
 bool SegmentHasHole(const uint8_t* in, const HoleColumns& holeColumns, int c0, int n) {
     const uint8_t* raw = holeColumns.raw.data() + c0;
     const uint8_t* has = holeColumns.hasHoles.data() + c0;
-    unsigned any = 0;
-    for (int i = 0; i < n; ++i) any |= static_cast<unsigned>(in[i] == raw[i]) & has[i];
+    // Bytes throughout, so that the loop compares sixteen pixels at a time.
+    uint8_t any = 0;
+    for (int i = 0; i < n; ++i) any |= static_cast<uint8_t>(in[i] == raw[i]) & has[i];
     return any != 0;
 }
 
