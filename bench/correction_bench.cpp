@@ -203,14 +203,20 @@ void TimeRounds(benchmark::State& state, int rows) {
     }
     const int threads = cv::getNumThreads();
     cv::setNumThreads(1);
+    bool failed = false;
     for (auto _ : state) {
         for (TimedItem& item : items) {
             const auto start = std::chrono::steady_clock::now();
-            if (!item.call()) state.SkipWithError(("the timed call failed: " + item.name).c_str());
+            failed = !item.call();
             benchmark::ClobberMemory();
             item.best =
                 std::min(item.best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            if (failed) {
+                state.SkipWithError(("the timed call failed: " + item.name).c_str());
+                break;
+            }
         }
+        if (failed) break;
     }
     cv::setNumThreads(threads);
     for (const TimedItem& item : items) state.counters[ItemKey(item.name)] = item.best * 1e3;
