@@ -3,7 +3,12 @@
 #include <algorithm>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 #include "correct/image_rows.h"
+#include "correct/strip_lookup.h"
 
 namespace ffc {
 
@@ -12,13 +17,8 @@ namespace {
 // Images with fewer rows evaluate each pixel; taller ones tabulate.
 constexpr int kTableRowThreshold = 64;
 
-// Columns per strip: 64 tables of 256 bytes fill 16 KB, half the first-level
-// cache, and a strip's row segment is one whole cache line, so no line of the
-// input or output is fetched twice.
-constexpr int kStripColumns = 64;
-
-// The clamps of PolyvalGrayFloat and PolyvalGrayInt, written as selects so
-// that the table loops vectorise. A NaN sum gives 0 in both.
+// The clamps of PolyvalGrayFloat and PolyvalGrayInt. A NaN sum gives 0 in
+// both.
 inline float ClampGrayFloat(float sum) {
     return sum > 255.0f ? 255.0f : (sum > 0.0f ? sum : 0.0f);
 }
@@ -28,8 +28,75 @@ inline uint8_t GrayOfDoubleSum(double sum) {
     return static_cast<uint8_t>(static_cast<int>(clamped));
 }
 
+#ifdef __SSE2__
+
+// Four table entries at a time, with the operations of the evaluations in
+// their order: the float products, their sum in double or in float, and the
+// clamps as max and min, which give 0 for NaN as the selects do (the
+// instructions return their second operand when one is NaN). SSE2 is part of
+// the default x86-64 target, so these are the build's own instructions.
+inline __m128d ClampGrayDouble(__m128d sum) {
+    return _mm_min_pd(_mm_max_pd(sum, _mm_setzero_pd()), _mm_set1_pd(255.0));
+}
+
+inline __m128 ClampGrayFloats(__m128 sum) {
+    return _mm_min_ps(_mm_max_ps(sum, _mm_setzero_ps()), _mm_set1_ps(255.0f));
+}
+
+// Four whole values 0..255 as four bytes at table[p].
+inline void StoreGrays(__m128i values, uint8_t* table, int p) {
+    const __m128i words = _mm_packs_epi32(values, values);
+    const int bytes = _mm_cvtsi128_si32(_mm_packus_epi16(words, words));
+    std::memcpy(table + p, &bytes, 4);
+}
+
+// GainedGray of four clamped gray values.
+inline void StoreGainedGrays(__m128 gray, __m128 gain, uint8_t* table, int p) {
+    StoreGrays(_mm_cvttps_epi32(ClampGrayFloats(_mm_mul_ps(gray, gain))), table, p);
+}
+
 // One column's table from its K coefficients, term by term in ascending
-// powers as the evaluations sum them.
+// powers as the evaluations sum them. Whole groups of four entries are
+// written, so entries next to first..last may be filled too.
+template <int K, bool kIntegerSum>
+void FillPolynomialColumn(const PreparedRule& prepared, const float* k, int first, int last, uint8_t* table) {
+    __m128 factors[K > 0 ? K : 1];
+    for (int j = 0; j < K; ++j) factors[j] = _mm_set1_ps(k[j]);
+    const __m128 gain = _mm_set1_ps(prepared.rule.gain);
+    for (int p = first & ~3; p <= last; p += 4) {
+        if (kIntegerSum) {
+            __m128d low = _mm_setzero_pd();
+            __m128d high = _mm_setzero_pd();
+            for (int j = 0; j < K; ++j) {
+                const __m128 term = _mm_mul_ps(_mm_loadu_ps(&(*prepared.powers)[j][p]), factors[j]);
+                low = _mm_add_pd(low, _mm_cvtps_pd(term));
+                high = _mm_add_pd(high, _mm_cvtps_pd(_mm_movehl_ps(term, term)));
+            }
+            const __m128i values =
+                _mm_unpacklo_epi64(_mm_cvttpd_epi32(ClampGrayDouble(low)), _mm_cvttpd_epi32(ClampGrayDouble(high)));
+            StoreGrays(values, table, p);
+        } else {
+            __m128 sum = _mm_setzero_ps();
+            for (int j = 0; j < K; ++j) {
+                sum = _mm_add_ps(_mm_mul_ps(_mm_loadu_ps(&(*prepared.powers)[j][p]), factors[j]), sum);
+            }
+            StoreGainedGrays(ClampGrayFloats(sum), gain, table, p);
+        }
+    }
+}
+
+// GainedGray of the column table's values, four at a time.
+void FillGainedLutColumn(const int32_t* lut, float gain, uint8_t* table) {
+    const __m128 gains = _mm_set1_ps(gain);
+    for (int p = 0; p < kColumnTableSize; p += 4) {
+        const __m128i values = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lut + p));
+        StoreGainedGrays(_mm_cvtepi32_ps(values), gains, table, p);
+    }
+}
+
+#else
+
+// Without SSE2 the same entries one at a time.
 template <int K, bool kIntegerSum>
 void FillPolynomialColumn(const PreparedRule& prepared, const float* k, int first, int last, uint8_t* table) {
     const float* pw0 = (*prepared.powers)[0].data();
@@ -60,6 +127,14 @@ void FillPolynomialColumn(const PreparedRule& prepared, const float* k, int firs
     }
 }
 
+void FillGainedLutColumn(const int32_t* lut, float gain, uint8_t* table) {
+    for (int p = 0; p < kColumnTableSize; ++p) {
+        table[p] = static_cast<uint8_t>(GainedGray(static_cast<float>(lut[p]), gain));
+    }
+}
+
+#endif
+
 template <bool kIntegerSum>
 void FillPolynomialColumnOfLength(const PreparedRule& prepared, const std::vector<float>& k, int first, int last,
                                   uint8_t* table) {
@@ -75,35 +150,45 @@ void FillPolynomialColumnOfLength(const PreparedRule& prepared, const std::vecto
 bool SegmentHasHole(const uint8_t* in, const HoleColumns& holeColumns, int c0, int n) {
     const uint8_t* raw = holeColumns.raw.data() + c0;
     const uint8_t* has = holeColumns.hasHoles.data() + c0;
-    unsigned any = 0;
-    for (int i = 0; i < n; ++i) any |= static_cast<unsigned>(in[i] == raw[i]) & has[i];
+    // Bytes throughout, so that the loop compares sixteen pixels at a time.
+    uint8_t any = 0;
+    for (int i = 0; i < n; ++i) any |= static_cast<uint8_t>(in[i] == raw[i]) & has[i];
     return any != 0;
 }
 
-void RecordHoles(const uint8_t* in, const uint8_t* out, const HoleColumns& holeColumns, int c0, int n, int row,
-                 std::vector<Hole>& holes) {
-    for (int i = 0; i < n; ++i) {
-        const int c = c0 + i;
-        if (holeColumns.IsHole(c, in[i])) holes.push_back({MakeHoleKey(c, row), out[i]});
+// Lists the strip's holes with the output bytes the lookup will replace.
+void RecordStripHoles(const StripRows& strip, const HoleColumns& holeColumns, int c0, std::vector<Hole>& holes) {
+    for (int r = 0; r < strip.rows; ++r) {
+        const uint8_t* in = strip.in + r * strip.inStep;
+        if (!SegmentHasHole(in, holeColumns, c0, strip.columns)) continue;
+        const uint8_t* out = strip.out + r * strip.outStep;
+        for (int i = 0; i < strip.columns; ++i) {
+            if (holeColumns.IsHole(c0 + i, in[i])) holes.push_back({MakeHoleKey(c0 + i, r), out[i]});
+        }
     }
 }
 
-// out[i] = tables[i][in[i]] for one row of a strip. Eight pixels at a time
-// are read with one load and written with one store: fewer memory operations,
-// and no load of the input waits on a store to the output a page apart.
-void LookUpSegment(const uint8_t* tables, const uint8_t* in, uint8_t* out, int n) {
-    int i = 0;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ || defined(_M_X64)
-    for (; i + 8 <= n; i += 8) {
-        uint64_t raw;
-        std::memcpy(&raw, in + i, 8);
-        const uint8_t* t = tables + i * 256;
-        uint64_t corrected = 0;
-        for (int j = 0; j < 8; ++j) corrected |= uint64_t{t[j * 256 + ((raw >> (8 * j)) & 0xFF)]} << (8 * j);
-        std::memcpy(out + i, &corrected, 8);
+// rows * part / parts without overflow.
+int PartOf(int rows, int part, int parts) {
+    return static_cast<int>(int64_t{rows} * part / parts);
+}
+
+// Starts loading rows [first, end) of a strip into the cache.
+void PrefetchStripRows(const StripRows& strip, int first, int end) {
+    for (int r = first; r < end; ++r) {
+        __builtin_prefetch(strip.in + r * strip.inStep, 0, 2);
     }
-#endif
-    for (; i < n; ++i) out[i] = tables[i * 256 + in[i]];
+}
+
+// Each column's lowest and highest raw value over the strip's rows.
+void StripBands(const StripRows& strip, uint8_t* lowest, uint8_t* highest) {
+    for (int r = 0; r < strip.rows; ++r) {
+        const uint8_t* in = strip.in + r * strip.inStep;
+        for (int i = 0; i < strip.columns; ++i) {
+            lowest[i] = std::min(lowest[i], in[i]);
+            highest[i] = std::max(highest[i], in[i]);
+        }
+    }
 }
 
 }  // namespace
@@ -161,13 +246,9 @@ void PreparedRule::FillColumnTable(int column, int first, int last, uint8_t* tab
             for (int p = first; p <= last; ++p) table[p] = static_cast<uint8_t>(lut[p]);
             return;
         }
-        case RegularValueKind::kLutGained: {
-            const int32_t* lut = lutColumns[column];
-            for (int p = first; p <= last; ++p) {
-                table[p] = static_cast<uint8_t>(GainedGray(static_cast<float>(lut[p]), rule.gain));
-            }
+        case RegularValueKind::kLutGained:
+            FillGainedLutColumn(lutColumns[column], rule.gain, table);
             return;
-        }
         case RegularValueKind::kPolyvalInt:
         case RegularValueKind::kPolyvalFloatGained:
             break;
@@ -201,36 +282,33 @@ bool WorthTabulating(int rows) {
 
 void WriteRegularValues(const PreparedRule& prepared, const cv::Mat& input, cv::Mat& output, int rowEnd,
                         const HoleColumns* holeColumns, std::vector<Hole>* holes) {
-    // Only the raw values a column holds are looked up: on camera images a
-    // column spans a narrow band, so most of a polynomial's table is never
-    // read. One pass along the rows finds each column's band. Tables copied
-    // from the column tables cost less than that pass and are filled whole.
-    const int width = prepared.width;
     const bool polynomial = IsPolynomial(prepared.rule.kind);
-    std::vector<uint8_t> lowest(width, polynomial ? 255 : 0);
-    std::vector<uint8_t> highest(width, 255);
-    if (polynomial) std::fill(highest.begin(), highest.end(), uint8_t{0});
-    for (int r = 0; polynomial && r < rowEnd; ++r) {
-        const uint8_t* in = RowOf(input, r);
-        uint8_t* low = lowest.data();
-        uint8_t* high = highest.data();
-        for (int c = 0; c < width; ++c) {
-            low[c] = std::min(low[c], in[c]);
-            high[c] = std::max(high[c], in[c]);
+    uint8_t lowest[kStripColumns];
+    uint8_t highest[kStripColumns];
+    alignas(64) uint8_t tables[kStripColumns * kColumnTableSize];
+    for (int c0 = 0; c0 < prepared.width; c0 += kStripColumns) {
+        const StripRows strip{RowOf(input, 0) + c0, input.step[0], RowOf(output, 0) + c0, output.step[0], rowEnd,
+                              std::min(kStripColumns, prepared.width - c0)};
+        // Only the raw values a column holds are looked up: on camera images a
+        // column spans a narrow band, so most of a polynomial's table is never
+        // read. The strip's rows, read here to find each column's band, are
+        // still in the cache for the lookup. Tables copied from the column
+        // tables cost less than that pass and are filled whole.
+        std::fill_n(lowest, strip.columns, polynomial ? 255 : 0);
+        std::fill_n(highest, strip.columns, polynomial ? 0 : 255);
+        if (polynomial) StripBands(strip, lowest, highest);
+        // The rows of a strip lie a page apart, too far for the processor to
+        // fetch them ahead by itself: the next strip's rows are fetched while
+        // this strip's tables are filled.
+        const int c1 = c0 + strip.columns;
+        const StripRows next{strip.in + strip.columns, strip.inStep, strip.out + strip.columns, strip.outStep,
+                             c1 < prepared.width ? rowEnd : 0, std::min(kStripColumns, prepared.width - c1)};
+        for (int i = 0; i < strip.columns; ++i) {
+            prepared.FillColumnTable(c0 + i, lowest[i], highest[i], tables + i * kColumnTableSize);
+            PrefetchStripRows(next, PartOf(next.rows, i, strip.columns), PartOf(next.rows, i + 1, strip.columns));
         }
-    }
-    alignas(64) uint8_t tables[kStripColumns * 256];
-    for (int c0 = 0; c0 < width; c0 += kStripColumns) {
-        const int n = std::min(kStripColumns, width - c0);
-        for (int i = 0; i < n; ++i) prepared.FillColumnTable(c0 + i, lowest[c0 + i], highest[c0 + i], tables + i * 256);
-        for (int r = 0; r < rowEnd; ++r) {
-            const uint8_t* in = RowOf(input, r) + c0;
-            uint8_t* out = RowOf(output, r) + c0;
-            if (holeColumns != nullptr && SegmentHasHole(in, *holeColumns, c0, n)) {
-                RecordHoles(in, out, *holeColumns, c0, n, r, *holes);
-            }
-            LookUpSegment(tables, in, out, n);
-        }
+        if (holeColumns != nullptr) RecordStripHoles(strip, *holeColumns, c0, *holes);
+        LookUpStrip(tables, strip);
     }
 }
 

@@ -58,7 +58,7 @@ struct PreparedRule {
     // The regular values of columns begin..end-1 of one row.
     void WriteRow(const uint8_t* in, uint8_t* out, int begin, int end) const;
     // The regular values of a column for raw values first..last, into
-    // table[first..last].
+    // table[first..last]; a few entries beside them may be written too.
     void FillColumnTable(int column, int first, int last, uint8_t* table) const;
 };
 

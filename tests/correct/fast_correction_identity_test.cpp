@@ -1,19 +1,27 @@
 // The fast correction must give the plain per-pixel rules' bits on random
 // instances and images, narrow and wide, short and tall (the table pass), in
-// every mode of both generations, into another output and in place; modes 0,
-// 1 and 4 must be the same operation in both generations.
+// every mode of both generations, into another output and in place, with each
+// lookup path the processor runs; modes 0, 1 and 4 must be the same operation
+// in both generations.
 #include <string>
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
 
+#include "correct/strip_lookup.h"
 #include "support/correction_check.h"
 #include "support/random_cases.h"
 
 namespace ffc::testing {
 namespace {
 
-TEST(FastCorrection, MatchesThePlainRulesOnRandomInstancesAndImages) {
+class FastCorrection : public ::testing::TestWithParam<LookupPath> {
+protected:
+    void SetUp() override { ASSERT_TRUE(UseLookupPath(GetParam())); }
+    void TearDown() override { UseLookupPath(SupportedLookupPaths().back()); }
+};
+
+TEST_P(FastCorrection, MatchesThePlainRulesOnRandomInstancesAndImages) {
     SeededSource random(12);
     const int kRowCounts[] = {1, 2, 5, 40, 63, 64, 100, 256};
     for (int trial = 0; trial < 160; ++trial) {
@@ -33,6 +41,9 @@ TEST(FastCorrection, MatchesThePlainRulesOnRandomInstancesAndImages) {
         }
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(EachLookupPath, FastCorrection, ::testing::ValuesIn(SupportedLookupPaths()),
+                         [](const auto& path) { return path.param == LookupPath::kPlain ? "Plain" : "Avx512Vbmi"; });
 
 }  // namespace
 }  // namespace ffc::testing

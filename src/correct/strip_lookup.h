@@ -1,0 +1,49 @@
+// The lookup at the heart of the correction: every pixel of a strip of
+// columns replaced by its column's table entry. It is integer work only, so
+// besides the plain loop it has a SIMD version, taken when the processor has
+// the instructions; every version gives the same bytes.
+#ifndef VYR_FFC_STRIP_LOOKUP_H
+#define VYR_FFC_STRIP_LOOKUP_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace ffc {
+
+// Columns per strip: 64 tables of 256 bytes fill 16 KB, half the first-level
+// cache, and a strip's row segment is one whole cache line, so no line of the
+// input or output is fetched twice.
+constexpr int kStripColumns = 64;
+constexpr int kColumnTableSize = 256;
+
+// The rows of one strip: pointers to its first pixel in the first row, and
+// the row steps of the two images.
+struct StripRows {
+    const uint8_t* in;
+    size_t inStep;
+    uint8_t* out;
+    size_t outStep;
+    int rows;
+    int columns;  // 1..kStripColumns
+};
+
+// out[r][i] = tables[i * 256 + in[r][i]] for every row r and column i of the
+// strip. The input and output may be the same memory.
+void LookUpStrip(const uint8_t* tables, const StripRows& strip);
+
+enum class LookupPath {
+    kPlain,       // eight pixels per load and store
+    kAvx512Vbmi,  // 64 x 64 tiles turned so that each register holds one column
+};
+
+// The paths this processor can run, the plain one first.
+std::vector<LookupPath> SupportedLookupPaths();
+
+// Makes LookUpStrip take `path` (the fastest supported one until then), so
+// that the tests can check each; false, nothing changed, when unsupported.
+bool UseLookupPath(LookupPath path);
+
+}  // namespace ffc
+
+#endif  // VYR_FFC_STRIP_LOOKUP_H

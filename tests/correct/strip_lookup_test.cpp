@@ -1,0 +1,47 @@
+// Every lookup path must give each pixel its column's table entry: on strips
+// of any width up to a whole one, on any number of rows (whole tiles and the
+// rows left over), with rows whole cache lines apart (written past the cache)
+// or not, and in place.
+#include <cstdint>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "correct/strip_lookup.h"
+#include "support/random_cases.h"
+
+namespace ffc::testing {
+namespace {
+
+TEST(StripLookup, EveryPathGivesEachPixelItsColumnsEntry) {
+    SeededSource random(7);
+    alignas(64) static uint8_t tables[kStripColumns * kColumnTableSize];
+    for (uint8_t& entry : tables) entry = random.Byte();
+    for (LookupPath path : SupportedLookupPaths()) {
+        ASSERT_TRUE(UseLookupPath(path));
+        for (int trial = 0; trial < 60; ++trial) {
+            const int columns = random.Chance(2) ? kStripColumns : random.InRange(1, kStripColumns);
+            const int rows = random.InRange(0, 200);
+            const size_t step = random.Chance(2) ? 128 : random.InRange(kStripColumns, 200);
+            const bool inPlace = random.Chance(4);
+            std::vector<uint8_t> in(rows * step + 128), out(in.size());
+            for (uint8_t& pixel : in) pixel = random.Byte();
+            // Both images start on a cache line.
+            const size_t in0 = (64 - reinterpret_cast<uintptr_t>(in.data()) % 64) % 64;
+            const size_t out0 = (64 - reinterpret_cast<uintptr_t>(out.data()) % 64) % 64;
+            std::vector<uint8_t> expected = in;
+            uint8_t* target = inPlace ? in.data() + in0 : out.data() + out0;
+            LookUpStrip(tables, {in.data() + in0, step, target, step, rows, columns});
+            for (int r = 0; r < rows; ++r) {
+                for (int i = 0; i < columns; ++i) {
+                    ASSERT_EQ(target[r * step + i], tables[i * kColumnTableSize + expected[in0 + r * step + i]])
+                        << "path " << static_cast<int>(path) << " trial " << trial << " row " << r << " column " << i;
+                }
+            }
+        }
+    }
+    UseLookupPath(SupportedLookupPaths().back());
+}
+
+}  // namespace
+}  // namespace ffc::testing
