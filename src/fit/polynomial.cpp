@@ -16,6 +16,73 @@ float ClampToGray(float sum) {
     return 0.0f;
 }
 
+namespace packet = Eigen::internal;
+using Packet = packet::packet_traits<float>::type;
+constexpr int kLanes = packet::packet_traits<float>::size;
+
+// The sum of a[i] * b[i] (n >= 1) formed as Eigen's vectorised reduction
+// forms it: two packet accumulators over pairs of packets, a last single
+// packet, the lanes added by Eigen's own horizontal sum, then the leftover
+// products one by one. Fewer products than a packet holds are summed in order.
+float PacketOrderDot(const float* a, const float* b, int n) {
+    const int packed = n / kLanes * kLanes;
+    if (packed == 0) {
+        float sum = a[0] * b[0];
+        for (int i = 1; i < n; ++i) sum = sum + a[i] * b[i];
+        return sum;
+    }
+    auto product = [&](int i) { return packet::pmul(packet::ploadu<Packet>(a + i), packet::ploadu<Packet>(b + i)); };
+    Packet first = product(0);
+    if (packed > kLanes) {
+        Packet second = product(kLanes);
+        const int pairedEnd = n / (2 * kLanes) * (2 * kLanes);
+        for (int i = 2 * kLanes; i < pairedEnd; i += 2 * kLanes) {
+            first = packet::padd(first, product(i));
+            second = packet::padd(second, product(i + kLanes));
+        }
+        first = packet::padd(first, second);
+        if (packed > pairedEnd) first = packet::padd(first, product(pairedEnd));
+    }
+    float sum = packet::predux(first);
+    for (int i = packed; i < n; ++i) sum = sum + a[i] * b[i];
+    return sum;
+}
+
+// v[i] -= projection * (tau * essential[i]) for i < n, elementwise.
+void SubtractScaledReflector(float* v, const float* essential, float tau, float projection, int n) {
+    const Packet tauPacket = packet::pset1<Packet>(tau);
+    const Packet projectionPacket = packet::pset1<Packet>(projection);
+    int i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+        const Packet scaled = packet::pmul(projectionPacket, packet::pmul(tauPacket, packet::ploadu<Packet>(essential + i)));
+        packet::pstoreu(v + i, packet::psub(packet::ploadu<Packet>(v + i), scaled));
+    }
+    for (; i < n; ++i) v[i] -= projection * (tau * essential[i]);
+}
+
+// Applies the first `count` reflectors of the decomposition, in order, to v:
+// the operations of Eigen's applyHouseholderOnTheLeft on one column, without
+// its general product dispatch and the temporary it allocates per reflector.
+void ApplyReflectorsTransposed(const PolyfitDesign& design, Eigen::Index count, float* v) {
+    const Eigen::MatrixXf& qr = design.qr.matrixQR();
+    const Eigen::Index rows = qr.rows();
+    for (Eigen::Index k = 0; k < count; ++k) {
+        const float tau = design.qr.hCoeffs().coeff(k);
+        float* tail = v + k;
+        const int length = static_cast<int>(rows - k);
+        if (length == 1) {
+            tail[0] *= 1.0f - tau;
+            continue;
+        }
+        if (tau == 0.0f) continue;
+        const float* essential = qr.data() + k * rows + k + 1;
+        float projection = PacketOrderDot(essential, tail + 1, length - 1);
+        projection += tail[0];
+        tail[0] -= tau * projection;
+        SubtractScaledReflector(tail + 1, essential, tau, projection, length - 1);
+    }
+}
+
 }  // namespace
 
 float PowerOf(float x, int j) {
@@ -80,7 +147,7 @@ void SolvePolyfitInto(const PolyfitDesign& design, const float* y, Eigen::Vector
     // rank stay 0.
     work.resize(design.sampleCount);
     for (int i = 0; i < design.sampleCount; ++i) work(i) = y[i];
-    work.applyOnTheLeft(design.qr.householderQ().setLength(rank).adjoint());
+    ApplyReflectorsTransposed(design, rank, work.data());
     design.qr.matrixQR()
         .topLeftCorner(rank, rank)
         .template triangularView<Eigen::Upper>()

@@ -31,24 +31,25 @@ TEST(Polyfit, ReproducesExactSamplesAndGivesZerosBeyondRank) {
     EXPECT_NEAR(c[0] + c[1] * 3.0f + c[2] * 9.0f, 6.0f, 1e-4);
 }
 
-// The reused-workspace solve must be the decomposition's own solve bit for
-// bit, several right-hand sides through one workspace; repeated abscissae
-// make some designs lose rank. The design matrix skips powf for x^0 and x^1;
+// The reused-workspace solve, with its own reflector loop, must be the
+// decomposition's own solve bit for bit, several right-hand sides (some all
+// -0) through one workspace, short and long; repeated abscissae make some
+// designs lose rank. The design matrix skips powf for x^0 and x^1;
 // its entries must still be the power rule's bits, also for special values.
 TEST(Polyfit, WorkspaceSolveAndDesignMatrixMatchTheirPlainRulesBitForBit) {
     std::mt19937 generator(5);
     std::uniform_real_distribution<float> value(-300.0f, 300.0f);
     Eigen::VectorXf work;
     std::vector<float> coefficients;
-    for (int trial = 0; trial < 400; ++trial) {
-        const int n = static_cast<int>(generator() % 41);
+    for (int trial = 0; trial < 2000; ++trial) {
+        const int n = static_cast<int>(generator() % (trial % 2 == 0 ? 41 : 300));
         const int order = 1 + trial % 3;
         const int spread = 1 + static_cast<int>(generator() % 6);
         std::vector<float> x(n), y(n);
         for (int i = 0; i < n; ++i) x[i] = trial % 4 == 0 ? static_cast<float>(i % spread) : value(generator);
         const PolyfitDesign design = FactorPolyfitDesign(x, order);
         for (int rhs = 0; rhs < 3; ++rhs) {
-            for (float& v : y) v = value(generator);
+            for (float& v : y) v = rhs == 2 && trial % 8 == 1 ? -0.0f : value(generator);
             SolvePolyfitInto(design, y.data(), work, coefficients);
             std::vector<float> expected(order + 1, 0.0f);
             if (n > 0) Eigen::VectorXf::Map(expected.data(), order + 1) = design.qr.solve(Eigen::VectorXf::Map(y.data(), n));
