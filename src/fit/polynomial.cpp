@@ -1,7 +1,9 @@
 #include "fit/polynomial.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -101,23 +103,14 @@ const GrayPowerTable& GrayPowers() {
     return table;
 }
 
-PolyfitDesign FactorPolyfitDesign(const std::vector<float>& x, int order) {
-    PolyfitDesign design;
-    design.order = order;
-    design.sampleCount = static_cast<int>(x.size());
-    const int64_t rows = design.sampleCount;
-    const int64_t cols = static_cast<int64_t>(order) + 1;
-    if (rows > 0 && cols > std::numeric_limits<int64_t>::max() / rows) throw std::bad_alloc();
-    if (rows == 0 || cols <= 0) return design;
+namespace {
 
-    design.qr.compute(PolyfitDesignMatrix(x, order));
-    return design;
-}
-
-Eigen::MatrixXf PolyfitDesignMatrix(const std::vector<float>& x, int order) {
+// Fills `a` with the design matrix of x at `order`, x^3 taken from cube(x).
+template <class Cube>
+void FillDesignMatrix(const std::vector<float>& x, int order, Eigen::MatrixXf& a, Cube cube) {
     const Eigen::Index rows = static_cast<Eigen::Index>(x.size());
     const Eigen::Index cols = order >= 0 ? static_cast<Eigen::Index>(order) + 1 : 0;
-    Eigen::MatrixXf a(rows, cols);
+    a.resize(rows, cols);
     // The columns x^0 and x^1 are filled without powf: for every x other
     // than NaN, powf(x, 0) is 1 and powf(x, 1) is x (a signalling NaN gives
     // NaN even at power 0). Fits with distinct abscissae per column build a
@@ -128,9 +121,66 @@ Eigen::MatrixXf PolyfitDesignMatrix(const std::vector<float>& x, int order) {
         if (value == value) {
             for (; j < cols && j < 2; ++j) a(i, j) = j == 0 ? 1.0f : value;
         }
-        for (; j < cols; ++j) a(i, j) = PowerOf(value, static_cast<int>(j));
+        for (; j < cols; ++j) a(i, j) = j == 3 ? cube(value) : PowerOf(value, static_cast<int>(j));
     }
+}
+
+float PlainCube(float x) { return PowerOf(x, 3); }
+
+// Factors the design of x at `order` into `design`, building it in `matrix`.
+template <class Cube>
+void FactorInto(const std::vector<float>& x, int order, PolyfitDesign& design, Eigen::MatrixXf& matrix, Cube cube) {
+    design.order = order;
+    design.sampleCount = static_cast<int>(x.size());
+    const int64_t rows = design.sampleCount;
+    const int64_t cols = static_cast<int64_t>(order) + 1;
+    if (rows > 0 && cols > std::numeric_limits<int64_t>::max() / rows) throw std::bad_alloc();
+    if (rows == 0 || cols <= 0) return;
+    FillDesignMatrix(x, order, matrix, cube);
+    design.qr.compute(matrix);
+}
+
+// Slots of the cube memory: more than the values one image height gives
+// (rows * 255 + 1 means for 100 rows), at 8 bytes each.
+constexpr int kCubeSlotBits = 15;
+// A NaN pattern that marks an empty slot; a value with these bits is cubed
+// every time.
+constexpr uint32_t kEmptySlot = 0xFFFFFFFFu;
+
+}  // namespace
+
+PolyfitDesign FactorPolyfitDesign(const std::vector<float>& x, int order) {
+    PolyfitDesign design;
+    Eigen::MatrixXf matrix;
+    FactorInto(x, order, design, matrix, PlainCube);
+    return design;
+}
+
+Eigen::MatrixXf PolyfitDesignMatrix(const std::vector<float>& x, int order) {
+    Eigen::MatrixXf a;
+    FillDesignMatrix(x, order, a, PlainCube);
     return a;
+}
+
+PolyfitWorkspace::PolyfitWorkspace() : cubedBits_(size_t{1} << kCubeSlotBits, kEmptySlot), cubes_(cubedBits_.size()) {}
+
+float PolyfitWorkspace::Cube(float x) {
+    uint32_t bits = 0;
+    std::memcpy(&bits, &x, sizeof bits);
+    if (bits == kEmptySlot) return PlainCube(x);
+    const size_t slot = (bits * 0x9E3779B1u) >> (32 - kCubeSlotBits);
+    if (cubedBits_[slot] != bits) {
+        cubedBits_[slot] = bits;
+        cubes_[slot] = PlainCube(x);
+    }
+    return cubes_[slot];
+}
+
+std::vector<float> PolyfitWorkspace::Fit(const std::vector<float>& x, const std::vector<float>& y, int order) {
+    FactorInto(x, order, design_, matrix_, [this](float value) { return Cube(value); });
+    std::vector<float> coefficients;
+    SolvePolyfitInto(design_, y.data(), work_, coefficients);
+    return coefficients;
 }
 
 void SolvePolyfitInto(const PolyfitDesign& design, const float* y, Eigen::VectorXf& work,
@@ -201,6 +251,24 @@ float PolyvalGrayFloatAtGray(const std::vector<float>& coefficients, int32_t gra
         sum = term + sum;
     }
     return ClampToGray(sum);
+}
+
+void PolyvalGrayFloatAtGrays(const std::vector<float>& coefficients, int32_t first, int32_t count, float* values) {
+    const bool tabled = first >= 0 && count <= kTabledGrays - first && coefficients.size() <= kTabledPowers;
+    if (!tabled) {
+        for (int32_t i = 0; i < count; ++i) values[i] = PolyvalGrayFloatAtGray(coefficients, first + i);
+        return;
+    }
+    // Power by power over all the levels: each level's sum still takes its
+    // terms in ascending powers, starting from 0.
+    const GrayPowerTable& powers = GrayPowers();
+    std::fill(values, values + count, 0.0f);
+    for (size_t j = 0; j < coefficients.size(); ++j) {
+        const float* xPowers = powers[j].data() + first;
+        const float coefficient = coefficients[j];
+        for (int32_t i = 0; i < count; ++i) values[i] = xPowers[i] * coefficient + values[i];
+    }
+    for (int32_t i = 0; i < count; ++i) values[i] = ClampToGray(values[i]);
 }
 
 }  // namespace ffc

@@ -31,16 +31,17 @@ TEST(Polyfit, ReproducesExactSamplesAndGivesZerosBeyondRank) {
     EXPECT_NEAR(c[0] + c[1] * 3.0f + c[2] * 9.0f, 6.0f, 1e-4);
 }
 
-// The reused-workspace solve, with its own reflector loop, must be the
-// decomposition's own solve bit for bit, several right-hand sides (some all
-// -0) through one workspace, short and long; repeated abscissae make some
-// designs lose rank. The design matrix skips powf for x^0 and x^1;
+// The reused-workspace solve, with its own reflector loop, and the fits of
+// one PolyfitWorkspace after another must be the decomposition's own solve
+// bit for bit, several right-hand sides (some all -0), short and long;
+// repeated abscissae make some designs lose rank. The design matrix skips powf for x^0 and x^1;
 // its entries must still be the power rule's bits, also for special values.
 TEST(Polyfit, WorkspaceSolveAndDesignMatrixMatchTheirPlainRulesBitForBit) {
     std::mt19937 generator(5);
     std::uniform_real_distribution<float> value(-300.0f, 300.0f);
     Eigen::VectorXf work;
     std::vector<float> coefficients;
+    PolyfitWorkspace fits;
     for (int trial = 0; trial < 2000; ++trial) {
         const int n = static_cast<int>(generator() % (trial % 2 == 0 ? 41 : 300));
         const int order = 1 + trial % 3;
@@ -54,6 +55,7 @@ TEST(Polyfit, WorkspaceSolveAndDesignMatrixMatchTheirPlainRulesBitForBit) {
             std::vector<float> expected(order + 1, 0.0f);
             if (n > 0) Eigen::VectorXf::Map(expected.data(), order + 1) = design.qr.solve(Eigen::VectorXf::Map(y.data(), n));
             ASSERT_EQ(std::memcmp(coefficients.data(), expected.data(), expected.size() * sizeof(float)), 0) << trial;
+            ASSERT_EQ(std::memcmp(fits.Fit(x, y, order).data(), expected.data(), expected.size() * sizeof(float)), 0);
         }
     }
     const float inf = std::numeric_limits<float>::infinity();
@@ -97,8 +99,8 @@ TEST(PolyvalGray, IntTruncatesAndFloatOnlyClamps) {
     }
 }
 
-// The whole-gray evaluation with tabled powers gives the plain one's bits, in
-// and out of the table.
+// The whole-gray evaluations with tabled powers, level by level and over a
+// run of levels, give the plain one's bits, in and out of the table.
 TEST(PolyvalGray, FloatAtWholeGrayMatchesThePlainEvaluationBitForBit) {
     std::mt19937 generator(11);
     std::uniform_real_distribution<float> unit(-3.0f, 3.0f);
@@ -106,8 +108,13 @@ TEST(PolyvalGray, FloatAtWholeGrayMatchesThePlainEvaluationBitForBit) {
         std::vector<float> coefficients(1 + trial % 5);
         float scale = 100.0f;
         for (float& c : coefficients) c = unit(generator) * (scale *= 0.01f);
+        const int32_t first = static_cast<int32_t>(generator() % 300) - 3;
+        std::vector<float> values(generator() % 300);
+        PolyvalGrayFloatAtGrays(coefficients, first, static_cast<int32_t>(values.size()), values.data());
         for (int gray = -3; gray < 300; ++gray) {
-            ASSERT_EQ(PolyvalGrayFloatAtGray(coefficients, gray), PolyvalGrayFloat(coefficients, static_cast<float>(gray)));
+            const float plain = PolyvalGrayFloat(coefficients, static_cast<float>(gray));
+            ASSERT_EQ(PolyvalGrayFloatAtGray(coefficients, gray), plain);
+            if (gray >= first && gray - first < static_cast<int>(values.size())) ASSERT_EQ(values[gray - first], plain);
         }
     }
 }

@@ -78,12 +78,13 @@ SegmentedResults FitColumns(const FlatFieldCorrectionInstance& instance,
     complete = true;
     std::vector<float> columnValues(profiles.size());
     ColumnPointSets sets;
+    PolyfitWorkspace workspace;
     for (int32_t c = 0; c < instance.imageWidth; ++c) {
         if (cursor >= listed.size() || c != listed[cursor]) continue;
         for (size_t i = 0; i < profiles.size(); ++i) columnValues[i] = profiles[i][c];
         SplitColumnPoints(columnValues, imageLevels, topLevels[c], sets);
-        TwoPieceFit quad = FitTwoPieces(sets, kQuadOrder, significantDigits);
-        TwoPieceFit cubic = FitTwoPieces(sets, kCubicOrder, significantDigits);
+        TwoPieceFit quad = FitTwoPieces(sets, kQuadOrder, significantDigits, workspace);
+        TwoPieceFit cubic = FitTwoPieces(sets, kCubicOrder, significantDigits, workspace);
         complete = complete && quad.complete && cubic.complete;
         StoreFit(std::move(quad), results.quadCoeffs[c], results.segQuadCoeffs[c], results.segQuadBreaks[c]);
         StoreFit(std::move(cubic), results.cubicCoeffs[c], results.segCubicCoeffs[c], results.segCubicBreaks[c]);
