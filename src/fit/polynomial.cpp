@@ -111,6 +111,18 @@ void FillDesignMatrix(const std::vector<float>& x, int order, Eigen::MatrixXf& a
     const Eigen::Index rows = static_cast<Eigen::Index>(x.size());
     const Eigen::Index cols = order >= 0 ? static_cast<Eigen::Index>(order) + 1 : 0;
     a.resize(rows, cols);
+    // Up to the cube, when every x is a number, whole columns at a time: the
+    // same values as the rule below, without choosing a rule per entry.
+    if (cols <= 4 && std::all_of(x.begin(), x.end(), [](float value) { return value == value; })) {
+        for (Eigen::Index j = 0; j < cols; ++j) {
+            float* column = a.col(j).data();
+            for (Eigen::Index i = 0; i < rows; ++i) {
+                const float value = x[i];
+                column[i] = j == 0 ? 1.0f : j == 1 ? value : j == 2 ? value * value : cube(value);
+            }
+        }
+        return;
+    }
     // The columns x^0 and x^1 are filled without powf: for every x other
     // than NaN, powf(x, 0) is 1 and powf(x, 1) is x (a signalling NaN gives
     // NaN even at power 0). Fits with distinct abscissae per column build a
