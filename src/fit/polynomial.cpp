@@ -251,6 +251,24 @@ float PolyvalGrayFloat(const std::vector<float>& coefficients, float x) {
     return ClampToGray(sum);
 }
 
+std::vector<float> PolyvalGrayFloatOfEach(const std::vector<std::vector<float>>& polynomials, float x) {
+    size_t most = 0;
+    for (const std::vector<float>& coefficients : polynomials) most = std::max(most, coefficients.size());
+    std::vector<float> powers(most);
+    for (size_t j = 0; j < most; ++j) powers[j] = PowerOf(x, static_cast<int>(j));
+    std::vector<float> values;
+    values.reserve(polynomials.size());
+    for (const std::vector<float>& coefficients : polynomials) {
+        float sum = 0.0f;
+        for (size_t j = 0; j < coefficients.size(); ++j) {
+            const float term = powers[j] * coefficients[j];
+            sum = term + sum;
+        }
+        values.push_back(ClampToGray(sum));
+    }
+    return values;
+}
+
 float PolyvalGrayFloatAtGray(const std::vector<float>& coefficients, int32_t gray) {
     const bool tabled = gray >= 0 && gray < kTabledGrays;
     const GrayPowerTable& powers = GrayPowers();

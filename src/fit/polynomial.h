@@ -85,6 +85,10 @@ int PolyvalGrayInt(const std::vector<float>& coefficients, float x);
 // powers; the sum is clamped to 0..255 but not rounded (a NaN sum gives 0).
 float PolyvalGrayFloat(const std::vector<float>& coefficients, float x);
 
+// PolyvalGrayFloat of every polynomial at the same x, bit for bit, with the
+// powers of x (powf for the cube) formed once for all of them.
+std::vector<float> PolyvalGrayFloatOfEach(const std::vector<std::vector<float>>& polynomials, float x);
+
 // PolyvalGrayFloat at a whole gray level, bit for bit, with the powers looked
 // up in the gray power table where it holds them.
 float PolyvalGrayFloatAtGray(const std::vector<float>& coefficients, int32_t gray);

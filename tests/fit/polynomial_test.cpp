@@ -97,9 +97,17 @@ TEST(PolyvalGray, IntTruncatesAndFloatOnlyClamps) {
         {{nan}, 1.0f, 0, 0.0f},               {{}, 1.0f, 0, 0.0f},        {{7.0f, 1.0f}, 0.0f, 7, 7.0f},
         {{1.0f, 0.5f, 0.25f}, 2.0f, 3, 3.0f},
     };
+    std::vector<std::vector<float>> polynomials;
     for (const Case& c : cases) {
         EXPECT_EQ(PolyvalGrayInt(c.coefficients, c.x), c.asInt) << &c - cases;
         EXPECT_EQ(PolyvalGrayFloat(c.coefficients, c.x), c.asFloat) << &c - cases;
+        polynomials.push_back(c.coefficients);
+    }
+    // At one x for all, a cubic among them: the same values as one by one.
+    polynomials.push_back({0.5f, 0.01f, -0.002f, 0.0001f});
+    for (float x : {0.0f, 2.5f, 37.3f, 181.7f, -4.2f, nan}) {
+        const std::vector<float> values = PolyvalGrayFloatOfEach(polynomials, x);
+        for (size_t i = 0; i < polynomials.size(); ++i) EXPECT_EQ(values[i], PolyvalGrayFloat(polynomials[i], x));
     }
 }
 
