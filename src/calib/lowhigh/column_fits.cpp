@@ -137,6 +137,7 @@ ColumnResults CalibrateColumns(int32_t width, const SelectedImages& selected, co
     // Buffers reused by every column.
     std::vector<ColumnSample> samples;
     samples.reserve(imageCount);
+    std::vector<int32_t> known;
     std::vector<float> x;
     std::vector<float> y;
     Eigen::VectorXf work;
@@ -161,7 +162,8 @@ ColumnResults CalibrateColumns(int32_t width, const SelectedImages& selected, co
         for (size_t i = 0; i < imageCount; ++i) samples.push_back({raws[i], levels[i]});
         std::vector<int32_t>& table = results.columnLuts[c];
         const DarkResponse dark = TabulateColumn(samples, table);
-        FillTableGaps(table);
+        ListKnownEntries(samples, table, known);
+        FillTableGapsOfKnown(table, known);
         const FitWindow& window = windows[dark.flagged];
         CollectFitPoints(table, window, x, y);
 
