@@ -31,9 +31,10 @@ constexpr int kTargetHeight = 100;
 constexpr int kMemoryWidth = 14592;
 constexpr int kMemoryImages = 256;
 // The low/high runs at both image counts of the target size; the segmented
-// run, bounded by its six factorizations per column, at the larger one.
+// run, bounded by the six factorizations of each column's own abscissae, at
+// the larger one.
 constexpr double kMaxLowHighOverRead = 1.25;
-constexpr double kMaxSegmentedOverRead = 2.5;
+constexpr double kMaxSegmentedOverRead = 2.0;
 const int kLowHighTargetImages[] = {16, kTargetImages};
 constexpr double kMemoryAllowance = 64.0 * kMiB;
 constexpr int kMemoryImageMultiple = 4;
