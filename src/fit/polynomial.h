@@ -58,6 +58,25 @@ void SolvePolyfitInto(const PolyfitDesign& design, const float* y, Eigen::Vector
 // order + 1 coefficients, constant term first.
 std::vector<float> Polyfit(const std::vector<float>& x, const std::vector<float>& y, int order);
 
+// Polyfit for one point set after another, bit for bit, reusing the buffers
+// of the last fit and remembering x^3 of the abscissae met so far: a run fits
+// thousands of point sets drawn from a few thousand distinct values, and powf
+// was most of the cost of building their designs.
+class PolyfitWorkspace {
+public:
+    PolyfitWorkspace();
+    std::vector<float> Fit(const std::vector<float>& x, const std::vector<float>& y, int order);
+
+private:
+    float Cube(float x);
+
+    std::vector<uint32_t> cubedBits_;  // bits of the value cubed in each slot
+    std::vector<float> cubes_;
+    Eigen::MatrixXf matrix_;
+    PolyfitDesign design_;
+    Eigen::VectorXf work_;
+};
+
 // Evaluates the polynomial at x summing the float terms x^j * c_j in double,
 // then truncates toward zero and clamps to 0..255 (a NaN sum gives 0).
 int PolyvalGrayInt(const std::vector<float>& coefficients, float x);
@@ -66,9 +85,17 @@ int PolyvalGrayInt(const std::vector<float>& coefficients, float x);
 // powers; the sum is clamped to 0..255 but not rounded (a NaN sum gives 0).
 float PolyvalGrayFloat(const std::vector<float>& coefficients, float x);
 
+// PolyvalGrayFloat of every polynomial at the same x, bit for bit, with the
+// powers of x (powf for the cube) formed once for all of them.
+std::vector<float> PolyvalGrayFloatOfEach(const std::vector<std::vector<float>>& polynomials, float x);
+
 // PolyvalGrayFloat at a whole gray level, bit for bit, with the powers looked
 // up in the gray power table where it holds them.
 float PolyvalGrayFloatAtGray(const std::vector<float>& coefficients, int32_t gray);
+
+// PolyvalGrayFloatAtGray at the `count` whole gray levels from `first` on,
+// into values[0..count).
+void PolyvalGrayFloatAtGrays(const std::vector<float>& coefficients, int32_t first, int32_t count, float* values);
 
 }  // namespace ffc
 

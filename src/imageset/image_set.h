@@ -4,6 +4,7 @@
 #define VYR_FFC_IMAGE_SET_H
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,15 @@ std::vector<float> ColumnProfileByReduction(const cv::Mat& image, int32_t imageW
 // reciprocal of the row count, as the reduction does. Taller images take the
 // plain rule.
 std::vector<float> ColumnProfile(const cv::Mat& image, int32_t imageWidth);
+
+// ColumnProfile(ReadCalibrationImage(path, ...)) bit for bit, or nothing when
+// the file does not read as an image of that size. An uncompressed 8-bit
+// BMP with the gray ramp palette, the form calibration images are saved in,
+// is averaged straight from the pixel rows of the file, read whole into
+// `buffer`: decoding it into an image was most of the cost of a run's start.
+// Any other file goes through the reader.
+std::optional<std::vector<float>> ProfileOfFile(const std::string& path, int32_t imageHeight, int32_t imageWidth,
+                                                std::vector<uint8_t>& buffer);
 
 // The column profile of every listed file that reads as an image of the
 // instance's size, in the order the listing gives. Each image is released as soon as it is profiled, so memory

@@ -31,28 +31,31 @@ TEST(Polyfit, ReproducesExactSamplesAndGivesZerosBeyondRank) {
     EXPECT_NEAR(c[0] + c[1] * 3.0f + c[2] * 9.0f, 6.0f, 1e-4);
 }
 
-// The reused-workspace solve must be the decomposition's own solve bit for
-// bit, several right-hand sides through one workspace; repeated abscissae
-// make some designs lose rank. The design matrix skips powf for x^0 and x^1;
+// The reused-workspace solve, with its own reflector loop, and the fits of
+// one PolyfitWorkspace after another must be the decomposition's own solve
+// bit for bit, several right-hand sides (some all -0), short and long;
+// repeated abscissae make some designs lose rank. The design matrix skips powf for x^0 and x^1;
 // its entries must still be the power rule's bits, also for special values.
 TEST(Polyfit, WorkspaceSolveAndDesignMatrixMatchTheirPlainRulesBitForBit) {
     std::mt19937 generator(5);
     std::uniform_real_distribution<float> value(-300.0f, 300.0f);
     Eigen::VectorXf work;
     std::vector<float> coefficients;
-    for (int trial = 0; trial < 400; ++trial) {
-        const int n = static_cast<int>(generator() % 41);
+    PolyfitWorkspace fits;
+    for (int trial = 0; trial < 2000; ++trial) {
+        const int n = static_cast<int>(generator() % (trial % 2 == 0 ? 41 : 300));
         const int order = 1 + trial % 3;
         const int spread = 1 + static_cast<int>(generator() % 6);
         std::vector<float> x(n), y(n);
         for (int i = 0; i < n; ++i) x[i] = trial % 4 == 0 ? static_cast<float>(i % spread) : value(generator);
         const PolyfitDesign design = FactorPolyfitDesign(x, order);
         for (int rhs = 0; rhs < 3; ++rhs) {
-            for (float& v : y) v = value(generator);
+            for (float& v : y) v = rhs == 2 && trial % 8 == 1 ? -0.0f : value(generator);
             SolvePolyfitInto(design, y.data(), work, coefficients);
             std::vector<float> expected(order + 1, 0.0f);
             if (n > 0) Eigen::VectorXf::Map(expected.data(), order + 1) = design.qr.solve(Eigen::VectorXf::Map(y.data(), n));
             ASSERT_EQ(std::memcmp(coefficients.data(), expected.data(), expected.size() * sizeof(float)), 0) << trial;
+            ASSERT_EQ(std::memcmp(fits.Fit(x, y, order).data(), expected.data(), expected.size() * sizeof(float)), 0);
         }
     }
     const float inf = std::numeric_limits<float>::infinity();
@@ -63,13 +66,17 @@ TEST(Polyfit, WorkspaceSolveAndDesignMatrixMatchTheirPlainRulesBitForBit) {
         const uint32_t bits = generator();
         std::memcpy(&x[i], &bits, sizeof bits);
     }
-    const Eigen::MatrixXf a = PolyfitDesignMatrix(x, 3);
-    for (size_t i = 0; i < x.size(); ++i) {
-        for (int j = 0; j < 4; ++j) {
-            const float expected = PowerOf(x[i], j);
-            const float actual = a(static_cast<Eigen::Index>(i), j);
-            ASSERT_TRUE(std::isnan(expected) ? std::isnan(actual) : std::memcmp(&expected, &actual, 4) == 0)
-                << "x " << x[i] << " power " << j;
+    // With a NaN among them, and without (filled column by column).
+    for (int pass = 0; pass < 2; ++pass) {
+        if (pass == 1) x.erase(std::remove_if(x.begin(), x.end(), [](float v) { return std::isnan(v); }), x.end());
+        const Eigen::MatrixXf a = PolyfitDesignMatrix(x, 3);
+        for (size_t i = 0; i < x.size(); ++i) {
+            for (int j = 0; j < 4; ++j) {
+                const float expected = PowerOf(x[i], j);
+                const float actual = a(static_cast<Eigen::Index>(i), j);
+                ASSERT_TRUE(std::isnan(expected) ? std::isnan(actual) : std::memcmp(&expected, &actual, 4) == 0)
+                    << "x " << x[i] << " power " << j;
+            }
         }
     }
 }
@@ -90,14 +97,22 @@ TEST(PolyvalGray, IntTruncatesAndFloatOnlyClamps) {
         {{nan}, 1.0f, 0, 0.0f},               {{}, 1.0f, 0, 0.0f},        {{7.0f, 1.0f}, 0.0f, 7, 7.0f},
         {{1.0f, 0.5f, 0.25f}, 2.0f, 3, 3.0f},
     };
+    std::vector<std::vector<float>> polynomials;
     for (const Case& c : cases) {
         EXPECT_EQ(PolyvalGrayInt(c.coefficients, c.x), c.asInt) << &c - cases;
         EXPECT_EQ(PolyvalGrayFloat(c.coefficients, c.x), c.asFloat) << &c - cases;
+        polynomials.push_back(c.coefficients);
+    }
+    // At one x for all, a cubic among them: the same values as one by one.
+    polynomials.push_back({0.5f, 0.01f, -0.002f, 0.0001f});
+    for (float x : {0.0f, 2.5f, 37.3f, 181.7f, -4.2f, nan}) {
+        const std::vector<float> values = PolyvalGrayFloatOfEach(polynomials, x);
+        for (size_t i = 0; i < polynomials.size(); ++i) EXPECT_EQ(values[i], PolyvalGrayFloat(polynomials[i], x));
     }
 }
 
-// The whole-gray evaluation with tabled powers gives the plain one's bits, in
-// and out of the table.
+// The whole-gray evaluations with tabled powers, level by level and over a
+// run of levels, give the plain one's bits, in and out of the table.
 TEST(PolyvalGray, FloatAtWholeGrayMatchesThePlainEvaluationBitForBit) {
     std::mt19937 generator(11);
     std::uniform_real_distribution<float> unit(-3.0f, 3.0f);
@@ -105,8 +120,13 @@ TEST(PolyvalGray, FloatAtWholeGrayMatchesThePlainEvaluationBitForBit) {
         std::vector<float> coefficients(1 + trial % 5);
         float scale = 100.0f;
         for (float& c : coefficients) c = unit(generator) * (scale *= 0.01f);
+        const int32_t first = static_cast<int32_t>(generator() % 300) - 3;
+        std::vector<float> values(generator() % 300);
+        PolyvalGrayFloatAtGrays(coefficients, first, static_cast<int32_t>(values.size()), values.data());
         for (int gray = -3; gray < 300; ++gray) {
-            ASSERT_EQ(PolyvalGrayFloatAtGray(coefficients, gray), PolyvalGrayFloat(coefficients, static_cast<float>(gray)));
+            const float plain = PolyvalGrayFloat(coefficients, static_cast<float>(gray));
+            ASSERT_EQ(PolyvalGrayFloatAtGray(coefficients, gray), plain);
+            if (gray >= first && gray - first < static_cast<int>(values.size())) ASSERT_EQ(values[gray - first], plain);
         }
     }
 }

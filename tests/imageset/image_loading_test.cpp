@@ -45,6 +45,25 @@ TEST(LoadCalibrationProfiles, KeepsImagesOfTheSizeInListingOrderAndColourAsGray)
     EXPECT_NEAR(profiles.back()[0], 120.0f, 1.0f);
 }
 
+// Files saved as calibration images are averaged from their own bytes: the
+// values of reading them, for every byte value and row padding; other sizes
+// and cut files are refused exactly when reading refuses them.
+TEST(ProfileOfFile, GivesTheProfileOfTheReadImage) {
+    testing::TempFolder folder;
+    std::vector<uint8_t> buffer;
+    for (int cols = 37; cols <= 37 * 9; cols += 37) {
+        cv::Mat image(cols / 37 + 2, cols, CV_8UC1);
+        cv::randu(image, 0, 256);
+        const std::string path = folder.path() + std::to_string(cols) + ".bmp";
+        cv::imwrite(path, image);
+        EXPECT_EQ(ProfileOfFile(path, image.rows, cols, buffer).value(), ColumnProfile(image, cols));
+        EXPECT_FALSE(ProfileOfFile(path, image.rows + 1, cols, buffer).has_value());
+        std::filesystem::resize_file(path, std::filesystem::file_size(path) - 1);
+        EXPECT_EQ(ProfileOfFile(path, image.rows, cols, buffer).has_value(),
+                  !ReadCalibrationImage(path, image.rows, cols).empty());
+    }
+}
+
 TEST(LoadCalibrationProfiles, FolderIsAPrefixAndAMissingFolderListsNothing) {
     testing::TempFolder outer;
     const std::string inner = outer.path() + "calib";

@@ -21,6 +21,54 @@ FitDesigns FactorFitDesigns(const std::vector<float>& x) {
     return {x, FactorPolyfitDesign(x, 2), FactorPolyfitDesign(x, 3)};
 }
 
+// The columns met so far, found by their raw values. Every result of a
+// column follows from its raw values alone, the levels being the same for
+// all columns; with few images many columns have the same raw values.
+class ColumnsByRawValues {
+public:
+    ColumnsByRawValues(size_t imageCount, int32_t width)
+        : imageCount_(imageCount), raws_(imageCount * static_cast<size_t>(width)), slots_(SlotCount(width), -1) {}
+
+    // The raw values of column c, to be filled before Find.
+    int32_t* RawsOf(int32_t c) { return raws_.data() + imageCount_ * static_cast<size_t>(c); }
+
+    // An earlier column with the same raw values as c, or -1 (then c is kept).
+    int32_t FindOrKeep(int32_t c) {
+        const int32_t* raws = RawsOf(c);
+        uint64_t hash = 0x9E3779B97F4A7C15u;
+        for (size_t i = 0; i < imageCount_; ++i) hash = (hash ^ static_cast<uint32_t>(raws[i])) * 0x100000001B3u;
+        const size_t mask = slots_.size() - 1;
+        for (size_t slot = (hash ^ (hash >> 29)) & mask;; slot = (slot + 1) & mask) {
+            const int32_t kept = slots_[slot];
+            if (kept < 0) {
+                slots_[slot] = c;
+                return -1;
+            }
+            if (std::equal(raws, raws + imageCount_, RawsOf(kept))) return kept;
+        }
+    }
+
+private:
+    // A power of two at least twice the width, so that probes stay short.
+    static size_t SlotCount(int32_t width) {
+        size_t count = 1;
+        while (count < 2 * static_cast<size_t>(width)) count *= 2;
+        return count;
+    }
+
+    size_t imageCount_;
+    std::vector<int32_t> raws_;
+    std::vector<int32_t> slots_;
+};
+
+void CopyColumnResults(ColumnResults& results, int32_t from, int32_t to) {
+    results.columnLuts[to] = results.columnLuts[from];
+    results.columnFlags[to] = results.columnFlags[from];
+    results.columnDarkRanges[to] = results.columnDarkRanges[from];
+    results.quadCoeffs[to] = results.quadCoeffs[from];
+    results.cubicCoeffs[to] = results.cubicCoeffs[from];
+}
+
 }  // namespace
 
 FitWindow FitWindowOf(bool flagged, const FitRange& range) {
@@ -89,10 +137,12 @@ ColumnResults CalibrateColumns(int32_t width, const SelectedImages& selected, co
     // Buffers reused by every column.
     std::vector<ColumnSample> samples;
     samples.reserve(imageCount);
+    std::vector<int32_t> known;
     std::vector<float> x;
     std::vector<float> y;
     Eigen::VectorXf work;
     FitDesignCache cache;
+    ColumnsByRawValues columns(imageCount, width);
 
     // Nearly every column knows every entry of its window, so its abscissae
     // are the whole window: those designs are factored once per run, apart
@@ -101,13 +151,19 @@ ColumnResults CalibrateColumns(int32_t width, const SelectedImages& selected, co
     std::optional<FitDesigns> wholeWindowDesigns[2];
 
     for (int32_t c = 0; c < width; ++c) {
-        samples.clear();
-        for (size_t i = 0; i < imageCount; ++i) {
-            samples.push_back({static_cast<int32_t>(selected.profiles[i][c]), levels[i]});
+        int32_t* raws = columns.RawsOf(c);
+        for (size_t i = 0; i < imageCount; ++i) raws[i] = static_cast<int32_t>(selected.profiles[i][c]);
+        const int32_t same = columns.FindOrKeep(c);
+        if (same >= 0) {
+            CopyColumnResults(results, same, c);
+            continue;
         }
+        samples.clear();
+        for (size_t i = 0; i < imageCount; ++i) samples.push_back({raws[i], levels[i]});
         std::vector<int32_t>& table = results.columnLuts[c];
         const DarkResponse dark = TabulateColumn(samples, table);
-        FillTableGaps(table);
+        ListKnownEntries(samples, table, known);
+        FillTableGapsOfKnown(table, known);
         const FitWindow& window = windows[dark.flagged];
         CollectFitPoints(table, window, x, y);
 

@@ -102,16 +102,29 @@ DarkResponse TabulateColumn(std::vector<ColumnSample>& samples, std::vector<int3
     return dark;
 }
 
-void FillTableGaps(std::vector<int32_t>& table) {
-    std::array<int32_t, kTableSize> known;
-    int32_t knownCount = 0;
-    bool knownNotNegative = true;
-    for (int32_t b = 0; b < kTableSize; ++b) {
-        if (table[b] == kUnknownEntry) continue;
-        known[knownCount++] = b;
-        knownNotNegative = knownNotNegative && table[b] >= 0;
+void ListKnownEntries(const std::vector<ColumnSample>& samples, const std::vector<int32_t>& table,
+                      std::vector<int32_t>& known) {
+    known.clear();
+    for (const ColumnSample& sample : samples) {
+        const int32_t raw = sample.raw;
+        if (raw < 0 || raw >= kTableSize || table[raw] == kUnknownEntry) continue;
+        if (known.empty() || known.back() != raw) known.push_back(raw);
     }
+}
+
+void FillTableGaps(std::vector<int32_t>& table) {
+    std::vector<int32_t> known;
+    for (int32_t b = 0; b < kTableSize; ++b) {
+        if (table[b] != kUnknownEntry) known.push_back(b);
+    }
+    FillTableGapsOfKnown(table, known);
+}
+
+void FillTableGapsOfKnown(std::vector<int32_t>& table, const std::vector<int32_t>& known) {
+    const int32_t knownCount = static_cast<int32_t>(known.size());
     if (knownCount == 0) return;
+    bool knownNotNegative = true;
+    for (int32_t b : known) knownNotNegative = knownNotNegative && table[b] >= 0;
 
     int32_t stepwiseFrom = 0;
     if (knownNotNegative) {

@@ -42,6 +42,16 @@ DarkResponse TabulateColumn(std::vector<ColumnSample>& samples, std::vector<int3
 // table without any known entry stays unknown.
 void FillTableGaps(std::vector<int32_t>& table);
 
+// The raw values whose entries TabulateColumn set (and not to kUnknownEntry),
+// ascending, from the samples it sorted: the known entries of a table that
+// was all unknown before, without scanning it. Replaces `known`.
+void ListKnownEntries(const std::vector<ColumnSample>& samples, const std::vector<int32_t>& table,
+                      std::vector<int32_t>& known);
+
+// FillTableGaps for a table whose known entries are exactly those at the
+// ascending positions `known`.
+void FillTableGapsOfKnown(std::vector<int32_t>& table, const std::vector<int32_t>& known);
+
 }  // namespace ffc
 
 #endif  // VYR_FFC_LOWHIGH_COLUMN_TABLES_H

@@ -10,15 +10,8 @@ namespace ffc {
 namespace {
 
 OutputScale ScaleOfFamily(const std::vector<std::vector<float>>& coefficients, const FitRange& range) {
-    std::vector<float> atLow;
-    std::vector<float> atHigh;
-    atLow.reserve(coefficients.size());
-    atHigh.reserve(coefficients.size());
-    for (const std::vector<float>& column : coefficients) {
-        atLow.push_back(PolyvalGrayFloat(column, range.lowBound));
-        atHigh.push_back(PolyvalGrayFloat(column, range.highBound));
-    }
-    return ChooseOutputScale(atLow, atHigh);
+    return ChooseOutputScale(PolyvalGrayFloatOfEach(coefficients, range.lowBound),
+                             PolyvalGrayFloatOfEach(coefficients, range.highBound));
 }
 
 }  // namespace

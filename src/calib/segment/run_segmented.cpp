@@ -30,7 +30,9 @@ std::vector<float> ReferenceLevels(const std::vector<std::vector<float>>& profil
     return levels;
 }
 
-// The six fields the segmented run writes, one entry per column.
+// The six fields the segmented run writes, one entry per column, added in
+// column order: each column's vectors are allocated once, by its fits or as
+// zeros.
 struct SegmentedResults {
     std::vector<std::vector<float>> quadCoeffs;
     std::vector<std::vector<float>> cubicCoeffs;
@@ -39,13 +41,33 @@ struct SegmentedResults {
     std::vector<std::vector<std::vector<float>>> segCubicCoeffs;
     std::vector<int32_t> segCubicBreaks;
 
-    explicit SegmentedResults(int32_t width)
-        : quadCoeffs(width, std::vector<float>(kQuadOrder + 1, 0.0f)),
-          cubicCoeffs(width, std::vector<float>(kCubicOrder + 1, 0.0f)),
-          segQuadCoeffs(width, std::vector<std::vector<float>>(2, std::vector<float>(kQuadOrder + 1, 0.0f))),
-          segQuadBreaks(width, kNoBreakpoint),
-          segCubicCoeffs(width, std::vector<std::vector<float>>(2, std::vector<float>(kCubicOrder + 1, 0.0f))),
-          segCubicBreaks(width, kNoBreakpoint) {}
+    explicit SegmentedResults(int32_t width) {
+        quadCoeffs.reserve(width);
+        cubicCoeffs.reserve(width);
+        segQuadCoeffs.reserve(width);
+        segQuadBreaks.reserve(width);
+        segCubicCoeffs.reserve(width);
+        segCubicBreaks.reserve(width);
+    }
+
+    // Zero coefficients and no breakpoint: a column that is not fitted.
+    void AddUnfitted() {
+        quadCoeffs.emplace_back(kQuadOrder + 1, 0.0f);
+        cubicCoeffs.emplace_back(kCubicOrder + 1, 0.0f);
+        segQuadCoeffs.emplace_back(2, quadCoeffs.back());
+        segQuadBreaks.push_back(kNoBreakpoint);
+        segCubicCoeffs.emplace_back(2, cubicCoeffs.back());
+        segCubicBreaks.push_back(kNoBreakpoint);
+    }
+
+    void AddFitted(TwoPieceFit&& quad, TwoPieceFit&& cubic) {
+        quadCoeffs.push_back(std::move(quad.single));
+        segQuadCoeffs.push_back(std::move(quad.pieces));
+        segQuadBreaks.push_back(quad.breakpoint);
+        cubicCoeffs.push_back(std::move(cubic.single));
+        segCubicCoeffs.push_back(std::move(cubic.pieces));
+        segCubicBreaks.push_back(cubic.breakpoint);
+    }
 
     void CommitTo(FlatFieldCorrectionInstance& instance) noexcept {
         instance.quadCoeffs.swap(quadCoeffs);
@@ -56,13 +78,6 @@ struct SegmentedResults {
         instance.segCubicBreaks.swap(segCubicBreaks);
     }
 };
-
-void StoreFit(TwoPieceFit&& fit, std::vector<float>& single, std::vector<std::vector<float>>& pieces,
-              int32_t& breakpoint) {
-    single = std::move(fit.single);
-    pieces = std::move(fit.pieces);
-    breakpoint = fit.breakpoint;
-}
 
 // Fits every column listed in referenceColumns; the others keep zero
 // coefficients and no breakpoint. The list is walked with a cursor that moves
@@ -78,15 +93,18 @@ SegmentedResults FitColumns(const FlatFieldCorrectionInstance& instance,
     complete = true;
     std::vector<float> columnValues(profiles.size());
     ColumnPointSets sets;
+    PolyfitWorkspace workspace;
     for (int32_t c = 0; c < instance.imageWidth; ++c) {
-        if (cursor >= listed.size() || c != listed[cursor]) continue;
+        if (cursor >= listed.size() || c != listed[cursor]) {
+            results.AddUnfitted();
+            continue;
+        }
         for (size_t i = 0; i < profiles.size(); ++i) columnValues[i] = profiles[i][c];
         SplitColumnPoints(columnValues, imageLevels, topLevels[c], sets);
-        TwoPieceFit quad = FitTwoPieces(sets, kQuadOrder, significantDigits);
-        TwoPieceFit cubic = FitTwoPieces(sets, kCubicOrder, significantDigits);
+        TwoPieceFit quad = FitTwoPieces(sets, kQuadOrder, significantDigits, workspace);
+        TwoPieceFit cubic = FitTwoPieces(sets, kCubicOrder, significantDigits, workspace);
         complete = complete && quad.complete && cubic.complete;
-        StoreFit(std::move(quad), results.quadCoeffs[c], results.segQuadCoeffs[c], results.segQuadBreaks[c]);
-        StoreFit(std::move(cubic), results.cubicCoeffs[c], results.segCubicCoeffs[c], results.segCubicBreaks[c]);
+        results.AddFitted(std::move(quad), std::move(cubic));
         ++cursor;
     }
     return results;

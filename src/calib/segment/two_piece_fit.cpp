@@ -53,10 +53,8 @@ JoinPoint FindJoinPoint(const std::vector<float>& lower, const std::vector<float
     const int windowLength = windowHigh - windowLow;
     std::vector<float> lowerValues(windowLength);
     std::vector<float> upperValues(windowLength);
-    for (int i = 0; i < windowLength; ++i) {
-        lowerValues[i] = PolyvalGrayFloatAtGray(lower, windowLow + i);
-        upperValues[i] = PolyvalGrayFloatAtGray(upper, windowLow + i);
-    }
+    PolyvalGrayFloatAtGrays(lower, windowLow, windowLength, lowerValues.data());
+    PolyvalGrayFloatAtGrays(upper, windowLow, windowLength, upperValues.data());
     // Positions without a slope hold kNoSlope and never win against a computed
     // one, so only the computed positions need scanning.
     JoinPoint join;
@@ -78,6 +76,9 @@ JoinPoint FindJoinPoint(const std::vector<float>& lower, const std::vector<float
 
 void SortJointlyByFirst(std::vector<float>& x, std::vector<float>& y) {
     if (x.size() != y.size()) throw std::invalid_argument("Vectors must be of the same length.");
+    // Strictly increasing values have one sorted order, the one they are in.
+    // Points mostly come in that order, brighter image after darker.
+    if (std::adjacent_find(x.begin(), x.end(), [](float a, float b) { return !(a < b); }) == x.end()) return;
     std::vector<int> order(x.size());
     std::iota(order.begin(), order.end(), 0);
     std::sort(order.begin(), order.end(), [&x](int a, int b) { return x[a] < x[b]; });
@@ -102,9 +103,10 @@ void SplitColumnPoints(const std::vector<float>& x, const std::vector<float>& y,
     SortJointlyByFirst(sets.full.x, sets.full.y);
 }
 
-TwoPieceFit FitTwoPieces(const ColumnPointSets& sets, int order, uint32_t significantDigits) {
+TwoPieceFit FitTwoPieces(const ColumnPointSets& sets, int order, uint32_t significantDigits,
+                         PolyfitWorkspace& workspace) {
     TwoPieceFit fit;
-    fit.single = Polyfit(sets.full.x, sets.full.y, order);
+    fit.single = workspace.Fit(sets.full.x, sets.full.y, order);
     RoundToSignificantDigits(fit.single, significantDigits);
 
     // A window shorter than 2 * kSlopeReach + 1 levels has no slope to compare.
@@ -116,8 +118,8 @@ TwoPieceFit FitTwoPieces(const ColumnPointSets& sets, int order, uint32_t signif
         return fit;
     }
 
-    std::vector<float> lower = Polyfit(sets.lower.x, sets.lower.y, order);
-    std::vector<float> upper = Polyfit(sets.upper.x, sets.upper.y, order);
+    std::vector<float> lower = workspace.Fit(sets.lower.x, sets.lower.y, order);
+    std::vector<float> upper = workspace.Fit(sets.upper.x, sets.upper.y, order);
     const JoinPoint join = FindJoinPoint(lower, upper, sets.windowLow, sets.windowHigh);
     fit.breakpoint = sets.windowLow + join.index;
     // Lift the upper piece so that both meet at the breakpoint; rounding

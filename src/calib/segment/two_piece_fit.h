@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "fit/polynomial.h"
+
 namespace ffc {
 
 // Fewest points a piece needs before the column is fitted in two pieces.
@@ -60,8 +62,9 @@ void SplitColumnPoints(const std::vector<float>& x, const std::vector<float>& y,
 // The single fit and the two pieces of one column at `order`. With fewer than
 // kMinPiecePoints in either piece, or a window of fewer than 5 gray levels,
 // the pieces are [single, zeros], the breakpoint kNoBreakpoint and the fit
-// incomplete.
-TwoPieceFit FitTwoPieces(const ColumnPointSets& sets, int order, uint32_t significantDigits);
+// incomplete. The fits go through `workspace`, shared by the columns of a run.
+TwoPieceFit FitTwoPieces(const ColumnPointSets& sets, int order, uint32_t significantDigits,
+                         PolyfitWorkspace& workspace);
 
 }  // namespace ffc
 

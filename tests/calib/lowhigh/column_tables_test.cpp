@@ -68,6 +68,12 @@ TEST(ColumnTable, MatchesThePlainBucketAndGapRulesOnRandomColumns) {
         std::vector<int32_t> table = UnknownTable();
         const DarkResponse dark = TabulateColumn(samples, table);
         ASSERT_EQ(table, expected) << trial;
+        // The known entries listed from the samples fill as the plain rule.
+        std::vector<int32_t> known, listed = table;
+        ListKnownEntries(samples, table, known);
+        FillTableGapsOfKnown(listed, known);
+        FillGapsOneByOne(expected);
+        ASSERT_EQ(listed, expected) << trial;
         ASSERT_EQ(std::tie(dark.flagged, dark.lowest, dark.highest),
                   std::tie(expectedDark.flagged, expectedDark.lowest, expectedDark.highest));
         // Falling tables too, whose extrapolation runs below zero, and tables
