@@ -22,6 +22,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "VyrCISFlatfieldCorrection.h"
+#include "imageset/image_set.h"
 #include "instance/instance.h"
 #include "support/instance_bytes.h"
 
@@ -151,8 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         file.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
         Require(file.good(), "cannot write the fuzzed file");
     }
-    const cv::Mat decoded = cv::imread(folder.fuzzedFile, cv::IMREAD_GRAYSCALE);
-    const bool usable = decoded.rows == kHeight && decoded.cols == kWidth;
+    const bool usable = !ffc::ReadCalibrationImage(folder.fuzzedFile, kHeight, kWidth).empty();
 
     CheckLowHighRun(RunFlatFieldCorrectionTool_lowhigh_map_simple_NewNew);
     CheckLowHighRun(RunFlatFieldCorrectionTool_lowhigh_map_simple_New);

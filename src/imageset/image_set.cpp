@@ -40,7 +40,14 @@ std::vector<std::string> ListCalibrationFiles(const std::string& imageFolder) {
 }
 
 cv::Mat ReadCalibrationImage(const std::string& path, int32_t imageHeight, int32_t imageWidth) {
-    cv::Mat image = cv::imread(path, cv::IMREAD_GRAYSCALE);
+    cv::Mat image;
+    // The reader throws on some headers it refuses (sizes beyond its limits),
+    // where it returns nothing for others: both are files it cannot read.
+    try {
+        image = cv::imread(path, cv::IMREAD_GRAYSCALE);
+    } catch (const cv::Exception&) {
+        return cv::Mat();
+    }
     if (image.cols != imageWidth || image.rows != imageHeight) return cv::Mat();
     return image;
 }

@@ -4,7 +4,9 @@
 #include "instance/instance.h"
 #include "support/temp_folder.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
@@ -32,6 +34,12 @@ TEST(LoadCalibrationProfiles, KeepsImagesOfTheSizeInListingOrderAndColourAsGray)
     const std::string colour = cissim::WriteDecoy(folder.path(), cissim::Decoy::Colour, options);
     cv::imwrite(folder.path() + "one_row_more.bmp", cv::Mat(5, 64, CV_8UC1, cv::Scalar(40)));
     cv::imwrite(folder.path() + "tinted.bmp", cv::Mat(4, 64, CV_8UC3, cv::Scalar(10, 100, 200)));
+    // A header that claims 100,000 x 100,000 pixels, on which the reader throws.
+    std::vector<uchar> huge;
+    cv::imencode(".bmp", cv::Mat(4, 64, CV_8UC1, cv::Scalar(1)), huge);
+    for (int field : {18, 22}) std::copy_n("\xA0\x86\x01", 3, huge.begin() + field);
+    std::ofstream(folder.path() + "zz_huge.bmp", std::ios::binary)
+        .write(reinterpret_cast<const char*>(huge.data()), static_cast<std::streamsize>(huge.size()));
 
     const std::vector<std::vector<float>> profiles = LoadCalibrationProfiles(InstanceFor(folder.path(), 4, 64));
     // decoy_colour.bmp, level_000..004.bmp, tinted.bmp, in name order.
