@@ -1,5 +1,6 @@
 #include "correct/strip_lookup.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -139,9 +140,172 @@ FFC_VBMI void LookUpStripVbmi(const uint8_t* tables, const StripRows& strip) {
     LookUpRows(tables, strip, r);
 }
 
+// Without VBMI a byte shuffle looks up only 16 entries, so a column's table
+// is taken as 16 pieces of 16 values. A shuffle gives zero where the index
+// byte's top bit is set; subtracting 16 per piece, with signed saturation,
+// sets it exactly where the value lies below the piece. So after a first
+// piece taken as it is, each piece is stored XORed with the one before, and
+// the XOR of the shuffles leaves each value's own entry. A chain covers eight
+// pieces before the subtraction would wrap; a second starts over from the
+// ninth. Camera columns span a narrow band, so only the pieces that the
+// tile's values reach are shuffled: usually one or two instead of sixteen.
+//
+// A tile is 64 rows of a strip, in blocks of 32 columns. After a turn inside
+// each 128-bit half of each 16 rows, register j holds column j in its low
+// half and column 16 + j in its high half; the four registers of a column
+// pair share each piece loaded.
+#define FFC_AVX2 __attribute__((target("avx2")))
+
+constexpr int kRowGroups = 4;
+constexpr int kAvx2TileRows = 16 * kRowGroups;
+constexpr int kAvx2BlockColumns = 32;
+constexpr int kPieces = kColumnTableSize / 16;
+constexpr int kChainPieces = 8;
+
+// Each round moves row bit 3 into the byte index and the byte index's top bit
+// into the row; four rounds turn each half, eight restore it.
+FFC_AVX2 inline void TransposeHalves(__m256i* r) {
+    for (int round = 0; round < 4; ++round) {
+        __m256i t[16];
+        for (int i = 0; i < 8; ++i) {
+            t[2 * i] = _mm256_unpacklo_epi8(r[i], r[i + 8]);
+            t[2 * i + 1] = _mm256_unpackhi_epi8(r[i], r[i + 8]);
+        }
+        for (int i = 0; i < 16; ++i) r[i] = t[i];
+    }
+}
+
+FFC_AVX2 inline __m256i PiecePair(const uint8_t* low, const uint8_t* high, int k) {
+    return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(high + 16 * k),
+                               reinterpret_cast<const __m128i*>(low + 16 * k));
+}
+
+// steps[16 * p + k] holds piece k XOR piece k - 1 of the two columns of
+// pair p side by side.
+FFC_AVX2 void PrepareSteps(const uint8_t* tables, int blocks, __m256i* steps) {
+    for (int pair = 0; pair < blocks * 16; ++pair) {
+        const uint8_t* low = tables + (pair / 16 * kAvx2BlockColumns + pair % 16) * kColumnTableSize;
+        const uint8_t* high = low + 16 * kColumnTableSize;
+        for (int k = 1; k < kPieces; ++k) {
+            steps[pair * kPieces + k] = _mm256_xor_si256(PiecePair(low, high, k), PiecePair(low, high, k - 1));
+        }
+    }
+}
+
+// Pieces first .. first + count - 1 of a column pair, which hold every value
+// of its registers raw[16 * g].
+FFC_AVX2 inline void LookUpColumnPair(const uint8_t* low, const uint8_t* high, const __m256i* steps, int first,
+                                      int count, __m256i* raw) {
+    const __m256i sixteen = _mm256_set1_epi8(16);
+    __m256i result[kRowGroups];
+    for (int g = 0; g < kRowGroups; ++g) result[g] = _mm256_setzero_si256();
+    for (int start = first; start < first + count; start += kChainPieces) {
+        const __m256i base = _mm256_set1_epi8(static_cast<char>(16 * start));
+        const __m256i piece = PiecePair(low, high, start);
+        __m256i index[kRowGroups];
+        for (int g = 0; g < kRowGroups; ++g) {
+            index[g] = _mm256_sub_epi8(raw[16 * g], base);
+            result[g] = _mm256_xor_si256(result[g], _mm256_shuffle_epi8(piece, index[g]));
+        }
+        const int end = std::min(start + kChainPieces, first + count);
+        for (int k = start + 1; k < end; ++k) {
+            const __m256i step = _mm256_load_si256(steps + k);
+            for (int g = 0; g < kRowGroups; ++g) {
+                index[g] = _mm256_subs_epi8(index[g], sixteen);
+                result[g] = _mm256_xor_si256(result[g], _mm256_shuffle_epi8(step, index[g]));
+            }
+        }
+    }
+    for (int g = 0; g < kRowGroups; ++g) raw[16 * g] = result[g];
+}
+
+// One block of 32 columns of a tile, its rows in tile[i]. All pairs shuffle
+// as many pieces as the widest band needs, so that the loops' lengths change
+// once per tile, not once per column.
+FFC_AVX2 void LookUpBlock(const uint8_t* tables, const __m256i* steps, __m256i* tile) {
+    __m256i lowest = tile[0];
+    __m256i highest = tile[0];
+    for (int i = 1; i < kAvx2TileRows; ++i) {
+        lowest = _mm256_min_epu8(lowest, tile[i]);
+        highest = _mm256_max_epu8(highest, tile[i]);
+    }
+    lowest = _mm256_min_epu8(lowest, _mm256_permute2x128_si256(lowest, lowest, 1));
+    highest = _mm256_max_epu8(highest, _mm256_permute2x128_si256(highest, highest, 1));
+    alignas(16) uint8_t firstPiece[16];
+    alignas(16) uint8_t lastPiece[16];
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    _mm_store_si128(reinterpret_cast<__m128i*>(firstPiece),
+                    _mm_and_si128(_mm_srli_epi16(_mm256_castsi256_si128(lowest), 4), nibble));
+    _mm_store_si128(reinterpret_cast<__m128i*>(lastPiece),
+                    _mm_and_si128(_mm_srli_epi16(_mm256_castsi256_si128(highest), 4), nibble));
+    int count = 1;
+    for (int j = 0; j < 16; ++j) count = std::max(count, lastPiece[j] - firstPiece[j] + 1);
+    for (int g = 0; g < kRowGroups; ++g) TransposeHalves(tile + 16 * g);
+    for (int j = 0; j < 16; ++j) {
+        const uint8_t* low = tables + j * kColumnTableSize;
+        // A narrow band near the top starts lower, so as not to run past
+        // the table with the count of a wider one.
+        LookUpColumnPair(low, low + 16 * kColumnTableSize, steps + j * kPieces,
+                         std::min<int>(firstPiece[j], kPieces - count), count, tile + j);
+    }
+    for (int g = 0; g < kRowGroups; ++g) TransposeHalves(tile + 16 * g);
+}
+
+// The rows of a tile are read and written whole, one after the other.
+FFC_AVX2 void LookUpTileAvx2(const uint8_t* tables, const __m256i* steps, int blocks, const uint8_t* in,
+                             size_t inStep, uint8_t* out, size_t outStep, bool stream) {
+    __m256i tile[2][kAvx2TileRows];
+    for (int i = 0; i < kAvx2TileRows; ++i) {
+        for (int b = 0; b < blocks; ++b) {
+            tile[b][i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i * inStep + 32 * b));
+        }
+    }
+    for (int b = 0; b < blocks; ++b) {
+        LookUpBlock(tables + b * kAvx2BlockColumns * kColumnTableSize, steps + b * 16 * kPieces, tile[b]);
+    }
+    for (int i = 0; i < kAvx2TileRows; ++i) {
+        for (int b = 0; b < blocks; ++b) {
+            __m256i* target = reinterpret_cast<__m256i*>(out + i * outStep + 32 * b);
+            if (stream) {
+                _mm256_stream_si256(target, tile[b][i]);
+            } else {
+                _mm256_storeu_si256(target, tile[b][i]);
+            }
+        }
+    }
+}
+
+// Whole tiles of whole 32-column blocks; the other rows and columns take the
+// plain loop. Rows whole cache lines apart are written past the cache, as in
+// the VBMI version.
+FFC_AVX2 void LookUpStripAvx2(const uint8_t* tables, const StripRows& strip) {
+    const int blocks = strip.columns / kAvx2BlockColumns;
+    const int tiledRows = blocks > 0 ? strip.rows / kAvx2TileRows * kAvx2TileRows : 0;
+    if (tiledRows > 0) {
+        alignas(32) __m256i steps[kStripColumns / 2 * kPieces];
+        PrepareSteps(tables, blocks, steps);
+        const bool stream = blocks == 2 && (reinterpret_cast<uintptr_t>(strip.out) | strip.outStep) % 64 == 0;
+        for (int r = 0; r < tiledRows; r += kAvx2TileRows) {
+            LookUpTileAvx2(tables, steps, blocks, strip.in + r * strip.inStep, strip.inStep,
+                           strip.out + r * strip.outStep, strip.outStep, stream);
+        }
+        _mm_sfence();
+        // The plain code after this, and the caller's, would otherwise pay
+        // for the upper halves left in use.
+        _mm256_zeroupper();
+        const int done = blocks * kAvx2BlockColumns;
+        for (int r = 0; r < tiledRows; ++r) {
+            LookUpRow(tables + done * kColumnTableSize, strip.in + r * strip.inStep + done,
+                      strip.out + r * strip.outStep + done, strip.columns - done);
+        }
+    }
+    LookUpRows(tables, strip, tiledRows);
+}
+
 bool Supported(LookupPath path) {
     if (path == LookupPath::kPlain) return true;
     __builtin_cpu_init();
+    if (path == LookupPath::kAvx2) return __builtin_cpu_supports("avx2");
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
            __builtin_cpu_supports("avx512vbmi");
 }
@@ -161,7 +325,7 @@ std::atomic<LookupPath>& ChosenPath() {
 
 std::vector<LookupPath> SupportedLookupPaths() {
     std::vector<LookupPath> paths;
-    for (LookupPath path : {LookupPath::kPlain, LookupPath::kAvx512Vbmi}) {
+    for (LookupPath path : {LookupPath::kPlain, LookupPath::kAvx2, LookupPath::kAvx512Vbmi}) {
         if (Supported(path)) paths.push_back(path);
     }
     return paths;
@@ -175,9 +339,15 @@ bool UseLookupPath(LookupPath path) {
 
 void LookUpStrip(const uint8_t* tables, const StripRows& strip) {
 #ifdef FFC_HAVE_X86_SIMD
-    if (ChosenPath().load(std::memory_order_relaxed) == LookupPath::kAvx512Vbmi) {
-        LookUpStripVbmi(tables, strip);
-        return;
+    switch (ChosenPath().load(std::memory_order_relaxed)) {
+        case LookupPath::kAvx512Vbmi:
+            LookUpStripVbmi(tables, strip);
+            return;
+        case LookupPath::kAvx2:
+            LookUpStripAvx2(tables, strip);
+            return;
+        case LookupPath::kPlain:
+            break;
     }
 #endif
     LookUpRows(tables, strip, 0);
