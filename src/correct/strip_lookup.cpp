@@ -147,8 +147,9 @@ FFC_VBMI void LookUpStripVbmi(const uint8_t* tables, const StripRows& strip) {
 // piece taken as it is, each piece is stored XORed with the one before, and
 // the XOR of the shuffles leaves each value's own entry. A chain covers eight
 // pieces before the subtraction would wrap; a second starts over from the
-// ninth. Camera columns span a narrow band, so only the pieces that the
-// tile's values reach are shuffled: usually one or two instead of sixteen.
+// ninth. Camera columns span narrow bands, so each column shuffles only the
+// pieces from the lowest one that the tile's values reach: usually one or
+// two instead of sixteen.
 //
 // A tile is 64 rows of a strip, in blocks of 32 columns. After a turn inside
 // each 128-bit half of each 16 rows, register j holds column j in its low
@@ -175,41 +176,36 @@ FFC_AVX2 inline void TransposeHalves(__m256i* r) {
     }
 }
 
-FFC_AVX2 inline __m256i PiecePair(const uint8_t* low, const uint8_t* high, int k) {
-    return _mm256_loadu2_m128i(reinterpret_cast<const __m128i*>(high + 16 * k),
-                               reinterpret_cast<const __m128i*>(low + 16 * k));
-}
-
-// steps[16 * p + k] holds piece k XOR piece k - 1 of the two columns of
-// pair p side by side.
-FFC_AVX2 void PrepareSteps(const uint8_t* tables, int blocks, __m256i* steps) {
-    for (int pair = 0; pair < blocks * 16; ++pair) {
-        const uint8_t* low = tables + (pair / 16 * kAvx2BlockColumns + pair % 16) * kColumnTableSize;
-        const uint8_t* high = low + 16 * kColumnTableSize;
+// steps[16 * c + k] holds piece k XOR piece k - 1 of column c.
+FFC_AVX2 void PrepareSteps(const uint8_t* tables, int columns, __m128i* steps) {
+    for (int c = 0; c < columns; ++c) {
+        const __m128i* pieces = reinterpret_cast<const __m128i*>(tables + c * kColumnTableSize);
         for (int k = 1; k < kPieces; ++k) {
-            steps[pair * kPieces + k] = _mm256_xor_si256(PiecePair(low, high, k), PiecePair(low, high, k - 1));
+            steps[c * kPieces + k] = _mm_xor_si128(_mm_loadu_si128(pieces + k), _mm_loadu_si128(pieces + k - 1));
         }
     }
 }
 
-// Pieces first .. first + count - 1 of a column pair, which hold every value
-// of its registers raw[16 * g].
-FFC_AVX2 inline void LookUpColumnPair(const uint8_t* low, const uint8_t* high, const __m256i* steps, int first,
-                                      int count, __m256i* raw) {
+// Pieces first .. first + count - 1 of each column of a pair, its own first
+// in each half, which hold every value of the pair's registers raw[16 * g].
+FFC_AVX2 inline void LookUpColumnPair(const __m128i* lowTable, const __m128i* highTable, const __m128i* lowSteps,
+                                      const __m128i* highSteps, int lowFirst, int highFirst, int count,
+                                      __m256i* raw) {
     const __m256i sixteen = _mm256_set1_epi8(16);
     __m256i result[kRowGroups];
     for (int g = 0; g < kRowGroups; ++g) result[g] = _mm256_setzero_si256();
-    for (int start = first; start < first + count; start += kChainPieces) {
-        const __m256i base = _mm256_set1_epi8(static_cast<char>(16 * start));
-        const __m256i piece = PiecePair(low, high, start);
+    for (int start = 0; start < count; start += kChainPieces) {
+        const __m256i base = _mm256_setr_m128i(_mm_set1_epi8(static_cast<char>(16 * (lowFirst + start))),
+                                               _mm_set1_epi8(static_cast<char>(16 * (highFirst + start))));
+        const __m256i piece = _mm256_loadu2_m128i(highTable + highFirst + start, lowTable + lowFirst + start);
         __m256i index[kRowGroups];
         for (int g = 0; g < kRowGroups; ++g) {
             index[g] = _mm256_sub_epi8(raw[16 * g], base);
             result[g] = _mm256_xor_si256(result[g], _mm256_shuffle_epi8(piece, index[g]));
         }
-        const int end = std::min(start + kChainPieces, first + count);
+        const int end = std::min(start + kChainPieces, count);
         for (int k = start + 1; k < end; ++k) {
-            const __m256i step = _mm256_load_si256(steps + k);
+            const __m256i step = _mm256_loadu2_m128i(highSteps + highFirst + k, lowSteps + lowFirst + k);
             for (int g = 0; g < kRowGroups; ++g) {
                 index[g] = _mm256_subs_epi8(index[g], sixteen);
                 result[g] = _mm256_xor_si256(result[g], _mm256_shuffle_epi8(step, index[g]));
@@ -219,40 +215,40 @@ FFC_AVX2 inline void LookUpColumnPair(const uint8_t* low, const uint8_t* high, c
     for (int g = 0; g < kRowGroups; ++g) raw[16 * g] = result[g];
 }
 
-// One block of 32 columns of a tile, its rows in tile[i]. All pairs shuffle
+// One block of 32 columns of a tile, its rows in tile[i]. All columns shuffle
 // as many pieces as the widest band needs, so that the loops' lengths change
 // once per tile, not once per column.
-FFC_AVX2 void LookUpBlock(const uint8_t* tables, const __m256i* steps, __m256i* tile) {
+FFC_AVX2 void LookUpBlock(const uint8_t* tables, const __m128i* steps, __m256i* tile) {
     __m256i lowest = tile[0];
     __m256i highest = tile[0];
     for (int i = 1; i < kAvx2TileRows; ++i) {
         lowest = _mm256_min_epu8(lowest, tile[i]);
         highest = _mm256_max_epu8(highest, tile[i]);
     }
-    lowest = _mm256_min_epu8(lowest, _mm256_permute2x128_si256(lowest, lowest, 1));
-    highest = _mm256_max_epu8(highest, _mm256_permute2x128_si256(highest, highest, 1));
-    alignas(16) uint8_t firstPiece[16];
-    alignas(16) uint8_t lastPiece[16];
-    const __m128i nibble = _mm_set1_epi8(0x0F);
-    _mm_store_si128(reinterpret_cast<__m128i*>(firstPiece),
-                    _mm_and_si128(_mm_srli_epi16(_mm256_castsi256_si128(lowest), 4), nibble));
-    _mm_store_si128(reinterpret_cast<__m128i*>(lastPiece),
-                    _mm_and_si128(_mm_srli_epi16(_mm256_castsi256_si128(highest), 4), nibble));
+    alignas(32) uint8_t firstPiece[kAvx2BlockColumns];
+    alignas(32) uint8_t lastPiece[kAvx2BlockColumns];
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(firstPiece),
+                       _mm256_and_si256(_mm256_srli_epi16(lowest, 4), nibble));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lastPiece),
+                       _mm256_and_si256(_mm256_srli_epi16(highest, 4), nibble));
     int count = 1;
-    for (int j = 0; j < 16; ++j) count = std::max(count, lastPiece[j] - firstPiece[j] + 1);
+    for (int c = 0; c < kAvx2BlockColumns; ++c) count = std::max(count, lastPiece[c] - firstPiece[c] + 1);
+    // A narrow band near the top starts lower, so as not to run past the
+    // table with the count of a wider one.
+    for (int c = 0; c < kAvx2BlockColumns; ++c) firstPiece[c] = std::min<int>(firstPiece[c], kPieces - count);
     for (int g = 0; g < kRowGroups; ++g) TransposeHalves(tile + 16 * g);
+    const __m128i* pieces = reinterpret_cast<const __m128i*>(tables);
     for (int j = 0; j < 16; ++j) {
-        const uint8_t* low = tables + j * kColumnTableSize;
-        // A narrow band near the top starts lower, so as not to run past
-        // the table with the count of a wider one.
-        LookUpColumnPair(low, low + 16 * kColumnTableSize, steps + j * kPieces,
-                         std::min<int>(firstPiece[j], kPieces - count), count, tile + j);
+        const int high = j + 16;
+        LookUpColumnPair(pieces + j * kPieces, pieces + high * kPieces, steps + j * kPieces, steps + high * kPieces,
+                         firstPiece[j], firstPiece[high], count, tile + j);
     }
     for (int g = 0; g < kRowGroups; ++g) TransposeHalves(tile + 16 * g);
 }
 
 // The rows of a tile are read and written whole, one after the other.
-FFC_AVX2 void LookUpTileAvx2(const uint8_t* tables, const __m256i* steps, int blocks, const uint8_t* in,
+FFC_AVX2 void LookUpTileAvx2(const uint8_t* tables, const __m128i* steps, int blocks, const uint8_t* in,
                              size_t inStep, uint8_t* out, size_t outStep, bool stream) {
     __m256i tile[2][kAvx2TileRows];
     for (int i = 0; i < kAvx2TileRows; ++i) {
@@ -261,7 +257,8 @@ FFC_AVX2 void LookUpTileAvx2(const uint8_t* tables, const __m256i* steps, int bl
         }
     }
     for (int b = 0; b < blocks; ++b) {
-        LookUpBlock(tables + b * kAvx2BlockColumns * kColumnTableSize, steps + b * 16 * kPieces, tile[b]);
+        LookUpBlock(tables + b * kAvx2BlockColumns * kColumnTableSize, steps + b * kAvx2BlockColumns * kPieces,
+                    tile[b]);
     }
     for (int i = 0; i < kAvx2TileRows; ++i) {
         for (int b = 0; b < blocks; ++b) {
@@ -282,8 +279,8 @@ FFC_AVX2 void LookUpStripAvx2(const uint8_t* tables, const StripRows& strip) {
     const int blocks = strip.columns / kAvx2BlockColumns;
     const int tiledRows = blocks > 0 ? strip.rows / kAvx2TileRows * kAvx2TileRows : 0;
     if (tiledRows > 0) {
-        alignas(32) __m256i steps[kStripColumns / 2 * kPieces];
-        PrepareSteps(tables, blocks, steps);
+        __m128i steps[kStripColumns * kPieces];
+        PrepareSteps(tables, blocks * kAvx2BlockColumns, steps);
         const bool stream = blocks == 2 && (reinterpret_cast<uintptr_t>(strip.out) | strip.outStep) % 64 == 0;
         for (int r = 0; r < tiledRows; r += kAvx2TileRows) {
             LookUpTileAvx2(tables, steps, blocks, strip.in + r * strip.inStep, strip.inStep,
