@@ -291,7 +291,7 @@ FFC_AVX2 void LookUpStripAvx2(const uint8_t* tables, const StripRows& strip) {
         // for the upper halves left in use.
         _mm256_zeroupper();
         const int done = blocks * kAvx2BlockColumns;
-        for (int r = 0; r < tiledRows; ++r) {
+        for (int r = 0; done < strip.columns && r < tiledRows; ++r) {
             LookUpRow(tables + done * kColumnTableSize, strip.in + r * strip.inStep + done,
                       strip.out + r * strip.outStep + done, strip.columns - done);
         }
