@@ -215,16 +215,12 @@ FFC_AVX2 inline void LookUpColumnPair(const __m128i* lowTable, const __m128i* hi
     for (int g = 0; g < kRowGroups; ++g) raw[16 * g] = result[g];
 }
 
-// One block of 32 columns of a tile, its rows in tile[i]. All columns shuffle
-// as many pieces as the widest band needs, so that the loops' lengths change
+// One block of 32 columns of a tile, its rows in tile[i], each column's
+// lowest and highest value in `lowest` and `highest`. All columns shuffle as
+// many pieces as the widest band needs, so that the loops' lengths change
 // once per tile, not once per column.
-FFC_AVX2 void LookUpBlock(const uint8_t* tables, const __m128i* steps, __m256i* tile) {
-    __m256i lowest = tile[0];
-    __m256i highest = tile[0];
-    for (int i = 1; i < kAvx2TileRows; ++i) {
-        lowest = _mm256_min_epu8(lowest, tile[i]);
-        highest = _mm256_max_epu8(highest, tile[i]);
-    }
+FFC_AVX2 void LookUpBlock(const uint8_t* tables, const __m128i* steps, __m256i lowest, __m256i highest,
+                          __m256i* tile) {
     alignas(32) uint8_t firstPiece[kAvx2BlockColumns];
     alignas(32) uint8_t lastPiece[kAvx2BlockColumns];
     const __m256i nibble = _mm256_set1_epi8(0x0F);
@@ -251,14 +247,18 @@ FFC_AVX2 void LookUpBlock(const uint8_t* tables, const __m128i* steps, __m256i* 
 FFC_AVX2 void LookUpTileAvx2(const uint8_t* tables, const __m128i* steps, int blocks, const uint8_t* in,
                              size_t inStep, uint8_t* out, size_t outStep, bool stream) {
     __m256i tile[2][kAvx2TileRows];
+    __m256i lowest[2] = {_mm256_set1_epi8(-1), _mm256_set1_epi8(-1)};
+    __m256i highest[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()};
     for (int i = 0; i < kAvx2TileRows; ++i) {
         for (int b = 0; b < blocks; ++b) {
             tile[b][i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i * inStep + 32 * b));
+            lowest[b] = _mm256_min_epu8(lowest[b], tile[b][i]);
+            highest[b] = _mm256_max_epu8(highest[b], tile[b][i]);
         }
     }
     for (int b = 0; b < blocks; ++b) {
         LookUpBlock(tables + b * kAvx2BlockColumns * kColumnTableSize, steps + b * kAvx2BlockColumns * kPieces,
-                    tile[b]);
+                    lowest[b], highest[b], tile[b]);
     }
     for (int i = 0; i < kAvx2TileRows; ++i) {
         for (int b = 0; b < blocks; ++b) {
