@@ -1,7 +1,7 @@
 // The lookup at the heart of the correction: every pixel of a strip of
 // columns replaced by its column's table entry. It is integer work only, so
-// besides the plain loop it has a SIMD version, taken when the processor has
-// the instructions; every version gives the same bytes.
+// besides the plain loop it has SIMD versions, the fastest taken that the
+// processor has the instructions for; every version gives the same bytes.
 #ifndef VYR_FFC_STRIP_LOOKUP_H
 #define VYR_FFC_STRIP_LOOKUP_H
 
@@ -34,6 +34,7 @@ void LookUpStrip(const uint8_t* tables, const StripRows& strip);
 
 enum class LookupPath {
     kPlain,       // eight pixels per load and store
+    kAvx2,        // 64 x 32 tiles turned so that each register half holds one column
     kAvx512Vbmi,  // 64 x 64 tiles turned so that each register holds one column
 };
 

@@ -43,7 +43,10 @@ TEST_P(FastCorrection, MatchesThePlainRulesOnRandomInstancesAndImages) {
 }
 
 INSTANTIATE_TEST_SUITE_P(EachLookupPath, FastCorrection, ::testing::ValuesIn(SupportedLookupPaths()),
-                         [](const auto& path) { return path.param == LookupPath::kPlain ? "Plain" : "Avx512Vbmi"; });
+                         [](const auto& path) {
+                             const LookupPath p = path.param;
+                             return p == LookupPath::kPlain ? "Plain" : p == LookupPath::kAvx2 ? "Avx2" : "Avx512Vbmi";
+                         });
 
 }  // namespace
 }  // namespace ffc::testing

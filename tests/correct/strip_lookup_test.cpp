@@ -1,7 +1,8 @@
 // Every lookup path must give each pixel its column's table entry: on strips
-// of any width up to a whole one, on any number of rows (whole tiles and the
-// rows left over), with rows whole cache lines apart (written past the cache)
-// or not, and in place.
+// of any width up to a whole one, with each column's values in a band of its
+// own, narrow or wide, on any number of rows (whole tiles and the rows left
+// over), with rows whole cache lines apart (written past the cache) or not,
+// and in place.
 #include <cstdint>
 #include <vector>
 
@@ -25,7 +26,10 @@ TEST(StripLookup, EveryPathGivesEachPixelItsColumnsEntry) {
             const size_t step = random.Chance(2) ? 128 : random.InRange(kStripColumns, 200);
             const bool inPlace = random.Chance(4);
             std::vector<uint8_t> in(rows * step + 128), out(in.size());
-            for (uint8_t& pixel : in) pixel = random.Byte();
+            const int widest = random.Chance(2) ? 255 : random.InRange(0, 40);
+            std::vector<int> low(step), width(step);
+            for (size_t i = 0; i < step; ++i) low[i] = random.InRange(0, 255 - (width[i] = random.InRange(0, widest)));
+            for (size_t p = 0; p < in.size(); ++p) in[p] = low[p % step] + random.InRange(0, width[p % step]);
             // Both images start on a cache line.
             const size_t in0 = (64 - reinterpret_cast<uintptr_t>(in.data()) % 64) % 64;
             const size_t out0 = (64 - reinterpret_cast<uintptr_t>(out.data()) % 64) % 64;
