@@ -70,6 +70,17 @@ TEST(ProfileOfFile, GivesTheProfileOfTheReadImage) {
         EXPECT_EQ(ProfileOfFile(path, image.rows, cols, buffer).has_value(),
                   !ReadCalibrationImage(path, image.rows, cols).empty());
     }
+    // A palette other than the gray ramp in any channel: its pixel bytes are
+    // not gray values, and the result is the reader's conversion.
+    const cv::Mat image(3, 40, CV_8UC1, cv::Scalar(200));
+    for (int channel = 0; channel < 3; ++channel) {
+        std::vector<uchar> bytes;
+        cv::imencode(".bmp", image, bytes);
+        bytes[54 + 4 * 200 + channel] = 10;
+        const std::string path = folder.path() + "palette" + std::to_string(channel) + ".bmp";
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        EXPECT_EQ(ProfileOfFile(path, 3, 40, buffer).value(), ColumnProfile(ReadCalibrationImage(path, 3, 40), 40));
+    }
 }
 
 TEST(LoadCalibrationProfiles, FolderIsAPrefixAndAMissingFolderListsNothing) {
