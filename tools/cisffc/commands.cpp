@@ -430,26 +430,24 @@ int RunReport(const ReportCommand& command) {
         source = HeldOutFolder(command.folder);
     }
     const vyrffc::Results& r = calibration.results();
-    std::vector<std::string> paths;
+    std::vector<FlatImage> flats;
     if (source.empty()) {
+        // The files the calibration could not use are passed over, as it did.
         text << "No held-out images: measuring the calibration images themselves\n";
         for (const std::string& path : ListBitmaps(command.folder)) {
-            cv::Mat image;
             try {
-                image = cv::imread(path, cv::IMREAD_UNCHANGED);
-            } catch (const cv::Exception&) {
-            }
-            if (image.type() == CV_8UC1 && image.rows == r.imageHeight && image.cols == r.imageWidth) {
-                paths.push_back(path);
+                FlatImage flat = std::move(LoadFlatImages({path}, r.imageWidth).front());
+                if (flat.raw.rows == r.imageHeight) flats.push_back(std::move(flat));
+            } catch (const ToolError&) {
             }
         }
     } else {
         if (!fs::is_directory(source)) FailRun("the folder " + source + " does not exist");
-        paths = ListBitmaps(source, false);
+        const std::vector<std::string> paths = ListBitmaps(source, false);
         if (paths.empty()) FailRun("no flat image matches \"" + (fs::path(source) / "*.bmp").string() + "\"");
         text << "Held-out images: " << source << "\n";
+        flats = LoadFlatImages(paths, r.imageWidth);
     }
-    const std::vector<FlatImage> flats = LoadFlatImages(paths, r.imageWidth);
     const std::string darkPath = DarkImagePath(command.darkImage, source);
     std::vector<FlatImage> dark;
     if (!darkPath.empty()) dark = LoadFlatImages({darkPath}, r.imageWidth);

@@ -13,9 +13,14 @@ namespace cisffc {
 
 namespace fs = std::filesystem;
 
-bool IsImageName(const std::string& path) {
+std::string ImageExtension(const std::string& path) {
     std::string extension = fs::path(path).extension().string();
     for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return extension;
+}
+
+bool IsImageName(const std::string& path) {
+    const std::string extension = ImageExtension(path);
     return extension == ".bmp" || extension == ".png" || extension == ".tif" || extension == ".tiff";
 }
 

@@ -15,6 +15,9 @@ namespace cisffc {
 // name: the dark reference of the sensor figures, never measured as a flat.
 constexpr const char* kDarkImageName = "dark.bmp";
 
+// The name's extension in lower case, with its dot (".png").
+std::string ImageExtension(const std::string& path);
+
 // A name ending in .bmp, .png, .tif or .tiff, in any case.
 bool IsImageName(const std::string& path);
 

@@ -12,6 +12,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "images.h"
 #include "tool_error.h"
 
 namespace cisffc {
@@ -102,14 +103,12 @@ namespace {
 
 void WriteEncoded(const std::string& path, const cv::Mat& image, const std::vector<int>& parameters,
                   std::vector<uchar>& encoded) {
-    std::string extension = fs::path(path).extension().string();
-    for (char& c : extension) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (extension != ".bmp" && extension != ".png" && extension != ".tif" && extension != ".tiff") {
+    if (!IsImageName(path)) {
         FailUsage("cannot write an image named " + path + " (name it .bmp, .png or .tif)");
     }
     bool encodedOk = false;
     try {
-        encodedOk = cv::imencode(extension, image, encoded, parameters);
+        encodedOk = cv::imencode(ImageExtension(path), image, encoded, parameters);
     } catch (const cv::Exception&) {
         encodedOk = false;
     }
