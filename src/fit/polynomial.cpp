@@ -7,16 +7,11 @@
 #include <limits>
 #include <new>
 
+#include "fit/gray_sum.h"
+
 namespace ffc {
 
 namespace {
-
-// The float evaluations' clamp to 0..255; a NaN sum gives 0.
-float ClampToGray(float sum) {
-    if (sum > 255.0f) return 255.0f;
-    if (sum > 0.0f) return sum;
-    return 0.0f;
-}
 
 namespace packet = Eigen::internal;
 using Packet = packet::packet_traits<float>::type;
@@ -232,21 +227,15 @@ std::vector<float> Polyfit(const std::vector<float>& x, const std::vector<float>
 int PolyvalGrayInt(const std::vector<float>& coefficients, float x) {
     double sum = 0.0;
     for (size_t j = 0; j < coefficients.size(); ++j) {
-        const float term = PowerOf(x, static_cast<int>(j)) * coefficients[j];
-        sum += term;
+        sum = AddDoubleTerm(sum, PowerOf(x, static_cast<int>(j)), coefficients[j]);
     }
-    // Truncation toward zero, then the clamp; the comparisons come first so
-    // that NaN and sums beyond int never reach the conversion.
-    if (!(sum > 0.0)) return 0;
-    if (sum >= 255.0) return 255;
-    return static_cast<int>(sum);
+    return GrayOfDoubleSum(sum);
 }
 
 float PolyvalGrayFloat(const std::vector<float>& coefficients, float x) {
     float sum = 0.0f;
     for (size_t j = 0; j < coefficients.size(); ++j) {
-        const float term = PowerOf(x, static_cast<int>(j)) * coefficients[j];
-        sum = term + sum;
+        sum = AddFloatTerm(sum, PowerOf(x, static_cast<int>(j)), coefficients[j]);
     }
     return ClampToGray(sum);
 }
@@ -260,10 +249,7 @@ std::vector<float> PolyvalGrayFloatOfEach(const std::vector<std::vector<float>>&
     values.reserve(polynomials.size());
     for (const std::vector<float>& coefficients : polynomials) {
         float sum = 0.0f;
-        for (size_t j = 0; j < coefficients.size(); ++j) {
-            const float term = powers[j] * coefficients[j];
-            sum = term + sum;
-        }
+        for (size_t j = 0; j < coefficients.size(); ++j) sum = AddFloatTerm(sum, powers[j], coefficients[j]);
         values.push_back(ClampToGray(sum));
     }
     return values;
@@ -277,8 +263,7 @@ float PolyvalGrayFloatAtGray(const std::vector<float>& coefficients, int32_t gra
         const int power = static_cast<int>(j);
         const float xPower = tabled && power < kTabledPowers ? powers[power][gray]
                                                              : PowerOf(static_cast<float>(gray), power);
-        const float term = xPower * coefficients[j];
-        sum = term + sum;
+        sum = AddFloatTerm(sum, xPower, coefficients[j]);
     }
     return ClampToGray(sum);
 }
@@ -296,7 +281,7 @@ void PolyvalGrayFloatAtGrays(const std::vector<float>& coefficients, int32_t fir
     for (size_t j = 0; j < coefficients.size(); ++j) {
         const float* xPowers = powers[j].data() + first;
         const float coefficient = coefficients[j];
-        for (int32_t i = 0; i < count; ++i) values[i] = xPowers[i] * coefficient + values[i];
+        for (int32_t i = 0; i < count; ++i) values[i] = AddFloatTerm(values[i], xPowers[i], coefficient);
     }
     for (int32_t i = 0; i < count; ++i) values[i] = ClampToGray(values[i]);
 }
