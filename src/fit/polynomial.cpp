@@ -134,16 +134,17 @@ void FillDesignMatrix(const std::vector<float>& x, int order, Eigen::MatrixXf& a
 
 float PlainCube(float x) { return PowerOf(x, 3); }
 
-// Factors the design of x at `order` into `design`, building it in `matrix`.
-template <class Cube>
-void FactorInto(const std::vector<float>& x, int order, PolyfitDesign& design, Eigen::MatrixXf& matrix, Cube cube) {
+// Factors the design of x at `order` into `design`, building it in `matrix`
+// with fill(x, order, matrix).
+template <class Fill>
+void FactorInto(const std::vector<float>& x, int order, PolyfitDesign& design, Eigen::MatrixXf& matrix, Fill fill) {
     design.order = order;
     design.sampleCount = static_cast<int>(x.size());
     const int64_t rows = design.sampleCount;
     const int64_t cols = static_cast<int64_t>(order) + 1;
     if (rows > 0 && cols > std::numeric_limits<int64_t>::max() / rows) throw std::bad_alloc();
     if (rows == 0 || cols <= 0) return;
-    FillDesignMatrix(x, order, matrix, cube);
+    fill(x, order, matrix);
     design.qr.compute(matrix);
 }
 
@@ -159,14 +160,12 @@ constexpr uint32_t kEmptySlot = 0xFFFFFFFFu;
 PolyfitDesign FactorPolyfitDesign(const std::vector<float>& x, int order) {
     PolyfitDesign design;
     Eigen::MatrixXf matrix;
-    FactorInto(x, order, design, matrix, PlainCube);
+    FactorInto(x, order, design, matrix, FillPolyfitDesignMatrix);
     return design;
 }
 
-Eigen::MatrixXf PolyfitDesignMatrix(const std::vector<float>& x, int order) {
-    Eigen::MatrixXf a;
+void FillPolyfitDesignMatrix(const std::vector<float>& x, int order, Eigen::MatrixXf& a) {
     FillDesignMatrix(x, order, a, PlainCube);
-    return a;
 }
 
 PolyfitWorkspace::PolyfitWorkspace() : cubedBits_(size_t{1} << kCubeSlotBits, kEmptySlot), cubes_(cubedBits_.size()) {}
@@ -184,7 +183,9 @@ float PolyfitWorkspace::Cube(float x) {
 }
 
 std::vector<float> PolyfitWorkspace::Fit(const std::vector<float>& x, const std::vector<float>& y, int order) {
-    FactorInto(x, order, design_, matrix_, [this](float value) { return Cube(value); });
+    FactorInto(x, order, design_, matrix_, [this](const std::vector<float>& abscissae, int n, Eigen::MatrixXf& a) {
+        FillDesignMatrix(abscissae, n, a, [this](float value) { return Cube(value); });
+    });
     std::vector<float> coefficients;
     SolvePolyfitInto(design_, y.data(), work_, coefficients);
     return coefficients;
@@ -211,17 +212,6 @@ void SolvePolyfitInto(const PolyfitDesign& design, const float* y, Eigen::Vector
         .solveInPlace(work.topRows(rank));
     const auto& pivots = design.qr.colsPermutation().indices();
     for (Eigen::Index i = 0; i < rank; ++i) coefficients[pivots.coeff(i)] = work(i);
-}
-
-std::vector<float> SolvePolyfit(const PolyfitDesign& design, const std::vector<float>& y) {
-    std::vector<float> coefficients;
-    Eigen::VectorXf work;
-    SolvePolyfitInto(design, y.data(), work, coefficients);
-    return coefficients;
-}
-
-std::vector<float> Polyfit(const std::vector<float>& x, const std::vector<float>& y, int order) {
-    return SolvePolyfit(FactorPolyfitDesign(x, order), y);
 }
 
 int PolyvalGrayInt(const std::vector<float>& coefficients, float x) {
