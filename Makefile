@@ -46,7 +46,9 @@ test-tsan: check-deps
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
-demo: build
+# Only the tool and the libraries it links: the demonstration runs nothing else.
+demo: configure
+	cmake --build $(BUILD) -j $(JOBS) --target cisffc
 	$(BUILD)/tools/cisffc/cisffc demo --out $(BUILD)/demo
 
 # make bench BENCH_ARGS=--quick   the runs only at the sizes the targets name

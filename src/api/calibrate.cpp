@@ -96,6 +96,7 @@ Calibration Calibrate(ImageList list, const Settings& requested, std::vector<std
     instance.referenceColumns = settings.referenceColumns;
     instance.imageHeight = settings.imageHeight;
     instance.imageWidth = settings.imageWidth;
+    // The low/high runs report the range they fitted in; the segmented run has none.
     std::optional<ffc::FitRange> range;
     switch (settings.run) {
         case CalibrationRun::kCurrent:
@@ -108,10 +109,9 @@ Calibration Calibrate(ImageList list, const Settings& requested, std::vector<std
             break;
         case CalibrationRun::kSegmented:
             ffc::RunSegmented(instance, usable.profiles, settings.columnGroups, settings.significantDigits);
-            range = ffc::FitRange{};
             break;
     }
-    if (!range) {
+    if (!range && settings.run != CalibrationRun::kSegmented) {
         throw Error(ErrorReason::kNoBrightnessRange,
                     "the fits give no usable output gain: at both ends of the fitting range most columns give the "
                     "same value, so the images do not span a usable range of light levels");
@@ -120,8 +120,10 @@ Calibration Calibrate(ImageList list, const Settings& requested, std::vector<std
     made.run = settings.run;
     made.significantDigits = settings.significantDigits;
     made.columnGroups = settings.columnGroups;
-    made.fitLowBound = range->lowBound;
-    made.fitHighBound = range->highBound;
+    if (range) {
+        made.fitLowBound = range->lowBound;
+        made.fitHighBound = range->highBound;
+    }
     Calibration calibration = MakeCalibration(std::move(instance), std::move(made));
     const std::vector<int32_t> incomplete = calibration.results().IncompleteColumns();
     if (!incomplete.empty()) {

@@ -17,15 +17,29 @@ namespace {
 // Images with fewer rows evaluate each pixel; taller ones tabulate.
 constexpr int kTableRowThreshold = 64;
 
-// The clamps of PolyvalGrayFloat and PolyvalGrayInt. A NaN sum gives 0 in
-// both.
-inline float ClampGrayFloat(float sum) {
-    return sum > 255.0f ? 255.0f : (sum > 0.0f ? sum : 0.0f);
+// The plain fill: the entries first..last one at a time, with the
+// evaluations' own operations.
+template <int K, bool kIntegerSum>
+void FillPolynomialColumnPlain(const PreparedRule& prepared, const float* k, int first, int last,
+                               uint8_t* table) {
+    const GrayPowerTable& powers = *prepared.powers;
+    for (int p = first; p <= last; ++p) {
+        if (kIntegerSum) {
+            double sum = 0.0;
+            for (int j = 0; j < K; ++j) sum = AddDoubleTerm(sum, powers[j][p], k[j]);
+            table[p] = static_cast<uint8_t>(GrayOfDoubleSum(sum));
+        } else {
+            float sum = 0.0f;
+            for (int j = 0; j < K; ++j) sum = AddFloatTerm(sum, powers[j][p], k[j]);
+            table[p] = static_cast<uint8_t>(GainedGray(ClampToGray(sum), prepared.rule.gain));
+        }
+    }
 }
 
-inline uint8_t GrayOfDoubleSum(double sum) {
-    const double clamped = sum > 0.0 ? (sum < 255.0 ? sum : 255.0) : 0.0;
-    return static_cast<uint8_t>(static_cast<int>(clamped));
+void FillGainedLutColumnPlain(const int32_t* lut, float gain, uint8_t* table) {
+    for (int p = 0; p < kColumnTableSize; ++p) {
+        table[p] = static_cast<uint8_t>(GainedGray(static_cast<float>(lut[p]), gain));
+    }
 }
 
 #ifdef __SSE2__
@@ -59,7 +73,7 @@ inline void StoreGainedGrays(__m128 gray, __m128 gain, uint8_t* table, int p) {
 // powers as the evaluations sum them. Whole groups of four entries are
 // written, so entries next to first..last may be filled too.
 template <int K, bool kIntegerSum>
-void FillPolynomialColumn(const PreparedRule& prepared, const float* k, int first, int last, uint8_t* table) {
+void FillPolynomialColumnSse2(const PreparedRule& prepared, const float* k, int first, int last, uint8_t* table) {
     __m128 factors[K > 0 ? K : 1];
     for (int j = 0; j < K; ++j) factors[j] = _mm_set1_ps(k[j]);
     const __m128 gain = _mm_set1_ps(prepared.rule.gain);
@@ -86,7 +100,7 @@ void FillPolynomialColumn(const PreparedRule& prepared, const float* k, int firs
 }
 
 // GainedGray of the column table's values, four at a time.
-void FillGainedLutColumn(const int32_t* lut, float gain, uint8_t* table) {
+void FillGainedLutColumnSse2(const int32_t* lut, float gain, uint8_t* table) {
     const __m128 gains = _mm_set1_ps(gain);
     for (int p = 0; p < kColumnTableSize; p += 4) {
         const __m128i values = _mm_loadu_si128(reinterpret_cast<const __m128i*>(lut + p));
@@ -94,46 +108,28 @@ void FillGainedLutColumn(const int32_t* lut, float gain, uint8_t* table) {
     }
 }
 
-#else
+#endif
 
-// Without SSE2 the same entries one at a time.
 template <int K, bool kIntegerSum>
 void FillPolynomialColumn(const PreparedRule& prepared, const float* k, int first, int last, uint8_t* table) {
-    const float* pw0 = (*prepared.powers)[0].data();
-    const float* pw1 = (*prepared.powers)[1].data();
-    const float* pw2 = (*prepared.powers)[2].data();
-    const float* pw3 = (*prepared.powers)[3].data();
-    const float k0 = K > 0 ? k[0] : 0.0f;
-    const float k1 = K > 1 ? k[1] : 0.0f;
-    const float k2 = K > 2 ? k[2] : 0.0f;
-    const float k3 = K > 3 ? k[3] : 0.0f;
-    const float gain = prepared.rule.gain;
-    for (int p = first; p <= last; ++p) {
-        if (kIntegerSum) {
-            double sum = 0.0;
-            if (K > 0) sum = sum + static_cast<double>(pw0[p] * k0);
-            if (K > 1) sum = sum + static_cast<double>(pw1[p] * k1);
-            if (K > 2) sum = sum + static_cast<double>(pw2[p] * k2);
-            if (K > 3) sum = sum + static_cast<double>(pw3[p] * k3);
-            table[p] = GrayOfDoubleSum(sum);
-        } else {
-            float sum = 0.0f;
-            if (K > 0) sum = pw0[p] * k0 + sum;
-            if (K > 1) sum = pw1[p] * k1 + sum;
-            if (K > 2) sum = pw2[p] * k2 + sum;
-            if (K > 3) sum = pw3[p] * k3 + sum;
-            table[p] = static_cast<uint8_t>(GainedGray(ClampGrayFloat(sum), gain));
-        }
+#ifdef __SSE2__
+    if (prepared.fill == TableFill::kSse2) {
+        FillPolynomialColumnSse2<K, kIntegerSum>(prepared, k, first, last, table);
+        return;
     }
-}
-
-void FillGainedLutColumn(const int32_t* lut, float gain, uint8_t* table) {
-    for (int p = 0; p < kColumnTableSize; ++p) {
-        table[p] = static_cast<uint8_t>(GainedGray(static_cast<float>(lut[p]), gain));
-    }
-}
-
 #endif
+    FillPolynomialColumnPlain<K, kIntegerSum>(prepared, k, first, last, table);
+}
+
+void FillGainedLutColumn(const PreparedRule& prepared, const int32_t* lut, uint8_t* table) {
+#ifdef __SSE2__
+    if (prepared.fill == TableFill::kSse2) {
+        FillGainedLutColumnSse2(lut, prepared.rule.gain, table);
+        return;
+    }
+#endif
+    FillGainedLutColumnPlain(lut, prepared.rule.gain, table);
+}
 
 template <bool kIntegerSum>
 void FillPolynomialColumnOfLength(const PreparedRule& prepared, const std::vector<float>& k, int first, int last,
@@ -227,12 +223,12 @@ uint8_t PreparedRule::Evaluate(int column, int raw) const {
     if (terms > static_cast<size_t>(kTabledPowers)) return static_cast<uint8_t>(RegularValue(rule, column, raw));
     if (rule.kind == RegularValueKind::kPolyvalInt) {
         double sum = 0.0;
-        for (size_t j = 0; j < terms; ++j) sum = sum + static_cast<double>((*powers)[j][raw] * coefficients[j]);
-        return GrayOfDoubleSum(sum);
+        for (size_t j = 0; j < terms; ++j) sum = AddDoubleTerm(sum, (*powers)[j][raw], coefficients[j]);
+        return static_cast<uint8_t>(GrayOfDoubleSum(sum));
     }
     float sum = 0.0f;
-    for (size_t j = 0; j < terms; ++j) sum = (*powers)[j][raw] * coefficients[j] + sum;
-    return static_cast<uint8_t>(GainedGray(ClampGrayFloat(sum), rule.gain));
+    for (size_t j = 0; j < terms; ++j) sum = AddFloatTerm(sum, (*powers)[j][raw], coefficients[j]);
+    return static_cast<uint8_t>(GainedGray(ClampToGray(sum), rule.gain));
 }
 
 void PreparedRule::WriteRow(const uint8_t* in, uint8_t* out, int begin, int end) const {
@@ -247,7 +243,7 @@ void PreparedRule::FillColumnTable(int column, int first, int last, uint8_t* tab
             return;
         }
         case RegularValueKind::kLutGained:
-            FillGainedLutColumn(lutColumns[column], rule.gain, table);
+            FillGainedLutColumn(*this, lutColumns[column], table);
             return;
         case RegularValueKind::kPolyvalInt:
         case RegularValueKind::kPolyvalFloatGained:
@@ -263,10 +259,20 @@ void PreparedRule::FillColumnTable(int column, int first, int last, uint8_t* tab
     }
 }
 
+bool TableFillRuns(TableFill fill) {
+#ifdef __SSE2__
+    return fill == TableFill::kPlain || fill == TableFill::kSse2;
+#else
+    return fill == TableFill::kPlain;
+#endif
+}
+
 PreparedRule PrepareRule(const RegularValueRule& rule, int width) {
     PreparedRule prepared;
     prepared.rule = rule;
     prepared.width = width;
+    prepared.fill = TableFillRuns(TableFill::kSse2) ? TableFill::kSse2 : TableFill::kPlain;
+    prepared.lookup = ChosenLookupPath();
     if (IsPolynomial(rule.kind)) {
         prepared.powers = &GrayPowers();
     } else {
@@ -308,7 +314,7 @@ void WriteRegularValues(const PreparedRule& prepared, const cv::Mat& input, cv::
             PrefetchStripRows(next, PartOf(next.rows, i, strip.columns), PartOf(next.rows, i + 1, strip.columns));
         }
         if (holeColumns != nullptr) RecordStripHoles(strip, *holeColumns, c0, *holes);
-        LookUpStrip(tables, strip);
+        LookUpStrip(prepared.lookup, tables, strip);
     }
 }
 

@@ -14,6 +14,8 @@
 #include <opencv2/core/mat.hpp>
 
 #include "correct/holes.h"
+#include "correct/strip_lookup.h"
+#include "fit/gray_sum.h"
 #include "fit/polynomial.h"
 
 namespace ffc {
@@ -37,14 +39,19 @@ struct RegularValueRule {
 
 // A gained gray value: clamped to 0..255 and truncated toward zero. A NaN
 // product (an infinite gain times 0) gives 0.
-inline int GainedGray(float gray, float gain) {
-    const float v = gray * gain;
-    const float clamped = v > 255.0f ? 255.0f : (v > 0.0f ? v : 0.0f);
-    return static_cast<int>(clamped);
-}
+inline int GainedGray(float gray, float gain) { return static_cast<int>(ClampToGray(gray * gain)); }
 
 // The rule evaluated from scratch: column c, raw value p (0..255).
 int RegularValue(const RegularValueRule& rule, int column, int raw);
+
+// How the column tables are filled: entry by entry, or four entries at a
+// time with SSE2 (every x86-64 has it). Both give the same entries.
+enum class TableFill { kPlain, kSse2 };
+
+constexpr TableFill kTableFills[] = {TableFill::kPlain, TableFill::kSse2};
+
+// Whether this build has `fill`.
+bool TableFillRuns(TableFill fill);
 
 struct PreparedRule {
     RegularValueRule rule;
@@ -52,6 +59,9 @@ struct PreparedRule {
     const GrayPowerTable* powers = nullptr;  // polynomial kinds
     // The table kinds' column tables, one pointer per column.
     std::vector<const int32_t*> lutColumns;
+    // The versions of the table pass; PrepareRule picks the fastest that run.
+    TableFill fill = TableFill::kPlain;
+    LookupPath lookup = LookupPath::kPlain;
 
     // The regular value of column c at raw value p.
     uint8_t Evaluate(int column, int raw) const;
@@ -62,6 +72,8 @@ struct PreparedRule {
     void FillColumnTable(int column, int first, int last, uint8_t* table) const;
 };
 
+// The rule prepared for images `width` columns wide, with the fastest table
+// fill and strip lookup that run here.
 PreparedRule PrepareRule(const RegularValueRule& rule, int width);
 
 // Whether an image of this height repays tabulating every column.

@@ -1,353 +1,61 @@
+// Which version of the strip lookup runs. Every version gives the same bytes,
+// so the choice is speed alone: the widest instructions the processor has.
+// VBMI looks up a whole column's register with two permutes; AVX2 needs a
+// shuffle per 16 table entries a column's values reach; the plain loop reads
+// one table entry per pixel.
 #include "correct/strip_lookup.h"
 
-#include <algorithm>
-#include <atomic>
-#include <cstring>
-
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-#define FFC_HAVE_X86_SIMD 1
-#include <immintrin.h>
-#endif
+#include "correct/strip_lookup_kernels.h"
 
 namespace ffc {
 
-namespace {
-
-// One row: eight pixels are read with one load and written with one store:
-// fewer memory operations, and no load of the input waits on a store to the
-// output a page apart.
-void LookUpRow(const uint8_t* tables, const uint8_t* in, uint8_t* out, int n) {
-    int i = 0;
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__ || defined(_M_X64)
-    for (; i + 8 <= n; i += 8) {
-        uint64_t raw;
-        std::memcpy(&raw, in + i, 8);
-        const uint8_t* t = tables + i * kColumnTableSize;
-        uint64_t corrected = 0;
-        for (int j = 0; j < 8; ++j) {
-            corrected |= uint64_t{t[j * kColumnTableSize + ((raw >> (8 * j)) & 0xFF)]} << (8 * j);
-        }
-        std::memcpy(out + i, &corrected, 8);
+const char* LookupPathName(LookupPath path) {
+    switch (path) {
+        case LookupPath::kPlain: return "Plain";
+        case LookupPath::kAvx2: return "Avx2";
+        case LookupPath::kAvx512Vbmi: return "Avx512Vbmi";
     }
-#endif
-    for (; i < n; ++i) out[i] = tables[i * kColumnTableSize + in[i]];
+    return "?";
 }
 
-void LookUpRows(const uint8_t* tables, const StripRows& strip, int firstRow) {
-    for (int r = firstRow; r < strip.rows; ++r) {
-        LookUpRow(tables, strip.in + r * strip.inStep, strip.out + r * strip.outStep, strip.columns);
-    }
-}
-
-#ifdef FFC_HAVE_X86_SIMD
-
-// A register holds 64 pixels of one row, but a byte permute looks every lane
-// up in the same table. So a tile of 64 rows of the strip is turned into 64
-// registers of one column each, looked up with two two-register permutes
-// (entries 0..127 and 128..255) picked by each byte's top bit, and turned
-// back. The turn is three steps, each its own inverse: an 8 x 8 transpose of
-// 64-bit words across registers, an 8 x 8 byte transpose inside each
-// register, and the word transpose again.
-#define FFC_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
-
-constexpr int kTileRows = 64;
-
-// r[i] word j becomes r[j] word i.
-FFC_VBMI inline void TransposeWords(__m512i* r) {
-    __m512i t[8];
-    for (int i = 0; i < 8; i += 2) {
-        t[i] = _mm512_unpacklo_epi64(r[i], r[i + 1]);
-        t[i + 1] = _mm512_unpackhi_epi64(r[i], r[i + 1]);
-    }
-    const __m512i evenPairs = _mm512_setr_epi64(0, 1, 8, 9, 4, 5, 12, 13);
-    const __m512i oddPairs = _mm512_setr_epi64(2, 3, 10, 11, 6, 7, 14, 15);
-    __m512i u[8];
-    for (int half = 0; half < 8; half += 4) {
-        for (int k = 0; k < 2; ++k) {
-            u[half + k] = _mm512_permutex2var_epi64(t[half + k], evenPairs, t[half + 2 + k]);
-            u[half + 2 + k] = _mm512_permutex2var_epi64(t[half + k], oddPairs, t[half + 2 + k]);
-        }
-    }
-    for (int k = 0; k < 4; ++k) {
-        r[k] = _mm512_shuffle_i64x2(u[k], u[4 + k], 0x44);
-        r[k + 4] = _mm512_shuffle_i64x2(u[k], u[4 + k], 0xEE);
-    }
-}
-
-// Byte b of word a becomes byte a of word b.
-FFC_VBMI inline __m512i TransposeBytes(__m512i x) {
-    alignas(64) static const uint8_t kOrder[64] = {
-        0, 8,  16, 24, 32, 40, 48, 56, 1, 9,  17, 25, 33, 41, 49, 57, 2, 10, 18, 26, 34, 42,
-        50, 58, 3, 11, 19, 27, 35, 43, 51, 59, 4, 12, 20, 28, 36, 44, 52, 60, 5, 13, 21, 29,
-        37, 45, 53, 61, 6, 14, 22, 30, 38, 46, 54, 62, 7, 15, 23, 31, 39, 47, 55, 63};
-    return _mm512_permutexvar_epi8(_mm512_load_si512(kOrder), x);
-}
-
-FFC_VBMI inline __m512i LookUpColumn(const uint8_t* table, __m512i raw) {
-    const __m512i low = _mm512_permutex2var_epi8(_mm512_load_si512(table), raw, _mm512_load_si512(table + 64));
-    const __m512i high =
-        _mm512_permutex2var_epi8(_mm512_load_si512(table + 128), raw, _mm512_load_si512(table + 192));
-    return _mm512_mask_blend_epi8(_mm512_movepi8_mask(raw), low, high);
-}
-
-// One 64 x 64 tile. tile[8 * group + block] is, after the first step, the
-// 8 x 8 block of row group `group` and column group `block`, column by column.
-// With `stream`, the rows are written past the cache: whole lines, which
-// need not be read first.
-FFC_VBMI void LookUpTileVbmi(const uint8_t* tables, const uint8_t* in, size_t inStep, uint8_t* out,
-                             size_t outStep, bool stream) {
-    __m512i tile[64];
-    for (int group = 0; group < 8; ++group) {
-        __m512i* r = tile + 8 * group;
-        for (int i = 0; i < 8; ++i) r[i] = _mm512_loadu_si512(in + (8 * group + i) * inStep);
-        TransposeWords(r);
-        for (int i = 0; i < 8; ++i) r[i] = TransposeBytes(r[i]);
-    }
-    for (int block = 0; block < 8; ++block) {
-        __m512i c[8];
-        for (int group = 0; group < 8; ++group) c[group] = tile[8 * group + block];
-        TransposeWords(c);
-        for (int i = 0; i < 8; ++i) c[i] = LookUpColumn(tables + (8 * block + i) * kColumnTableSize, c[i]);
-        TransposeWords(c);
-        for (int group = 0; group < 8; ++group) tile[8 * group + block] = c[group];
-    }
-    for (int group = 0; group < 8; ++group) {
-        __m512i* r = tile + 8 * group;
-        for (int i = 0; i < 8; ++i) r[i] = TransposeBytes(r[i]);
-        TransposeWords(r);
-        for (int i = 0; i < 8; ++i) {
-            uint8_t* row = out + (8 * group + i) * outStep;
-            if (stream) {
-                _mm512_stream_si512(reinterpret_cast<__m512i*>(row), r[i]);
-            } else {
-                _mm512_storeu_si512(row, r[i]);
-            }
-        }
-    }
-}
-
-// Whole tiles of full strips; the rows left over take the plain loop.
-FFC_VBMI void LookUpStripVbmi(const uint8_t* tables, const StripRows& strip) {
-    int r = 0;
-    if (strip.columns == kStripColumns) {
-        const bool stream = (reinterpret_cast<uintptr_t>(strip.out) | strip.outStep) % 64 == 0;
-        for (; r + kTileRows <= strip.rows; r += kTileRows) {
-            LookUpTileVbmi(tables, strip.in + r * strip.inStep, strip.inStep, strip.out + r * strip.outStep,
-                           strip.outStep, stream);
-        }
-        _mm_sfence();
-    }
-    LookUpRows(tables, strip, r);
-}
-
-// Without VBMI a byte shuffle looks up only 16 entries, so a column's table
-// is taken as 16 pieces of 16 values. A shuffle gives zero where the index
-// byte's top bit is set; subtracting 16 per piece, with signed saturation,
-// sets it exactly where the value lies below the piece. So after a first
-// piece taken as it is, each piece is stored XORed with the one before, and
-// the XOR of the shuffles leaves each value's own entry. A chain covers eight
-// pieces before the subtraction would wrap; a second starts over from the
-// ninth. Camera columns span narrow bands, so each column shuffles only the
-// pieces from the lowest one that the tile's values reach: usually one or
-// two instead of sixteen.
-//
-// A tile is 64 rows of a strip, in blocks of 32 columns. After a turn inside
-// each 128-bit half of each 16 rows, register j holds column j in its low
-// half and column 16 + j in its high half; the four registers of a column
-// pair share each piece loaded.
-#define FFC_AVX2 __attribute__((target("avx2")))
-
-constexpr int kRowGroups = 4;
-constexpr int kAvx2TileRows = 16 * kRowGroups;
-constexpr int kAvx2BlockColumns = 32;
-constexpr int kPieces = kColumnTableSize / 16;
-constexpr int kChainPieces = 8;
-
-// Each round moves row bit 3 into the byte index and the byte index's top bit
-// into the row; four rounds turn each half, eight restore it.
-FFC_AVX2 inline void TransposeHalves(__m256i* r) {
-    for (int round = 0; round < 4; ++round) {
-        __m256i t[16];
-        for (int i = 0; i < 8; ++i) {
-            t[2 * i] = _mm256_unpacklo_epi8(r[i], r[i + 8]);
-            t[2 * i + 1] = _mm256_unpackhi_epi8(r[i], r[i + 8]);
-        }
-        for (int i = 0; i < 16; ++i) r[i] = t[i];
-    }
-}
-
-// steps[16 * c + k] holds piece k XOR piece k - 1 of column c.
-FFC_AVX2 void PrepareSteps(const uint8_t* tables, int columns, __m128i* steps) {
-    for (int c = 0; c < columns; ++c) {
-        const __m128i* pieces = reinterpret_cast<const __m128i*>(tables + c * kColumnTableSize);
-        for (int k = 1; k < kPieces; ++k) {
-            steps[c * kPieces + k] = _mm_xor_si128(_mm_loadu_si128(pieces + k), _mm_loadu_si128(pieces + k - 1));
-        }
-    }
-}
-
-// Pieces first .. first + count - 1 of each column of a pair, its own first
-// in each half, which hold every value of the pair's registers raw[16 * g].
-FFC_AVX2 inline void LookUpColumnPair(const __m128i* lowTable, const __m128i* highTable, const __m128i* lowSteps,
-                                      const __m128i* highSteps, int lowFirst, int highFirst, int count,
-                                      __m256i* raw) {
-    const __m256i sixteen = _mm256_set1_epi8(16);
-    __m256i result[kRowGroups];
-    for (int g = 0; g < kRowGroups; ++g) result[g] = _mm256_setzero_si256();
-    for (int start = 0; start < count; start += kChainPieces) {
-        const __m256i base = _mm256_setr_m128i(_mm_set1_epi8(static_cast<char>(16 * (lowFirst + start))),
-                                               _mm_set1_epi8(static_cast<char>(16 * (highFirst + start))));
-        const __m256i piece = _mm256_loadu2_m128i(highTable + highFirst + start, lowTable + lowFirst + start);
-        __m256i index[kRowGroups];
-        for (int g = 0; g < kRowGroups; ++g) {
-            index[g] = _mm256_sub_epi8(raw[16 * g], base);
-            result[g] = _mm256_xor_si256(result[g], _mm256_shuffle_epi8(piece, index[g]));
-        }
-        const int end = std::min(start + kChainPieces, count);
-        for (int k = start + 1; k < end; ++k) {
-            const __m256i step = _mm256_loadu2_m128i(highSteps + highFirst + k, lowSteps + lowFirst + k);
-            for (int g = 0; g < kRowGroups; ++g) {
-                index[g] = _mm256_subs_epi8(index[g], sixteen);
-                result[g] = _mm256_xor_si256(result[g], _mm256_shuffle_epi8(step, index[g]));
-            }
-        }
-    }
-    for (int g = 0; g < kRowGroups; ++g) raw[16 * g] = result[g];
-}
-
-// One block of 32 columns of a tile, its rows in tile[i], each column's
-// lowest and highest value in `lowest` and `highest`. All columns shuffle as
-// many pieces as the widest band needs, so that the loops' lengths change
-// once per tile, not once per column.
-FFC_AVX2 void LookUpBlock(const uint8_t* tables, const __m128i* steps, __m256i lowest, __m256i highest,
-                          __m256i* tile) {
-    alignas(32) uint8_t firstPiece[kAvx2BlockColumns];
-    alignas(32) uint8_t lastPiece[kAvx2BlockColumns];
-    const __m256i nibble = _mm256_set1_epi8(0x0F);
-    _mm256_store_si256(reinterpret_cast<__m256i*>(firstPiece),
-                       _mm256_and_si256(_mm256_srli_epi16(lowest, 4), nibble));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(lastPiece),
-                       _mm256_and_si256(_mm256_srli_epi16(highest, 4), nibble));
-    int count = 1;
-    for (int c = 0; c < kAvx2BlockColumns; ++c) count = std::max(count, lastPiece[c] - firstPiece[c] + 1);
-    // A narrow band near the top starts lower, so as not to run past the
-    // table with the count of a wider one.
-    for (int c = 0; c < kAvx2BlockColumns; ++c) firstPiece[c] = std::min<int>(firstPiece[c], kPieces - count);
-    for (int g = 0; g < kRowGroups; ++g) TransposeHalves(tile + 16 * g);
-    const __m128i* pieces = reinterpret_cast<const __m128i*>(tables);
-    for (int j = 0; j < 16; ++j) {
-        const int high = j + 16;
-        LookUpColumnPair(pieces + j * kPieces, pieces + high * kPieces, steps + j * kPieces, steps + high * kPieces,
-                         firstPiece[j], firstPiece[high], count, tile + j);
-    }
-    for (int g = 0; g < kRowGroups; ++g) TransposeHalves(tile + 16 * g);
-}
-
-// The rows of a tile are read and written whole, one after the other.
-FFC_AVX2 void LookUpTileAvx2(const uint8_t* tables, const __m128i* steps, int blocks, const uint8_t* in,
-                             size_t inStep, uint8_t* out, size_t outStep, bool stream) {
-    __m256i tile[2][kAvx2TileRows];
-    __m256i lowest[2] = {_mm256_set1_epi8(-1), _mm256_set1_epi8(-1)};
-    __m256i highest[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()};
-    for (int i = 0; i < kAvx2TileRows; ++i) {
-        for (int b = 0; b < blocks; ++b) {
-            tile[b][i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i * inStep + 32 * b));
-            lowest[b] = _mm256_min_epu8(lowest[b], tile[b][i]);
-            highest[b] = _mm256_max_epu8(highest[b], tile[b][i]);
-        }
-    }
-    for (int b = 0; b < blocks; ++b) {
-        LookUpBlock(tables + b * kAvx2BlockColumns * kColumnTableSize, steps + b * kAvx2BlockColumns * kPieces,
-                    lowest[b], highest[b], tile[b]);
-    }
-    for (int i = 0; i < kAvx2TileRows; ++i) {
-        for (int b = 0; b < blocks; ++b) {
-            __m256i* target = reinterpret_cast<__m256i*>(out + i * outStep + 32 * b);
-            if (stream) {
-                _mm256_stream_si256(target, tile[b][i]);
-            } else {
-                _mm256_storeu_si256(target, tile[b][i]);
-            }
-        }
-    }
-}
-
-// Whole tiles of whole 32-column blocks; the other rows and columns take the
-// plain loop. Rows whole cache lines apart are written past the cache, as in
-// the VBMI version.
-FFC_AVX2 void LookUpStripAvx2(const uint8_t* tables, const StripRows& strip) {
-    const int blocks = strip.columns / kAvx2BlockColumns;
-    const int tiledRows = blocks > 0 ? strip.rows / kAvx2TileRows * kAvx2TileRows : 0;
-    if (tiledRows > 0) {
-        __m128i steps[kStripColumns * kPieces];
-        PrepareSteps(tables, blocks * kAvx2BlockColumns, steps);
-        const bool stream = blocks == 2 && (reinterpret_cast<uintptr_t>(strip.out) | strip.outStep) % 64 == 0;
-        for (int r = 0; r < tiledRows; r += kAvx2TileRows) {
-            LookUpTileAvx2(tables, steps, blocks, strip.in + r * strip.inStep, strip.inStep,
-                           strip.out + r * strip.outStep, strip.outStep, stream);
-        }
-        _mm_sfence();
-        // The plain code after this, and the caller's, would otherwise pay
-        // for the upper halves left in use.
-        _mm256_zeroupper();
-        const int done = blocks * kAvx2BlockColumns;
-        for (int r = 0; done < strip.columns && r < tiledRows; ++r) {
-            LookUpRow(tables + done * kColumnTableSize, strip.in + r * strip.inStep + done,
-                      strip.out + r * strip.outStep + done, strip.columns - done);
-        }
-    }
-    LookUpRows(tables, strip, tiledRows);
-}
-
-bool Supported(LookupPath path) {
+bool LookupPathRuns(LookupPath path) {
     if (path == LookupPath::kPlain) return true;
+#ifdef FFC_HAVE_X86_SIMD
     __builtin_cpu_init();
     if (path == LookupPath::kAvx2) return __builtin_cpu_supports("avx2");
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
            __builtin_cpu_supports("avx512vbmi");
-}
-
 #else
-
-bool Supported(LookupPath path) { return path == LookupPath::kPlain; }
-
+    return false;
 #endif
-
-std::atomic<LookupPath>& ChosenPath() {
-    static std::atomic<LookupPath> path{SupportedLookupPaths().back()};
-    return path;
 }
 
-}  // namespace
-
-std::vector<LookupPath> SupportedLookupPaths() {
-    std::vector<LookupPath> paths;
-    for (LookupPath path : {LookupPath::kPlain, LookupPath::kAvx2, LookupPath::kAvx512Vbmi}) {
-        if (Supported(path)) paths.push_back(path);
-    }
-    return paths;
+LookupPath ChosenLookupPath() {
+    // The processor does not change under a running process: asked once.
+    static const LookupPath chosen = [] {
+        LookupPath fastest = LookupPath::kPlain;
+        for (LookupPath path : kLookupPaths) {
+            if (LookupPathRuns(path)) fastest = path;
+        }
+        return fastest;
+    }();
+    return chosen;
 }
 
-bool UseLookupPath(LookupPath path) {
-    if (!Supported(path)) return false;
-    ChosenPath().store(path, std::memory_order_relaxed);
-    return true;
-}
-
-void LookUpStrip(const uint8_t* tables, const StripRows& strip) {
+void LookUpStrip(LookupPath path, const uint8_t* tables, const StripRows& strip) {
+    switch (path) {
 #ifdef FFC_HAVE_X86_SIMD
-    switch (ChosenPath().load(std::memory_order_relaxed)) {
         case LookupPath::kAvx512Vbmi:
-            LookUpStripVbmi(tables, strip);
+            LookUpStripAvx512Vbmi(tables, strip);
             return;
         case LookupPath::kAvx2:
             LookUpStripAvx2(tables, strip);
             return;
-        case LookupPath::kPlain:
+#endif
+        default:
             break;
     }
-#endif
-    LookUpRows(tables, strip, 0);
+    LookUpRowsPlain(tables, strip, 0);
 }
 
 }  // namespace ffc

@@ -1,13 +1,13 @@
 // The lookup at the heart of the correction: every pixel of a strip of
 // columns replaced by its column's table entry. It is integer work only, so
-// besides the plain loop it has SIMD versions, the fastest taken that the
-// processor has the instructions for; every version gives the same bytes.
+// besides the plain loop it has SIMD versions, one per instruction set; every
+// version gives the same bytes. The correction takes the one ChosenLookupPath
+// names; the tests name each in turn.
 #ifndef VYR_FFC_STRIP_LOOKUP_H
 #define VYR_FFC_STRIP_LOOKUP_H
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 namespace ffc {
 
@@ -28,22 +28,27 @@ struct StripRows {
     int columns;  // 1..kStripColumns
 };
 
-// out[r][i] = tables[i * 256 + in[r][i]] for every row r and column i of the
-// strip. The input and output may be the same memory.
-void LookUpStrip(const uint8_t* tables, const StripRows& strip);
-
 enum class LookupPath {
-    kPlain,       // eight pixels per load and store
+    kPlain,       // eight pixels per load and store; the reference
     kAvx2,        // 64 x 32 tiles turned so that each register half holds one column
     kAvx512Vbmi,  // 64 x 64 tiles turned so that each register holds one column
 };
 
-// The paths this processor can run, the plain one first.
-std::vector<LookupPath> SupportedLookupPaths();
+constexpr LookupPath kLookupPaths[] = {LookupPath::kPlain, LookupPath::kAvx2, LookupPath::kAvx512Vbmi};
 
-// Makes LookUpStrip take `path` (the fastest supported one until then), so
-// that the tests can check each; false, nothing changed, when unsupported.
-bool UseLookupPath(LookupPath path);
+// "Plain", "Avx2", "Avx512Vbmi".
+const char* LookupPathName(LookupPath path);
+
+// Whether this build and this processor can run `path`.
+bool LookupPathRuns(LookupPath path);
+
+// The path the correction takes on this processor, decided once.
+LookupPath ChosenLookupPath();
+
+// out[r][i] = tables[i * 256 + in[r][i]] for every row r and column i of the
+// strip, by `path`, which must run here. The input and output may be the same
+// memory.
+void LookUpStrip(LookupPath path, const uint8_t* tables, const StripRows& strip);
 
 }  // namespace ffc
 

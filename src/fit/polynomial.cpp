@@ -7,16 +7,11 @@
 #include <limits>
 #include <new>
 
+#include "fit/gray_sum.h"
+
 namespace ffc {
 
 namespace {
-
-// The float evaluations' clamp to 0..255; a NaN sum gives 0.
-float ClampToGray(float sum) {
-    if (sum > 255.0f) return 255.0f;
-    if (sum > 0.0f) return sum;
-    return 0.0f;
-}
 
 namespace packet = Eigen::internal;
 using Packet = packet::packet_traits<float>::type;
@@ -139,16 +134,17 @@ void FillDesignMatrix(const std::vector<float>& x, int order, Eigen::MatrixXf& a
 
 float PlainCube(float x) { return PowerOf(x, 3); }
 
-// Factors the design of x at `order` into `design`, building it in `matrix`.
-template <class Cube>
-void FactorInto(const std::vector<float>& x, int order, PolyfitDesign& design, Eigen::MatrixXf& matrix, Cube cube) {
+// Factors the design of x at `order` into `design`, building it in `matrix`
+// with fill(x, order, matrix).
+template <class Fill>
+void FactorInto(const std::vector<float>& x, int order, PolyfitDesign& design, Eigen::MatrixXf& matrix, Fill fill) {
     design.order = order;
     design.sampleCount = static_cast<int>(x.size());
     const int64_t rows = design.sampleCount;
     const int64_t cols = static_cast<int64_t>(order) + 1;
     if (rows > 0 && cols > std::numeric_limits<int64_t>::max() / rows) throw std::bad_alloc();
     if (rows == 0 || cols <= 0) return;
-    FillDesignMatrix(x, order, matrix, cube);
+    fill(x, order, matrix);
     design.qr.compute(matrix);
 }
 
@@ -164,14 +160,12 @@ constexpr uint32_t kEmptySlot = 0xFFFFFFFFu;
 PolyfitDesign FactorPolyfitDesign(const std::vector<float>& x, int order) {
     PolyfitDesign design;
     Eigen::MatrixXf matrix;
-    FactorInto(x, order, design, matrix, PlainCube);
+    FactorInto(x, order, design, matrix, FillPolyfitDesignMatrix);
     return design;
 }
 
-Eigen::MatrixXf PolyfitDesignMatrix(const std::vector<float>& x, int order) {
-    Eigen::MatrixXf a;
+void FillPolyfitDesignMatrix(const std::vector<float>& x, int order, Eigen::MatrixXf& a) {
     FillDesignMatrix(x, order, a, PlainCube);
-    return a;
 }
 
 PolyfitWorkspace::PolyfitWorkspace() : cubedBits_(size_t{1} << kCubeSlotBits, kEmptySlot), cubes_(cubedBits_.size()) {}
@@ -189,7 +183,9 @@ float PolyfitWorkspace::Cube(float x) {
 }
 
 std::vector<float> PolyfitWorkspace::Fit(const std::vector<float>& x, const std::vector<float>& y, int order) {
-    FactorInto(x, order, design_, matrix_, [this](float value) { return Cube(value); });
+    FactorInto(x, order, design_, matrix_, [this](const std::vector<float>& abscissae, int n, Eigen::MatrixXf& a) {
+        FillDesignMatrix(abscissae, n, a, [this](float value) { return Cube(value); });
+    });
     std::vector<float> coefficients;
     SolvePolyfitInto(design_, y.data(), work_, coefficients);
     return coefficients;
@@ -218,35 +214,18 @@ void SolvePolyfitInto(const PolyfitDesign& design, const float* y, Eigen::Vector
     for (Eigen::Index i = 0; i < rank; ++i) coefficients[pivots.coeff(i)] = work(i);
 }
 
-std::vector<float> SolvePolyfit(const PolyfitDesign& design, const std::vector<float>& y) {
-    std::vector<float> coefficients;
-    Eigen::VectorXf work;
-    SolvePolyfitInto(design, y.data(), work, coefficients);
-    return coefficients;
-}
-
-std::vector<float> Polyfit(const std::vector<float>& x, const std::vector<float>& y, int order) {
-    return SolvePolyfit(FactorPolyfitDesign(x, order), y);
-}
-
 int PolyvalGrayInt(const std::vector<float>& coefficients, float x) {
     double sum = 0.0;
     for (size_t j = 0; j < coefficients.size(); ++j) {
-        const float term = PowerOf(x, static_cast<int>(j)) * coefficients[j];
-        sum += term;
+        sum = AddDoubleTerm(sum, PowerOf(x, static_cast<int>(j)), coefficients[j]);
     }
-    // Truncation toward zero, then the clamp; the comparisons come first so
-    // that NaN and sums beyond int never reach the conversion.
-    if (!(sum > 0.0)) return 0;
-    if (sum >= 255.0) return 255;
-    return static_cast<int>(sum);
+    return GrayOfDoubleSum(sum);
 }
 
 float PolyvalGrayFloat(const std::vector<float>& coefficients, float x) {
     float sum = 0.0f;
     for (size_t j = 0; j < coefficients.size(); ++j) {
-        const float term = PowerOf(x, static_cast<int>(j)) * coefficients[j];
-        sum = term + sum;
+        sum = AddFloatTerm(sum, PowerOf(x, static_cast<int>(j)), coefficients[j]);
     }
     return ClampToGray(sum);
 }
@@ -260,10 +239,7 @@ std::vector<float> PolyvalGrayFloatOfEach(const std::vector<std::vector<float>>&
     values.reserve(polynomials.size());
     for (const std::vector<float>& coefficients : polynomials) {
         float sum = 0.0f;
-        for (size_t j = 0; j < coefficients.size(); ++j) {
-            const float term = powers[j] * coefficients[j];
-            sum = term + sum;
-        }
+        for (size_t j = 0; j < coefficients.size(); ++j) sum = AddFloatTerm(sum, powers[j], coefficients[j]);
         values.push_back(ClampToGray(sum));
     }
     return values;
@@ -277,8 +253,7 @@ float PolyvalGrayFloatAtGray(const std::vector<float>& coefficients, int32_t gra
         const int power = static_cast<int>(j);
         const float xPower = tabled && power < kTabledPowers ? powers[power][gray]
                                                              : PowerOf(static_cast<float>(gray), power);
-        const float term = xPower * coefficients[j];
-        sum = term + sum;
+        sum = AddFloatTerm(sum, xPower, coefficients[j]);
     }
     return ClampToGray(sum);
 }
@@ -296,7 +271,7 @@ void PolyvalGrayFloatAtGrays(const std::vector<float>& coefficients, int32_t fir
     for (size_t j = 0; j < coefficients.size(); ++j) {
         const float* xPowers = powers[j].data() + first;
         const float coefficient = coefficients[j];
-        for (int32_t i = 0; i < count; ++i) values[i] = xPowers[i] * coefficient + values[i];
+        for (int32_t i = 0; i < count; ++i) values[i] = AddFloatTerm(values[i], xPowers[i], coefficient);
     }
     for (int32_t i = 0; i < count; ++i) values[i] = ClampToGray(values[i]);
 }

@@ -29,39 +29,36 @@ const GrayPowerTable& GrayPowers();
 
 // The factored design matrix of one set of abscissae and one order. Fitting
 // several right-hand sides against the same abscissae factors the matrix once;
-// the solution of each is bit-identical to a fresh Polyfit.
+// the solution of each is bit-identical to a fit with a freshly factored one.
 struct PolyfitDesign {
     int order = 0;
     int sampleCount = 0;
     Eigen::ColPivHouseholderQR<Eigen::MatrixXf> qr;
 };
 
-// The design matrix A(i, j) = PowerOf(x_i, j), j = 0..order, bit for bit.
-Eigen::MatrixXf PolyfitDesignMatrix(const std::vector<float>& x, int order);
+// Resizes `a` to the design matrix A(i, j) = PowerOf(x_i, j), j = 0..order,
+// and fills it, bit for bit.
+void FillPolyfitDesignMatrix(const std::vector<float>& x, int order, Eigen::MatrixXf& a);
 
 // Builds the design matrix A(i, j) = x_i^j (j = 0..order) and factors it with
 // column-pivoting Householder QR in single precision (default threshold).
 PolyfitDesign FactorPolyfitDesign(const std::vector<float>& x, int order);
 
-// Least-squares coefficients of the factored design for the values y (y holds
-// at least as many values as the design has samples; the rest are ignored).
-// Coefficients beyond the numerical rank are 0; no samples give all zeros.
-std::vector<float> SolvePolyfit(const PolyfitDesign& design, const std::vector<float>& y);
-
-// The same solution written into `coefficients` (resized to order + 1), with
-// `work` as the scratch vector: a caller fitting many right-hand sides reuses
-// both and allocates nothing per fit. y points at the sample values.
+// Least-squares coefficients of the factored design for the values y (at
+// least as many as the design has samples; the rest are ignored), written
+// into `coefficients` (resized to order + 1), with `work` as the scratch
+// vector: a caller fitting many right-hand sides reuses both and allocates
+// nothing per fit. Coefficients beyond the numerical rank are 0; no samples
+// give all zeros.
 void SolvePolyfitInto(const PolyfitDesign& design, const float* y, Eigen::VectorXf& work,
                       std::vector<float>& coefficients);
 
-// The least-squares polynomial of the given order through the points (x, y):
-// order + 1 coefficients, constant term first.
-std::vector<float> Polyfit(const std::vector<float>& x, const std::vector<float>& y, int order);
-
-// Polyfit for one point set after another, bit for bit, reusing the buffers
-// of the last fit and remembering x^3 of the abscissae met so far: a run fits
-// thousands of point sets drawn from a few thousand distinct values, and powf
-// was most of the cost of building their designs.
+// The least-squares polynomial of the given order through one point set
+// (x, y) after another: order + 1 coefficients, constant term first, those of
+// SolvePolyfitInto on a fresh FactorPolyfitDesign bit for bit. It reuses the
+// buffers of the last fit and remembers x^3 of the abscissae met so far: a run
+// fits thousands of point sets drawn from a few thousand distinct values, and
+// powf was most of the cost of building their designs.
 class PolyfitWorkspace {
 public:
     PolyfitWorkspace();

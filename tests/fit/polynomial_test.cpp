@@ -1,6 +1,7 @@
 #include "fit/order_statistics.h"
 #include "fit/polynomial.h"
 #include "fit/rounding.h"
+#include "support/plain_fits.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,6 +14,8 @@
 
 namespace ffc {
 namespace {
+
+using testing::Polyfit;
 
 // Exact samples come back constant term first; no samples or a rank below
 // the order leave the coefficients beyond the rank at 0.
@@ -69,7 +72,8 @@ TEST(Polyfit, WorkspaceSolveAndDesignMatrixMatchTheirPlainRulesBitForBit) {
     // With a NaN among them, and without (filled column by column).
     for (int pass = 0; pass < 2; ++pass) {
         if (pass == 1) x.erase(std::remove_if(x.begin(), x.end(), [](float v) { return std::isnan(v); }), x.end());
-        const Eigen::MatrixXf a = PolyfitDesignMatrix(x, 3);
+        Eigen::MatrixXf a;
+        FillPolyfitDesignMatrix(x, 3, a);
         for (size_t i = 0; i < x.size(); ++i) {
             for (int j = 0; j < 4; ++j) {
                 const float expected = PowerOf(x[i], j);

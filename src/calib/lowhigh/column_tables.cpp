@@ -112,14 +112,6 @@ void ListKnownEntries(const std::vector<ColumnSample>& samples, const std::vecto
     }
 }
 
-void FillTableGaps(std::vector<int32_t>& table) {
-    std::vector<int32_t> known;
-    for (int32_t b = 0; b < kTableSize; ++b) {
-        if (table[b] != kUnknownEntry) known.push_back(b);
-    }
-    FillTableGapsOfKnown(table, known);
-}
-
 void FillTableGapsOfKnown(std::vector<int32_t>& table, const std::vector<int32_t>& known) {
     const int32_t knownCount = static_cast<int32_t>(known.size());
     if (knownCount == 0) return;

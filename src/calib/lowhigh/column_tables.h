@@ -35,21 +35,18 @@ struct DarkResponse {
 // table are ignored.
 DarkResponse TabulateColumn(std::vector<ColumnSample>& samples, std::vector<int32_t>& table);
 
-// Fills the unknown entries in increasing order: below the first known entry
-// a fraction of it, between known entries one step of the remaining slope at a
-// time, above the last known entry the mean slope of the last five entries (of
-// as many as exist when fewer lie below). Truncates toward zero throughout. A
-// table without any known entry stays unknown.
-void FillTableGaps(std::vector<int32_t>& table);
-
 // The raw values whose entries TabulateColumn set (and not to kUnknownEntry),
 // ascending, from the samples it sorted: the known entries of a table that
 // was all unknown before, without scanning it. Replaces `known`.
 void ListKnownEntries(const std::vector<ColumnSample>& samples, const std::vector<int32_t>& table,
                       std::vector<int32_t>& known);
 
-// FillTableGaps for a table whose known entries are exactly those at the
-// ascending positions `known`.
+// Fills the unknown entries of a table whose known entries are exactly those
+// at the ascending positions `known`, in increasing order: below the first
+// known entry a fraction of it, between known entries one step of the
+// remaining slope at a time, above the last known entry the mean slope of the
+// last five entries (of as many as exist when fewer lie below). Truncates
+// toward zero throughout. Without known entries the table stays unknown.
 void FillTableGapsOfKnown(std::vector<int32_t>& table, const std::vector<int32_t>& known);
 
 }  // namespace ffc

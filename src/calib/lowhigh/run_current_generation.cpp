@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "calib/lowhigh/column_fits.h"
-#include "calib/lowhigh/fit_range.h"
+#include "calib/lowhigh/current_fit_range.h"
 #include "calib/lowhigh/image_selection.h"
 #include "calib/lowhigh/output_scaling.h"
 #include "calib/lowhigh/results_accessor.h"
@@ -20,7 +20,7 @@ std::optional<FitRange> RunCurrentGeneration(FlatFieldCorrectionInstance& instan
                                              const ColumnGroups& columnGroups, uint32_t significantDigits) {
     const SelectedImages selected = SelectImages(std::move(profiles), instance.referenceColumns);
     if (selected.profiles.empty()) return std::nullopt;
-    const FitRange range = ChooseFitRange(selected.profiles, columnGroups, instance.imageWidth);
+    const FitRange range = CurrentGenerationFitRange(selected.profiles, columnGroups, instance.imageWidth);
     ColumnResults results = CalibrateColumns(instance.imageWidth, selected, range, significantDigits);
     const OutputScales scales = ScaleFitsToOutputRange(results.quadCoeffs, results.cubicCoeffs, range);
     if (!scales.Finite()) return std::nullopt;

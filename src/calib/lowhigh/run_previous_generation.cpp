@@ -7,9 +7,8 @@
 #include <utility>
 
 #include "calib/lowhigh/column_fits.h"
-#include "calib/lowhigh/fit_range.h"
-#include "calib/lowhigh/group_ripple.h"
 #include "calib/lowhigh/image_selection.h"
+#include "calib/lowhigh/previous_fit_range.h"
 #include "calib/lowhigh/results_accessor.h"
 #include "calib/run_start.h"
 #include "calib/runs.h"

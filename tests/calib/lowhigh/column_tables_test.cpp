@@ -1,5 +1,6 @@
 #include "calib/lowhigh/column_tables.h"
 #include "calib/lowhigh/column_fits.h"
+#include "support/plain_fits.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,6 +11,10 @@
 
 namespace ffc {
 namespace {
+
+using testing::FillTableGaps;
+using testing::Polyfit;
+using testing::SolvePolyfit;
 
 std::vector<int32_t> UnknownTable() { return std::vector<int32_t>(kTableSize, kUnknownEntry); }
 

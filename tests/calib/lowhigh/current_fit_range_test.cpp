@@ -1,4 +1,4 @@
-#include "calib/lowhigh/fit_range.h"
+#include "calib/lowhigh/current_fit_range.h"
 
 #include <algorithm>
 
@@ -21,7 +21,7 @@ float RippleOfMiddle(const std::vector<float>& middle) {
     return MeasureGroupRipple(profile, group);
 }
 
-TEST(RippleMeasure, AveragesPeakToTroughOfClosedPairs) {
+TEST(CurrentRippleMeasure, AveragesPeakToTroughOfClosedPairs) {
     // Runs + - + - of three with extremes 2, -1, 3, -2: peaks 3 and 5.
     EXPECT_EQ(RippleOfMiddle({1, 2, 1, -1, -1, -1, 1, 3, 1, -2, -2, -2}), 4.0f);
     // A long + run after a short - run repeats the last sign and is skipped.
@@ -50,7 +50,7 @@ TEST(RippleMeasure, AveragesPeakToTroughOfClosedPairs) {
     EXPECT_EQ(MeasureGroupRipple(twoPairs, wide), 2.0f);
 }
 
-TEST(FitRange, HighImageIsThePeakBeforeASustainedFall) {
+TEST(CurrentFitRange, HighImageIsThePeakBeforeASustainedFall) {
     EXPECT_EQ(MovingAverage3({3, 6, 12}), (std::vector<float>{4.5f, 7.0f, 9.0f}));
     EXPECT_EQ(MovingAverage3({5}), (std::vector<float>{5.0f}));
     const std::vector<float> smoothed = {1, 2, 3, 2.5f, 2, 1.5f, 1, 0.5f};
@@ -64,13 +64,13 @@ TEST(FitRange, HighImageIsThePeakBeforeASustainedFall) {
     EXPECT_EQ(FindSustainedDrop(rising, Differences(rising)), 3);
 }
 
-TEST(FitRange, BoundsComeFromMediansWidenedTo35And180) {
+TEST(CurrentFitRange, BoundsComeFromMediansWidenedTo35And180) {
     // Without groups the low image is the first and the high image the last:
     // the lower median of one, the upper median of the other.
-    const FitRange medians = ChooseFitRange({{90, 10, 40, 20}, {250, 150, 210, 190}}, {}, 4);
+    const FitRange medians = CurrentGenerationFitRange({{90, 10, 40, 20}, {250, 150, 210, 190}}, {}, 4);
     EXPECT_EQ(medians.lowBound, 20.0f);
     EXPECT_EQ(medians.highBound, 210.0f);
-    const FitRange widened = ChooseFitRange({{50, 50, 50}, {140, 140, 140}}, {}, 3);
+    const FitRange widened = CurrentGenerationFitRange({{50, 50, 50}, {140, 140, 140}}, {}, 3);
     EXPECT_EQ(widened.lowBound, 35.0f);
     EXPECT_EQ(widened.highBound, 180.0f);
 
@@ -82,7 +82,7 @@ TEST(FitRange, BoundsComeFromMediansWidenedTo35And180) {
     std::vector<float> rippled(20, 30.0f);
     const std::vector<float> middle = {1, 1, 1, -1, -1, -1, -1, -1, 1, 1, 0};
     std::copy(middle.begin(), middle.end(), rippled.begin() + 5);
-    EXPECT_EQ(ChooseFitRange({flat, rippled}, {group}, 20).lowBound, 1.0f);
+    EXPECT_EQ(CurrentGenerationFitRange({flat, rippled}, {group}, 20).lowBound, 1.0f);
 }
 
 }  // namespace

@@ -3,9 +3,9 @@
 // and whether its group ripples in that image; the brightest rippled value of
 // each column gives its top level, and a low order statistic of the top levels
 // gives the bright candidate. (The current generation measures ripple its own
-// way, in fit_range.h.)
-#ifndef VYR_FFC_LOWHIGH_GROUP_RIPPLE_H
-#define VYR_FFC_LOWHIGH_GROUP_RIPPLE_H
+// way, in current_fit_range.h.)
+#ifndef VYR_FFC_LOWHIGH_PREVIOUS_FIT_RANGE_H
+#define VYR_FFC_LOWHIGH_PREVIOUS_FIT_RANGE_H
 
 #include <cstdint>
 #include <vector>
@@ -44,4 +44,4 @@ FitRange PreviousGenerationFitRange(const SelectedImages& selected, const Column
 
 }  // namespace ffc
 
-#endif  // VYR_FFC_LOWHIGH_GROUP_RIPPLE_H
+#endif  // VYR_FFC_LOWHIGH_PREVIOUS_FIT_RANGE_H

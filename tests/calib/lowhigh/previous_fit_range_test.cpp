@@ -1,4 +1,4 @@
-#include "calib/lowhigh/group_ripple.h"
+#include "calib/lowhigh/previous_fit_range.h"
 
 #include <algorithm>
 
@@ -20,7 +20,7 @@ bool RipplesWith(size_t n, size_t first, const std::vector<float>& middle) {
 const std::vector<float> kOnePair = {1, 1, 1, -1, -1, -1};
 const std::vector<float> kTwoPairs = {1, 1, 1, -1, -1, -1, 1, 1, 1, -1, -1, -1};
 
-TEST(GroupRippleMarks, CountsGoodPairsOverTheMiddleHalf) {
+TEST(PreviousRippleMarks, CountsGoodPairsOverTheMiddleHalf) {
     // Middle positions: 13 columns 4..9, 11 columns 3..8, 12 columns 4..8.
     EXPECT_TRUE(RipplesWith(13, 4, kOnePair));
     EXPECT_TRUE(RipplesWith(11, 3, kOnePair));
@@ -36,7 +36,7 @@ TEST(GroupRippleMarks, CountsGoodPairsOverTheMiddleHalf) {
     EXPECT_TRUE(RipplesWith(120, 31, kTwoPairs));
 }
 
-TEST(GroupRippleMarks, BrightCandidateIsThe101stSmallestTopLevelLess30) {
+TEST(PreviousRippleMarks, BrightCandidateIsThe101stSmallestTopLevelLess30) {
     const std::vector<float> levels = {50.0f, 120.0f};
     const std::vector<float> bright(150, 120.0f);
     EXPECT_EQ(FindBrightCandidate({std::vector<float>(100, 50.0f), std::vector<float>(100, 120.0f)}, levels, {}, 100),
