@@ -57,8 +57,8 @@ int ModeNumber(int mode) {
 [[noreturn]] void ThrowModeUnavailable(CalibrationRun run, Generation generation, int mode) {
     throw Error(ErrorReason::kModeUnavailable,
                 ModeName(ModeNumber(mode)) + " of the " + RuleName(generation) + " rule reads results the " +
-                    RunName(run) + " run does not make, and would give a constant image; with that rule this "
-                    "calibration serves modes " + ModeList(ServedModes(run, generation)));
+                    RunName(run) + " run does not make (its image would come out constant or not at all); with "
+                    "that rule this calibration serves modes " + ModeList(ServedModes(run, generation)));
 }
 
 // A run's calibration has no hole candidates, so mode 4 fails at the first
