@@ -561,10 +561,12 @@ image: a 2-D uint8 array, one sensor line per row, as wide as the
     C-contiguous array, or rows picked from one); other uint8 arrays are
     copied first. Another dtype or number of dimensions raises vyrffc.Error
     with reason "image unusable"; anything but a numpy array, TypeError.
-mode: 0, 1, 4, 5 or 6; any other value is the default mode.
+mode: 0, 1, 4, 5 or 6; any other value is the default mode. A mode that
+    modes(generation) does not list raises vyrffc.Error ("mode unavailable").
 generation: None (the run's own), "current" or "previous".
-threads: bands of rows corrected at once; None or 0: one per core. The result
-    is the same bits for every count.
+threads: bands of rows corrected at once; None or 0: one per core; at most
+    one per 16 rows and 256 in all; negative raises vyrffc.Error ("invalid
+    settings"). The result is the same bits for every count.
 
 The interpreter lock is released while it works.)doc")
         .def(
