@@ -141,7 +141,13 @@ void RunBands(size_t count, const std::function<void(size_t)>& band, const ffc::
     std::vector<std::thread> workers;
     workers.reserve(count - 1);
     for (size_t t = 1; t < count; ++t) {
-        std::optional<std::thread> worker = start(work);
+        // Whatever keeps a thread from starting (a copy of `work` that cannot
+        // be allocated, too) must not leave the started ones unjoined.
+        std::optional<std::thread> worker;
+        try {
+            worker = start(work);
+        } catch (...) {
+        }
         if (!worker) break;  // the system is short of threads; asking again would not help
         workers.push_back(std::move(*worker));
     }

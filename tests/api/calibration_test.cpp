@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <new>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -184,8 +185,9 @@ TEST_F(CxxInterface, ThreadsThatCannotStartLeaveTheSameResult) {
     for (int allowed : {0, 1, 5}) {
         std::atomic<int> started{0};
         const ffc::ThreadStarter refusing = [&](std::function<void()> work) -> std::optional<std::thread> {
-            if (started++ >= allowed) return std::nullopt;
-            return ffc::StartThread(std::move(work));
+            if (started++ < allowed) return ffc::StartThread(std::move(work));
+            if (allowed == 5) throw std::bad_alloc();  // the work's copy could not be made
+            return std::nullopt;
         };
         cv::Mat output;
         CorrectInBands(instance, CalibrationRun::kPrevious, tall, output, 7, Generation::kPrevious, 32, refusing);
