@@ -70,13 +70,11 @@ std::string FirstSaturatedPixel(const cv::Mat& input) {
     return "the pixel at row " + std::to_string(points.front().y) + ", column " + std::to_string(points.front().x);
 }
 
-// The reasons the start of a correction gives for refusing an image.
-void RequireCorrectable(const FlatFieldCorrectionInstance& instance, CalibrationRun run, const cv::Mat& input,
-                        int mode, Generation generation) {
-    const ffc::CorrectionPlan plan = ffc::PlanCorrection(instance, ToRule(generation), mode);
-    switch (ffc::CheckStart(instance, plan, input)) {
+// What a correction that did not end in kCorrected tells the user.
+void ThrowIfRefused(ffc::CorrectionStatus status, const FlatFieldCorrectionInstance& instance, CalibrationRun run,
+                    const cv::Mat& input, int mode, Generation generation) {
+    switch (status) {
         case ffc::CorrectionStatus::kCorrected:
-        case ffc::CorrectionStatus::kUnfillableRow:
             return;
         case ffc::CorrectionStatus::kWidthDiffers:
             if (input.empty()) throw Error(ErrorReason::kImageUnusable, "the image to correct is empty");
@@ -87,6 +85,10 @@ void RequireCorrectable(const FlatFieldCorrectionInstance& instance, Calibration
             throw Error(ErrorReason::kImageUnusable, "the image to correct is not an 8-bit single-channel image");
         case ffc::CorrectionStatus::kTablesMissing:
             ThrowModeUnavailable(run, generation, mode);
+        case ffc::CorrectionStatus::kUnfillableRow:
+            throw Error(ErrorReason::kUnfillableRow,
+                        "mode 4 met a row in which no pixel maps through the tables (every pixel saturated), so "
+                        "its holes cannot be filled");
     }
 }
 
@@ -167,10 +169,9 @@ std::vector<int> ServedModes(CalibrationRun run, Generation generation) {
     // their rule: quadGain and cubicGain only the current run sets, rangeGain
     // only the previous one, and the segmented run neither (nor the tables
     // that the previous rule's mode 5 maps through).
-    const bool gainSet = (run == CalibrationRun::kCurrent && generation == Generation::kCurrent) ||
-                         (run == CalibrationRun::kPrevious && generation == Generation::kPrevious);
     if (run == CalibrationRun::kSegmented) return {0, 1};
-    if (!gainSet) return {0, 1, 4};
+    const bool ownRule = (run == CalibrationRun::kCurrent) == (generation == Generation::kCurrent);
+    if (!ownRule) return {0, 1, 4};
     return {0, 1, 4, 5, 6, kDefaultMode};
 }
 
@@ -194,14 +195,18 @@ void Calibration::Correct(const cv::Mat& input, cv::Mat& output, int mode, Gener
                    ffc::StartThread);
 }
 
-void CorrectInBands(const FlatFieldCorrectionInstance& instance, CalibrationRun run, const cv::Mat& input,
+void CorrectInBands(const FlatFieldCorrectionInstance& instance, CalibrationRun run, const cv::Mat& given,
                     cv::Mat& output, int mode, Generation generation, int threads, const ffc::ThreadStarter& start) {
+    // A header of its own: the caller may pass one Mat as input and output.
+    const cv::Mat input = given;
     const int usable = ThreadsToUse(threads);
     const std::vector<int> served = ServedModes(run, generation);
     if (std::find(served.begin(), served.end(), ModeNumber(mode)) == served.end()) {
         ThrowModeUnavailable(run, generation, mode);
     }
-    RequireCorrectable(instance, run, input, mode, generation);
+    const ffc::Generation rule = ToRule(generation);
+    ThrowIfRefused(ffc::CheckStart(instance, ffc::PlanCorrection(instance, rule, mode), input), instance, run, input,
+                   mode, generation);
     // Written in place only when the bands can write into it as it is.
     if (output.data == input.data) output = cv::Mat();
     ffc::PrepareOutput(input, output);
@@ -216,7 +221,7 @@ void CorrectInBands(const FlatFieldCorrectionInstance& instance, CalibrationRun 
             try {
                 const cv::Mat in = input.rowRange(starts[b], starts[b + 1]);
                 cv::Mat out = output.rowRange(starts[b], starts[b + 1]);
-                statuses[b] = ffc::Correct(instance, in, out, mode, ToRule(generation));
+                statuses[b] = ffc::Correct(instance, in, out, mode, rule);
             } catch (...) {
                 failures[b] = std::current_exception();
             }
@@ -225,11 +230,7 @@ void CorrectInBands(const FlatFieldCorrectionInstance& instance, CalibrationRun 
     for (const std::exception_ptr& failure : failures) {
         if (failure) ThrowFillFailure(failure, input);
     }
-    if (std::find(statuses.begin(), statuses.end(), ffc::CorrectionStatus::kUnfillableRow) != statuses.end()) {
-        throw Error(ErrorReason::kUnfillableRow,
-                    "mode 4 met a row in which no pixel maps through the tables (every pixel saturated), so its "
-                    "holes cannot be filled");
-    }
+    for (ffc::CorrectionStatus status : statuses) ThrowIfRefused(status, instance, run, input, mode, generation);
 }
 
 // The fields an instance and the results share, copied from one to the other,

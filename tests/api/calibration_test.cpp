@@ -76,10 +76,10 @@ protected:
 // What the exported test function of the generation gives, or the reason the
 // interface names instead.
 std::string Corrected(const Calibration& calibration, const cv::Mat& input, int mode, Generation generation,
-                      int threads) {
-    cv::Mat output;
+                      int threads, bool inPlace = false) {
+    cv::Mat output = inPlace ? input.clone() : cv::Mat();
     try {
-        calibration.Correct(input, output, mode, generation, threads);
+        calibration.Correct(inPlace ? output : input, output, mode, generation, threads);
     } catch (const Error& error) {
         return ReasonName(error.reason());
     }
@@ -128,6 +128,7 @@ TEST_F(CxxInterface, SameResultsAsTheExportsFromMemoryFilesAndThreads) {
                 }
                 EXPECT_EQ(Corrected(calibration, tall, mode, generation, 3), one) << r << " mode " << mode;
                 EXPECT_EQ(Corrected(calibration, tall, mode, generation, 1 << 30), one) << r << " mode " << mode;
+                EXPECT_EQ(Corrected(calibration, tall, mode, generation, 4, true), one) << r << " mode " << mode;
                 EXPECT_EQ(Corrected(loaded, tall, mode, generation, 2), one) << r << " mode " << mode;
             }
         }
@@ -268,6 +269,7 @@ TEST_F(CxxInterface, RefusalsNameTheirReason) {
         {[&] { cv::Mat out; calibrations_[0].Correct(*image_, out, 5, Generation::kPrevious, 1); },
          ErrorReason::kModeUnavailable},
         {[&] { cv::Mat out; calibrations_[0].Correct(*image_, out, 0, -1); }, ErrorReason::kInvalidSettings},
+        {[&] { cv::Mat empty; calibrations_[0].Correct(empty, empty, 0); }, ErrorReason::kImageUnusable},
     };
     for (const auto& [call, reason] : cases) EXPECT_EQ(ReasonOf(call), reason) << ReasonName(reason);
 }
