@@ -85,6 +85,17 @@ enum class CalibrationRun {
 // The two correction rules; each run's results are meant for its own.
 enum class Generation { kCurrent, kPrevious };
 
+// The number ServedModes lists for the default mode; Correct takes every
+// number but 0, 1, 4, 5 and 6 as the default mode.
+constexpr int kDefaultMode = 7;
+
+// The modes a calibration of `run` serves with the rule of `generation`, in
+// ascending order. The others read results that run does not make (a gain it
+// leaves at 0, tables it does not write) and would give a constant image:
+// current run, previous rule: 0, 1, 4; previous run, current rule: 0, 1, 4;
+// segmented run, either rule: 0, 1; a run with its own rule: every mode.
+VYRFFC_API std::vector<int> ServedModes(CalibrationRun run, Generation generation);
+
 // How to calibrate. Zero sizes and empty lists take the defaults.
 struct Settings {
     CalibrationRun run = CalibrationRun::kCurrent;
@@ -150,9 +161,15 @@ public:
     // The correction rule of the run that made this calibration.
     Generation generation() const;
 
+    // ServedModes of this calibration's run.
+    std::vector<int> Modes(Generation generation) const;
+
     // Corrects `input` into `output` as the test function of `generation`
     // does in `mode` (0, 1, 4, 5, 6; any other value is the default mode), in
-    // bands of rows on `threads` threads (0: one per core). The output is
+    // bands of rows on `threads` threads (0: one per core; at most one per 16
+    // rows and 256 in all; a negative count is kInvalidSettings). Threads the
+    // system will not start leave their rows to the others. A mode that
+    // Modes(generation) does not list is kModeUnavailable. The output is
     // replaced by a new image unless it already is an 8-bit image of the
     // input's size other than the input itself. Bit for bit the same for
     // every thread count; after an error the output's contents are undefined.

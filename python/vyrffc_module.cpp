@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -152,12 +153,19 @@ py::array UsableLayout(const py::array& array, const std::string& what, py::ssiz
                    "-D uint8 array (8-bit gray, one sensor line per row)");
     }
     const py::ssize_t last = dims - 1;
+    // The library indexes rows and columns with 32-bit ints.
+    if (array.shape(last - 1) > INT32_MAX || array.shape(last) > INT32_MAX) {
+        Refuse(vyrffc::ErrorReason::kImageUnusable,
+               what + " has " + Describe(array) + ", beyond what the library indexes: at most " +
+                   std::to_string(INT32_MAX) + " rows and as many columns");
+    }
     bool inPlace = array.strides(last) == 1;
     for (py::ssize_t d = 0; d < last; ++d) {
         inPlace = inPlace && (array.shape(d) <= 1 || array.strides(d) >= array.shape(d + 1) * array.strides(d + 1));
     }
     if (inPlace) return array;
-    return py::array_t<uint8_t, py::array::c_style | py::array::forcecast>::ensure(array);
+    // A copy that cannot be made raises (MemoryError) rather than giving nothing.
+    return py::array_t<uint8_t, py::array::c_style | py::array::forcecast>(array);
 }
 
 // Holds the arrays whose memory the headers point into.
@@ -190,7 +198,16 @@ Images ImagesArgument(const py::handle& images) {
     return out;
 }
 
-py::array ReadOnly(py::array array) {
+// A read-only array over `values`, which it keeps. Its base is a capsule,
+// which numpy cannot make writable: setflags(write=True) fails on the array
+// and on every view of it, so an array shared between callers stays as made.
+template <typename T>
+py::array Frozen(std::vector<T> values, std::vector<py::ssize_t> shape, const py::dtype& dtype = py::dtype::of<T>()) {
+    values.reserve(1);  // a data pointer even when empty, so numpy does not allocate its own
+    auto owner = std::make_unique<std::vector<T>>(std::move(values));
+    const py::capsule base(owner.get(), [](void* kept) { delete static_cast<std::vector<T>*>(kept); });
+    const T* data = owner.release()->data();
+    py::array array(dtype, std::move(shape), {}, data, base);
     array.attr("setflags")(py::arg("write") = false);
     return array;
 }
@@ -199,34 +216,32 @@ py::array ReadOnly(py::array array) {
 // padded with zeros.
 template <typename T>
 py::array Table(const std::vector<std::vector<T>>& rows, size_t cols) {
-    py::array_t<T> array({static_cast<py::ssize_t>(rows.size()), static_cast<py::ssize_t>(cols)});
-    T* out = array.mutable_data();
+    std::vector<T> values;
+    values.reserve(rows.size() * cols);
     for (const std::vector<T>& row : rows) {
-        for (size_t c = 0; c < cols; ++c) *out++ = c < row.size() ? row[c] : T{};
+        for (size_t c = 0; c < cols; ++c) values.push_back(c < row.size() ? row[c] : T{});
     }
-    return ReadOnly(array);
+    return Frozen(std::move(values), {static_cast<py::ssize_t>(rows.size()), static_cast<py::ssize_t>(cols)});
 }
 
 template <typename T>
 py::array Vector(const std::vector<T>& values) {
-    py::array_t<T> array(static_cast<py::ssize_t>(values.size()));
-    std::copy(values.begin(), values.end(), array.mutable_data());
-    return ReadOnly(array);
+    return Frozen(values, {static_cast<py::ssize_t>(values.size())});
 }
 
 // A (columns, 2, coefficients) copy of two-piece fits.
 py::array Pieces(const std::vector<std::vector<std::vector<float>>>& table, size_t coefficients) {
-    py::array_t<float> array({static_cast<py::ssize_t>(table.size()), py::ssize_t{2},
-                              static_cast<py::ssize_t>(coefficients)});
-    float* out = array.mutable_data();
+    std::vector<float> values;
+    values.reserve(table.size() * 2 * coefficients);
     for (const std::vector<std::vector<float>>& pieces : table) {
         for (size_t p = 0; p < 2; ++p) {
             for (size_t c = 0; c < coefficients; ++c) {
-                *out++ = p < pieces.size() && c < pieces[p].size() ? pieces[p][c] : 0.0f;
+                values.push_back(p < pieces.size() && c < pieces[p].size() ? pieces[p][c] : 0.0f);
             }
         }
     }
-    return ReadOnly(array);
+    return Frozen(std::move(values), {static_cast<py::ssize_t>(table.size()), py::ssize_t{2},
+                                      static_cast<py::ssize_t>(coefficients)});
 }
 
 // A calibration and the arrays already handed out for it. The calibration is
@@ -281,7 +296,10 @@ PyCalibration CalibrateImages(const py::object& images, const std::string& run, 
 }
 
 py::array Correct(const PyCalibration& self, const py::handle& image, int mode, const std::optional<std::string>& generation,
-                  const std::optional<int>& threads) {
+                  const std::optional<int64_t>& threads) {
+    // Counts beyond an int are as many threads as the library uses, or as
+    // negative as it refuses.
+    const int count = static_cast<int>(std::clamp<int64_t>(threads.value_or(0), INT32_MIN, INT32_MAX));
     const vyrffc::Generation rule = generation ? ParseGeneration(*generation) : self.calibration.generation();
     const py::array input = UsableLayout(AsArray(image, "the image"), "the image", 2);
     const cv::Mat in = GrayHeader(input, 0, input.shape(0), input.shape(1), input.strides(0));
@@ -290,7 +308,7 @@ py::array Correct(const PyCalibration& self, const py::handle& image, int mode, 
     {
         py::gil_scoped_release release;
         cv::Mat out = target;
-        self.calibration.Correct(in, out, mode, rule, threads.value_or(0));
+        self.calibration.Correct(in, out, mode, rule, count);
         // The output is written in place when it has the input's size; copy
         // otherwise rather than depend on it.
         if (out.data != target.data) {
@@ -412,7 +430,7 @@ PYBIND11_MODULE(vyrffc, m) {
         }
     });
 
-    py::class_<PyCalibration>(m, "Calibration", R"doc(A finished calibration, immutable.
+    py::class_<PyCalibration> calibrationClass(m, "Calibration", R"doc(A finished calibration, immutable.
 
 Made by vyrffc.calibrate, vyrffc.calibrate_images, vyrffc.load and
 Calibration.from_bytes; it pickles. Any number of threads may correct through
@@ -421,7 +439,8 @@ one calibration at the same time.
 The array properties are read-only numpy arrays, made on first access and
 shared by later ones (copy one to change it). W is the image width. Arrays a
 run does not write have no rows: the segmented run has no tables, dark flags
-or dark ranges; the low/high runs have no pieces or breakpoints.)doc")
+or dark ranges; the low/high runs have no pieces or breakpoints.)doc");
+    calibrationClass
         .def_property_readonly("run", [](const PyCalibration& c) { return RunName(c.results().run); },
                                "The run that made it: \"current\", \"previous\" or \"segmented\".")
         .def_property_readonly(
@@ -430,6 +449,15 @@ or dark ranges; the low/high runs have no pieces or breakpoints.)doc")
                 return c.calibration.generation() == vyrffc::Generation::kCurrent ? "current" : "previous";
             },
             "The correction rule correct() uses by default: \"current\" or \"previous\".")
+        .def(
+            "modes",
+            [](const PyCalibration& c, const std::optional<std::string>& generation) {
+                return c.calibration.Modes(generation ? ParseGeneration(*generation) : c.calibration.generation());
+            },
+            py::arg("generation") = py::none(),
+            "The modes correct() serves with the rule of `generation` (None: the run's own), ascending; the "
+            "default mode is listed as 7. Other modes read results this run does not make (they would give a "
+            "constant image) and raise vyrffc.Error with reason \"mode unavailable\".")
         .def_property_readonly("digits", [](const PyCalibration& c) { return c.results().significantDigits; },
                                "Significant digits of the coefficients.")
         .def_property_readonly("width", [](const PyCalibration& c) { return c.results().imageWidth; },
@@ -473,9 +501,10 @@ or dark ranges; the low/high runs have no pieces or breakpoints.)doc")
             [](PyCalibration& c) {
                 return c.Cached("dark_flags", [&] {
                     const std::vector<int32_t>& flags = c.results().columnFlags;
-                    py::array_t<bool> array(static_cast<py::ssize_t>(flags.size()));
-                    for (size_t i = 0; i < flags.size(); ++i) array.mutable_data()[i] = flags[i] == -1;
-                    return ReadOnly(array);
+                    std::vector<uint8_t> flagged(flags.size());
+                    for (size_t i = 0; i < flags.size(); ++i) flagged[i] = flags[i] == -1;
+                    return Frozen(std::move(flagged), {static_cast<py::ssize_t>(flags.size())},
+                                  py::dtype::of<bool>());
                 });
             },
             "Per column whether its raw value stays 0 over several low levels, bool array (W,).")
@@ -532,10 +561,12 @@ image: a 2-D uint8 array, one sensor line per row, as wide as the
     C-contiguous array, or rows picked from one); other uint8 arrays are
     copied first. Another dtype or number of dimensions raises vyrffc.Error
     with reason "image unusable"; anything but a numpy array, TypeError.
-mode: 0, 1, 4, 5 or 6; any other value is the default mode.
+mode: 0, 1, 4, 5 or 6; any other value is the default mode. A mode that
+    modes(generation) does not list raises vyrffc.Error ("mode unavailable").
 generation: None (the run's own), "current" or "previous".
-threads: bands of rows corrected at once; None or 0: one per core. The result
-    is the same bits for every count.
+threads: bands of rows corrected at once; None or 0: one per core; at most
+    one per 16 rows and 256 in all; negative raises vyrffc.Error ("invalid
+    settings"). The result is the same bits for every count.
 
 The interpreter lock is released while it works.)doc")
         .def(
@@ -569,6 +600,19 @@ The interpreter lock is released while it works.)doc")
             return "<vyrffc.Calibration " + std::string(RunName(r.run)) + " run, " + std::to_string(r.imageWidth) +
                    " x " + std::to_string(r.imageHeight) + ", " + std::to_string(r.significantDigits) + " digits>";
         });
+    // pybind11 ignores __setstate__ on a calibration already made, silently;
+    // unpickling calls it on a fresh one only, so on a live one it is refused.
+    const py::object restore = calibrationClass.attr("__setstate__");
+    calibrationClass.attr("__setstate__") = py::cpp_function(
+        [restore](py::handle self, py::handle state) {
+            auto* instance = reinterpret_cast<py::detail::instance*>(self.ptr());
+            if (instance->get_value_and_holder().holder_constructed()) {
+                throw py::type_error("a vyrffc.Calibration is immutable; make a new one with "
+                                     "vyrffc.Calibration.from_bytes or pickle.loads");
+            }
+            restore(self, state);
+        },
+        py::is_method(calibrationClass), py::name("set_state"));
 
     m.def("calibrate", &Calibrate, py::arg("folder"), py::arg("run") = "current", py::arg("digits") = 6,
           py::arg("reference_columns") = py::none(), py::arg("groups") = py::none(), py::arg("width") = py::none(),

@@ -1,8 +1,10 @@
 // The Calibration object: its results, the instance made from them, and
 // correction in bands of rows on several threads.
 #include <algorithm>
+#include <atomic>
 #include <exception>
-#include <stdexcept>
+#include <functional>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -10,12 +12,54 @@
 
 #include "VyrCISFlatfieldCorrection.hpp"
 #include "api/calibration_state.h"
+#include "api/settings.h"
 #include "correct/correction.h"
+#include "correct/fill_choices.h"
 #include "instance/column_readers.h"
 
 namespace vyrffc {
 
 namespace {
+
+// More threads than this only add stacks: no image has that many bands worth
+// a thread of their own.
+constexpr int kMostThreads = 256;
+
+int ThreadsToUse(int threads) {
+    if (threads < 0) {
+        throw Error(ErrorReason::kInvalidSettings,
+                    "the thread count is " + std::to_string(threads) + "; use 0 (one per core) or more");
+    }
+    if (threads == 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    return std::min(threads, kMostThreads);
+}
+
+std::string ModeName(int mode) { return mode == kDefaultMode ? "the default mode" : "mode " + std::to_string(mode); }
+
+// "0, 1 and 4"
+std::string ModeList(const std::vector<int>& modes) {
+    std::string text;
+    for (size_t i = 0; i < modes.size(); ++i) {
+        if (i > 0) text += i + 1 == modes.size() ? " and " : ", ";
+        text += modes[i] == kDefaultMode ? "default" : std::to_string(modes[i]);
+    }
+    return text;
+}
+
+const char* RuleName(Generation generation) {
+    return generation == Generation::kPrevious ? "previous-generation" : "current-generation";
+}
+
+int ModeNumber(int mode) {
+    return mode == 0 || mode == 1 || mode == 4 || mode == 5 || mode == 6 ? mode : kDefaultMode;
+}
+
+[[noreturn]] void ThrowModeUnavailable(CalibrationRun run, Generation generation, int mode) {
+    throw Error(ErrorReason::kModeUnavailable,
+                ModeName(ModeNumber(mode)) + " of the " + RuleName(generation) + " rule reads results the " +
+                    RunName(run) + " run does not make (its image would come out constant or not at all); with "
+                    "that rule this calibration serves modes " + ModeList(ServedModes(run, generation)));
+}
 
 // A run's calibration has no hole candidates, so mode 4 fails at the first
 // raw 255 the fill reaches; name one so the user can find it.
@@ -24,6 +68,43 @@ std::string FirstSaturatedPixel(const cv::Mat& input) {
     cv::findNonZero(input == 255, points);
     if (points.empty()) return "a pixel";
     return "the pixel at row " + std::to_string(points.front().y) + ", column " + std::to_string(points.front().x);
+}
+
+// What a correction that did not end in kCorrected tells the user.
+void ThrowIfRefused(ffc::CorrectionStatus status, const FlatFieldCorrectionInstance& instance, CalibrationRun run,
+                    const cv::Mat& input, int mode, Generation generation) {
+    switch (status) {
+        case ffc::CorrectionStatus::kCorrected:
+            return;
+        case ffc::CorrectionStatus::kWidthDiffers:
+            if (input.empty()) throw Error(ErrorReason::kImageUnusable, "the image to correct is empty");
+            throw Error(ErrorReason::kImageUnusable, "the image is " + std::to_string(input.cols) +
+                                                         " columns wide, the calibration is for " +
+                                                         std::to_string(instance.imageWidth));
+        case ffc::CorrectionStatus::kNotGray:
+            throw Error(ErrorReason::kImageUnusable, "the image to correct is not an 8-bit single-channel image");
+        case ffc::CorrectionStatus::kTablesMissing:
+            ThrowModeUnavailable(run, generation, mode);
+        case ffc::CorrectionStatus::kUnfillableRow:
+            throw Error(ErrorReason::kUnfillableRow,
+                        "mode 4 met a row in which no pixel maps through the tables (every pixel saturated), so "
+                        "its holes cannot be filled");
+    }
+}
+
+// The error for a band that threw: which list the fill found empty.
+[[noreturn]] void ThrowFillFailure(const std::exception_ptr& failure, const cv::Mat& input) {
+    try {
+        std::rethrow_exception(failure);
+    } catch (const ffc::NoHoleCandidateError&) {
+        throw Error(ErrorReason::kNoHoleCandidate,
+                    "mode 4 cannot correct " + FirstSaturatedPixel(input) +
+                        ": it reads 255, which the mapping tables leave as a hole, and the calibration holds no "
+                        "candidate values for holes; use another mode or an image without saturated pixels");
+    } catch (const ffc::NoDarkRangeError&) {
+        throw Error(ErrorReason::kDarkRangeMissing,
+                    "a dark pixel lies in a column without a dark range; the calibration is incomplete");
+    }
 }
 
 // A row whose every pixel is dark takes its first value from the row before,
@@ -51,27 +132,57 @@ std::vector<int> BandStarts(const FlatFieldCorrectionInstance& instance, const c
     return starts;
 }
 
-[[noreturn]] void ThrowCorrectionFailure(const std::exception& error, const cv::Mat& input, int mode) {
-    const std::string what = error.what();
-    if (what == "Vector is empty" && mode == 4) {
-        throw Error(ErrorReason::kNoHoleCandidate,
-                    "mode 4 cannot correct " + FirstSaturatedPixel(input) +
-                        ": it reads 255, which the mapping tables leave as a hole, and the calibration holds no "
-                        "candidate values for holes; use another mode or an image without saturated pixels");
+// Runs band(0) .. band(count - 1), each once: the calling thread and every
+// thread that starts take the next band until none is left, so the bands of
+// a thread the system would not start are done by the others.
+void RunBands(size_t count, const std::function<void(size_t)>& band, const ffc::ThreadStarter& start) {
+    std::atomic<size_t> next{0};
+    const std::function<void()> work = [&] {
+        for (size_t b = next++; b < count; b = next++) band(b);
+    };
+    std::vector<std::thread> workers;
+    workers.reserve(count - 1);
+    for (size_t t = 1; t < count; ++t) {
+        // Whatever keeps a thread from starting (a copy of `work` that cannot
+        // be allocated, too) must not leave the started ones unjoined.
+        std::optional<std::thread> worker;
+        try {
+            worker = start(work);
+        } catch (...) {
+        }
+        if (!worker) break;  // the system is short of threads; asking again would not help
+        workers.push_back(std::move(*worker));
     }
-    if (what == "Vector is empty") {
-        throw Error(ErrorReason::kDarkRangeMissing,
-                    "a dark pixel lies in a column without a dark range; the calibration is incomplete");
-    }
-    throw;
+    work();
+    for (std::thread& worker : workers) worker.join();
 }
 
 }  // namespace
 
+ffc::Generation ToRule(Generation generation) {
+    return generation == Generation::kPrevious ? ffc::Generation::kPrevious : ffc::Generation::kCurrent;
+}
+
+std::vector<int> ServedModes(CalibrationRun run, Generation generation) {
+    // Modes 0 and 1 read only the polynomials, which every run writes; mode 4
+    // the tables of the low/high runs. The gained modes read the gain of
+    // their rule: quadGain and cubicGain only the current run sets, rangeGain
+    // only the previous one, and the segmented run neither (nor the tables
+    // that the previous rule's mode 5 maps through).
+    if (run == CalibrationRun::kSegmented) return {0, 1};
+    const bool ownRule = (run == CalibrationRun::kCurrent) == (generation == Generation::kCurrent);
+    if (!ownRule) return {0, 1, 4};
+    return {0, 1, 4, 5, 6, kDefaultMode};
+}
+
+std::vector<int> Calibration::Modes(Generation generation) const {
+    return ServedModes(state_->settings.run, generation);
+}
+
 Calibration::Calibration(std::shared_ptr<const State> state) : state_(std::move(state)) {}
 
 Generation Calibration::generation() const {
-    return state_->results.run == CalibrationRun::kPrevious ? Generation::kPrevious : Generation::kCurrent;
+    return state_->settings.run == CalibrationRun::kPrevious ? Generation::kPrevious : Generation::kCurrent;
 }
 
 void Calibration::Correct(const cv::Mat& input, cv::Mat& output, int mode, int threads) const {
@@ -80,59 +191,46 @@ void Calibration::Correct(const cv::Mat& input, cv::Mat& output, int mode, int t
 
 void Calibration::Correct(const cv::Mat& input, cv::Mat& output, int mode, Generation generation,
                           int threads) const {
-    const FlatFieldCorrectionInstance& instance = state_->instance;
-    if (input.empty() || input.type() != CV_8UC1) {
-        throw Error(ErrorReason::kImageUnusable, "the image to correct is not an 8-bit single-channel image");
+    CorrectInBands(state_->instance, state_->settings.run, input, output, mode, generation, threads,
+                   ffc::StartThread);
+}
+
+void CorrectInBands(const FlatFieldCorrectionInstance& instance, CalibrationRun run, const cv::Mat& given,
+                    cv::Mat& output, int mode, Generation generation, int threads, const ffc::ThreadStarter& start) {
+    // A header of its own: the caller may pass one Mat as input and output.
+    const cv::Mat input = given;
+    const int usable = ThreadsToUse(threads);
+    const std::vector<int> served = ServedModes(run, generation);
+    if (std::find(served.begin(), served.end(), ModeNumber(mode)) == served.end()) {
+        ThrowModeUnavailable(run, generation, mode);
     }
-    if (input.cols != instance.imageWidth) {
-        throw Error(ErrorReason::kImageUnusable, "the image is " + std::to_string(input.cols) +
-                                                     " columns wide, the calibration is for " +
-                                                     std::to_string(instance.imageWidth));
-    }
-    const ffc::Generation rule = generation == Generation::kPrevious ? ffc::Generation::kPrevious
-                                                                     : ffc::Generation::kCurrent;
-    const bool tables = mode == 4 || (mode == 5 && rule == ffc::Generation::kPrevious);
-    if (tables && instance.columnLuts.empty()) {
-        throw Error(ErrorReason::kModeUnavailable, "mode " + std::to_string(mode) +
-                                                       " maps through the mapping tables, which the " +
-                                                       "segmented calibration does not make; use mode 0 or 1");
-    }
+    const ffc::Generation rule = ToRule(generation);
+    ThrowIfRefused(ffc::CheckStart(instance, ffc::PlanCorrection(instance, rule, mode), input), instance, run, input,
+                   mode, generation);
     // Written in place only when the bands can write into it as it is.
-    if (output.rows != input.rows || output.cols != input.cols || output.type() != CV_8UC1 ||
-        output.data == input.data) {
-        output = cv::Mat(input.rows, input.cols, CV_8UC1);
-    }
-    if (threads <= 0) threads = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-    const std::vector<int> starts = BandStarts(instance, input, threads);
+    if (output.data == input.data) output = cv::Mat();
+    ffc::PrepareOutput(input, output);
+
+    const std::vector<int> starts = BandStarts(instance, input, usable);
     const size_t bands = starts.size() - 1;
     std::vector<std::exception_ptr> failures(bands);
-    std::vector<char> filled(bands, 1);
-    auto correctBand = [&](size_t b) {
-        try {
-            const cv::Mat in = input.rowRange(starts[b], starts[b + 1]);
-            cv::Mat out = output.rowRange(starts[b], starts[b + 1]);
-            filled[b] = ffc::CorrectImage(&instance, &in, &out, mode, rule);
-        } catch (...) {
-            failures[b] = std::current_exception();
-        }
-    };
-    std::vector<std::thread> workers;
-    for (size_t b = 1; b < bands; ++b) workers.emplace_back(correctBand, b);
-    correctBand(0);
-    for (std::thread& worker : workers) worker.join();
+    std::vector<ffc::CorrectionStatus> statuses(bands, ffc::CorrectionStatus::kCorrected);
+    RunBands(
+        bands,
+        [&](size_t b) {
+            try {
+                const cv::Mat in = input.rowRange(starts[b], starts[b + 1]);
+                cv::Mat out = output.rowRange(starts[b], starts[b + 1]);
+                statuses[b] = ffc::Correct(instance, in, out, mode, rule);
+            } catch (...) {
+                failures[b] = std::current_exception();
+            }
+        },
+        start);
     for (const std::exception_ptr& failure : failures) {
-        if (!failure) continue;
-        try {
-            std::rethrow_exception(failure);
-        } catch (const std::invalid_argument& error) {
-            ThrowCorrectionFailure(error, input, mode);
-        }
+        if (failure) ThrowFillFailure(failure, input);
     }
-    if (std::find(filled.begin(), filled.end(), 0) != filled.end()) {
-        throw Error(ErrorReason::kUnfillableRow,
-                    "mode 4 met a row in which no pixel maps through the tables (every pixel saturated), so its "
-                    "holes cannot be filled");
-    }
+    for (ffc::CorrectionStatus status : statuses) ThrowIfRefused(status, instance, run, input, mode, generation);
 }
 
 // The fields an instance and the results share, copied from one to the other,
@@ -180,10 +278,20 @@ Calibration MakeCalibration(FlatFieldCorrectionInstance instance, Results settin
     return Calibration(std::move(state));
 }
 
-Calibration MakeCalibration(Results results) {
+FlatFieldCorrectionInstance MakeInstance(Results results) {
     FlatFieldCorrectionInstance instance;
     TransferFields(std::move(results), instance);
-    return MakeCalibration(std::move(instance), std::move(results));
+    return instance;
+}
+
+Calibration MakeCalibration(Results results) {
+    Results settings;
+    settings.run = results.run;
+    settings.significantDigits = results.significantDigits;
+    settings.columnGroups = results.columnGroups;
+    settings.fitLowBound = results.fitLowBound;
+    settings.fitHighBound = results.fitHighBound;
+    return MakeCalibration(MakeInstance(std::move(results)), std::move(settings));
 }
 
 std::vector<int32_t> Results::IncompleteColumns() const {

@@ -8,7 +8,9 @@
 #include <mutex>
 
 #include "VyrCISFlatfieldCorrection.hpp"
+#include "correct/correction_plan.h"
 #include "instance/instance.h"
+#include "platform/thread_start.h"
 
 namespace vyrffc {
 
@@ -25,6 +27,18 @@ Calibration MakeCalibration(FlatFieldCorrectionInstance instance, Results settin
 
 // A calibration of results read back; the tables move into its instance.
 Calibration MakeCalibration(Results results);
+
+// The instance the correction reads, of results; the tables move into it.
+FlatFieldCorrectionInstance MakeInstance(Results results);
+
+// The correction rule of a generation.
+ffc::Generation ToRule(Generation generation);
+
+// Calibration::Correct of a calibration of `run` holding `instance`, with the
+// threads `start` gives it; a thread that does not start leaves its bands to
+// the others, with the same result.
+void CorrectInBands(const FlatFieldCorrectionInstance& instance, CalibrationRun run, const cv::Mat& input,
+                    cv::Mat& output, int mode, Generation generation, int threads, const ffc::ThreadStarter& start);
 
 }  // namespace vyrffc
 

@@ -13,8 +13,14 @@
 namespace ffc {
 
 // Corrects `input` into `output` in the given mode with the gains of the given
-// generation. False, output untouched, on a null pointer or when the common
-// start rejects the call; false also when mode 4 leaves holes it cannot fill.
+// generation, and says how it ended: the output is untouched when the common
+// start refuses the call. An empty hole candidate list or dark range list
+// throws NoHoleCandidateError or NoDarkRangeError (fill_choices.h).
+CorrectionStatus Correct(const FlatFieldCorrectionInstance& instance, const cv::Mat& input, cv::Mat& output,
+                         int32_t mode, Generation generation);
+
+// Correct as the test exports see it: false on a null pointer and on every
+// status but kCorrected.
 bool CorrectImage(const FlatFieldCorrectionInstance* instance, const cv::Mat* input, cv::Mat* output, int32_t mode,
                   Generation generation);
 

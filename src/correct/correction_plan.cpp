@@ -60,14 +60,24 @@ CorrectionPlan PlanCorrection(const FlatFieldCorrectionInstance& instance, Gener
     return plan;
 }
 
-bool StartCorrection(const FlatFieldCorrectionInstance& instance, const CorrectionPlan& plan,
-                     const cv::Mat& input, cv::Mat& output) {
-    if (input.cols != instance.imageWidth) return false;
-    if (input.empty() || input.type() != CV_8UC1) return false;
-    if (!RuleCoversWidth(plan.rule, instance.imageWidth)) return false;
+CorrectionStatus CheckStart(const FlatFieldCorrectionInstance& instance, const CorrectionPlan& plan,
+                            const cv::Mat& input) {
+    if (input.cols != instance.imageWidth) return CorrectionStatus::kWidthDiffers;
+    if (input.empty() || input.type() != CV_8UC1) return CorrectionStatus::kNotGray;
+    if (!RuleCoversWidth(plan.rule, instance.imageWidth)) return CorrectionStatus::kTablesMissing;
+    return CorrectionStatus::kCorrected;
+}
+
+void PrepareOutput(const cv::Mat& input, cv::Mat& output) {
     if (output.rows != input.rows || output.cols != input.cols || output.type() != CV_8UC1) {
         output = cv::Mat(input.rows, input.cols, CV_8UC1);
     }
+}
+
+bool StartCorrection(const FlatFieldCorrectionInstance& instance, const CorrectionPlan& plan,
+                     const cv::Mat& input, cv::Mat& output) {
+    if (CheckStart(instance, plan, input) != CorrectionStatus::kCorrected) return false;
+    PrepareOutput(input, output);
     return true;
 }
 

@@ -26,12 +26,25 @@ struct CorrectionPlan {
 
 CorrectionPlan PlanCorrection(const FlatFieldCorrectionInstance& instance, Generation generation, int32_t mode);
 
-// The common start of every mode: false, output untouched, when the input's
-// width differs from imageWidth, the input is empty or not 8-bit
-// single-channel, or the per-column data the rule reads does not cover every
-// column. Otherwise an output of another size or type is replaced by a new
-// 8-bit image of the input's size (an 8-bit output of the right size is
-// written in place).
+// How a correction call ended, or which check of its start refused it.
+enum class CorrectionStatus {
+    kCorrected,
+    kWidthDiffers,    // the input's width is not imageWidth
+    kNotGray,         // the input is empty or not 8-bit single-channel
+    kTablesMissing,   // the per-column data the rule reads does not cover every column
+    kUnfillableRow,   // mode 4 met a row the table pass left without a mapped pixel
+};
+
+// The checks of the common start, in order; kCorrected when the call may go on.
+CorrectionStatus CheckStart(const FlatFieldCorrectionInstance& instance, const CorrectionPlan& plan,
+                            const cv::Mat& input);
+
+// An output of another size or type is replaced by a new 8-bit image of the
+// input's size; an 8-bit output of the right size is written in place.
+void PrepareOutput(const cv::Mat& input, cv::Mat& output);
+
+// The common start of every mode: false, output untouched, when CheckStart
+// refuses the call, else PrepareOutput.
 bool StartCorrection(const FlatFieldCorrectionInstance& instance, const CorrectionPlan& plan,
                      const cv::Mat& input, cv::Mat& output);
 

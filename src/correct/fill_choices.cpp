@@ -1,7 +1,6 @@
 #include "correct/fill_choices.h"
 
 #include <cstdlib>
-#include <stdexcept>
 
 namespace ffc {
 
@@ -21,7 +20,7 @@ int ClampInto(int running, int32_t low, int32_t high) {
 }  // namespace
 
 int32_t FindClosestValue(const std::vector<int32_t>& candidates, int target) {
-    if (candidates.empty()) throw std::invalid_argument("Vector is empty");
+    if (candidates.empty()) throw NoHoleCandidateError();
     int32_t best = candidates[0];
     int64_t bestDistance = Distance(best, target);
     for (size_t i = 1; i < candidates.size(); ++i) {
@@ -37,7 +36,7 @@ int32_t FindClosestValue(const std::vector<int32_t>& candidates, int target) {
 int ClampToDarkRange(const std::vector<int32_t>& ranges, int running) {
     switch (ranges.size()) {
         case 0:
-            throw std::invalid_argument("Vector is empty");
+            throw NoDarkRangeError();
         case 1:
             return ClampInto(running, ranges[0], ranges[0]);
         case 2:

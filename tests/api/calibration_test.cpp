@@ -5,9 +5,11 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <new>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -18,6 +20,7 @@
 
 #include "VyrCISFlatfieldCorrection.h"
 #include "VyrCISFlatfieldCorrection.hpp"
+#include "api/calibration_state.h"
 #include "cis_simulator.h"
 #include "instance/instance.h"
 #include "support/temp_folder.h"
@@ -73,10 +76,10 @@ protected:
 // What the exported test function of the generation gives, or the reason the
 // interface names instead.
 std::string Corrected(const Calibration& calibration, const cv::Mat& input, int mode, Generation generation,
-                      int threads) {
-    cv::Mat output;
+                      int threads, bool inPlace = false) {
+    cv::Mat output = inPlace ? input.clone() : cv::Mat();
     try {
-        calibration.Correct(input, output, mode, generation, threads);
+        calibration.Correct(inPlace ? output : input, output, mode, generation, threads);
     } catch (const Error& error) {
         return ReasonName(error.reason());
     }
@@ -120,10 +123,12 @@ TEST_F(CxxInterface, SameResultsAsTheExportsFromMemoryFilesAndThreads) {
             for (int mode : {0, 1, 4, 5, 6, 7}) {
                 const std::string one = Corrected(calibration, tall, mode, generation, 1);
                 cv::Mat expected;
-                if (test(&instance, &tall, &expected, mode)) {
+                if (test(&instance, &tall, &expected, mode) && one != "mode unavailable") {
                     EXPECT_EQ(one, std::string(expected.datastart, expected.dataend)) << r << " mode " << mode;
                 }
                 EXPECT_EQ(Corrected(calibration, tall, mode, generation, 3), one) << r << " mode " << mode;
+                EXPECT_EQ(Corrected(calibration, tall, mode, generation, 1 << 30), one) << r << " mode " << mode;
+                EXPECT_EQ(Corrected(calibration, tall, mode, generation, 4, true), one) << r << " mode " << mode;
                 EXPECT_EQ(Corrected(loaded, tall, mode, generation, 2), one) << r << " mode " << mode;
             }
         }
@@ -139,6 +144,57 @@ TEST_F(CxxInterface, SameResultsAsTheExportsFromMemoryFilesAndThreads) {
     }
     for (std::thread& thread : threads) thread.join();
     for (size_t r = 0; r < 3; ++r) EXPECT_EQ(parallel[r], calibrations_[r].Serialize()) << r;
+}
+
+// A mode is served exactly when the export's test function, on a ramp of
+// gray levels, gives anything but a constant image (or fails outright): the
+// gained modes of the other generation's rule and the segmented run's modes
+// beyond the polynomials give constant images, and are refused.
+TEST_F(CxxInterface, CalibrationsServeExactlyTheModesThatGiveAnImage) {
+    cv::Mat ramp(24, kWidth, CV_8UC1);
+    for (int r = 0; r < ramp.rows; ++r) ramp.row(r).setTo(10 + 10 * r);
+    for (size_t r = 0; r < 3; ++r) {
+        FlatFieldCorrectionInstance instance = MakeInstance(calibrations_[r].results());
+        for (Generation generation : {Generation::kCurrent, Generation::kPrevious}) {
+            const std::vector<int> served = calibrations_[r].Modes(generation);
+            EXPECT_EQ(served, ServedModes(kRuns[r], generation));
+            auto test = generation == Generation::kPrevious ? TestFlatFieldCorrectionTool
+                                                            : TestFlatFieldCorrectionTool_NewNew;
+            for (int mode : {0, 1, 4, 5, 6, 7}) {
+                cv::Mat exported;
+                double low = 0, high = 0;
+                const bool done = test(&instance, &ramp, &exported, mode);
+                if (done) cv::minMaxLoc(exported, &low, &high);
+                const bool gives = done && low != high;
+                EXPECT_EQ(std::count(served.begin(), served.end(), mode) == 1, gives) << r << " mode " << mode;
+                const std::string corrected = Corrected(calibrations_[r], ramp, mode, generation, 2);
+                EXPECT_EQ(corrected == "mode unavailable", !gives) << r << " mode " << mode;
+            }
+        }
+    }
+}
+
+// Bands whose thread the system will not start are corrected by the threads
+// that did start, or by the caller: the same bytes, and no abort.
+TEST_F(CxxInterface, ThreadsThatCannotStartLeaveTheSameResult) {
+    cv::Mat tall;
+    cv::repeat(*image_, 64, 1, tall);
+    tall.row(100).setTo(0);
+    cv::Mat single;
+    calibrations_[1].Correct(tall, single, 7, Generation::kPrevious, 1);
+    const FlatFieldCorrectionInstance instance = MakeInstance(calibrations_[1].results());
+    for (int allowed : {0, 1, 5}) {
+        std::atomic<int> started{0};
+        const ffc::ThreadStarter refusing = [&](std::function<void()> work) -> std::optional<std::thread> {
+            if (started++ < allowed) return ffc::StartThread(std::move(work));
+            if (allowed == 5) throw std::bad_alloc();  // the work's copy could not be made
+            return std::nullopt;
+        };
+        cv::Mat output;
+        CorrectInBands(instance, CalibrationRun::kPrevious, tall, output, 7, Generation::kPrevious, 32, refusing);
+        EXPECT_EQ(cv::norm(output, single, cv::NORM_INF), 0.0) << allowed;
+        EXPECT_GT(started.load(), allowed) << "more threads were asked for than given";
+    }
 }
 
 TEST_F(CxxInterface, DamagedNewerOrInconsistentFilesAreRefused) {
@@ -187,6 +243,13 @@ TEST_F(CxxInterface, RefusalsNameTheirReason) {
     halfSize.imageWidth = 64;
     cv::Mat saturatedPixel(2, kWidth, CV_8UC1, cv::Scalar(120));
     saturatedPixel.at<uint8_t>(1, 5) = 255;
+    // A flagged column whose dark range is missing, and a dark pixel in it.
+    Results incomplete = calibrations_[0].results();
+    incomplete.columnFlags[9] = -1;
+    incomplete.columnDarkRanges[9].clear();
+    const Calibration darkWithoutRange = MakeCalibration(incomplete);
+    cv::Mat darkPixel(2, kWidth, CV_8UC1, cv::Scalar(120));
+    darkPixel.at<uint8_t>(1, 9) = 0;
     const std::pair<std::function<void()>, ErrorReason> cases[] = {
         {[&] { CalibrateFolder(scratch.path() + "missing", {}); }, ErrorReason::kFolderMissing},
         {[&] { CalibrateFolder(folderOf("empty", 0, 0), {}); }, ErrorReason::kNoImageFiles},
@@ -202,6 +265,11 @@ TEST_F(CxxInterface, RefusalsNameTheirReason) {
         {[&] { cv::Mat out; calibrations_[0].Correct(saturatedPixel, out, 4); }, ErrorReason::kNoHoleCandidate},
         {[&] { cv::Mat out; calibrations_[0].Correct(cv::Mat(2, kWidth, CV_8UC1, 255), out, 4); },
          ErrorReason::kUnfillableRow},
+        {[&] { cv::Mat out; darkWithoutRange.Correct(darkPixel, out, 6); }, ErrorReason::kDarkRangeMissing},
+        {[&] { cv::Mat out; calibrations_[0].Correct(*image_, out, 5, Generation::kPrevious, 1); },
+         ErrorReason::kModeUnavailable},
+        {[&] { cv::Mat out; calibrations_[0].Correct(*image_, out, 0, -1); }, ErrorReason::kInvalidSettings},
+        {[&] { cv::Mat empty; calibrations_[0].Correct(empty, empty, 0); }, ErrorReason::kImageUnusable},
     };
     for (const auto& [call, reason] : cases) EXPECT_EQ(ReasonOf(call), reason) << ReasonName(reason);
 }

@@ -80,6 +80,9 @@ TEST(DarkRange, ClampAndClosestValueChooseAsTheirListsSay) {
     EXPECT_EQ(FindClosestValue({300, -5}, 0), -5);
     EXPECT_EQ(ThrownMessage([] { ClampToDarkRange({}, 3); }), "Vector is empty");
     EXPECT_EQ(ThrownMessage([] { FindClosestValue({}, 3); }), "Vector is empty");
+    // The C++ interface tells the two apart by type alone.
+    EXPECT_THROW(ClampToDarkRange({}, 3), NoDarkRangeError);
+    EXPECT_THROW(FindClosestValue({}, 3), NoHoleCandidateError);
 }
 
 // The call contract of both exports, whatever the mode: what the instance

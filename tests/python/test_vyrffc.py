@@ -20,11 +20,15 @@ RUNS = {
 ARRAYS = ("reference_columns", "tables", "quad", "cubic", "dark_flags", "dark_ranges", "seg_quad",
           "seg_cubic", "seg_quad_breaks", "seg_cubic_breaks", "incomplete_columns")
 MODES = (0, 1, 4, 5, 6, 7)
+SERVED = {  # per run and generation, the modes that do not give a constant image
+    ("current", "current"): [0, 1, 4, 5, 6, 7], ("current", "previous"): [0, 1, 4],
+    ("previous", "current"): [0, 1, 4], ("previous", "previous"): [0, 1, 4, 5, 6, 7],
+    ("segmented", "current"): [0, 1], ("segmented", "previous"): [0, 1],
+}
 
 
-def modes(run, generation="current"):
-    """The modes a run's results serve: the segmented run makes no tables for modes 4 and previous 5."""
-    return [m for m in MODES if run != "segmented" or not (m == 4 or m == 5 and generation == "previous")]
+def modes(run, generation=None):
+    return SERVED[run, generation or ("previous" if run == "previous" else "current")]
 
 
 def read_bmp(path):
@@ -71,6 +75,12 @@ def test_results_have_documented_shapes_and_types(calibrations):
     assert sum(len(g) for g in lowhigh.groups) == WIDTH // 64 * 64
     with pytest.raises(ValueError):
         lowhigh.tables[0, 0] = 1  # shared, read-only
+    # ... and no caller can make them writable, through the array or a view.
+    for name in ARRAYS:
+        for array in (getattr(lowhigh, name), getattr(lowhigh, name)[:]):
+            with pytest.raises(ValueError):
+                array.setflags(write=True)
+    assert not any(group.flags.writeable for group in lowhigh.groups)
 
 
 @pytest.mark.parametrize("run", RUNS)
@@ -100,6 +110,9 @@ def test_saved_loaded_and_pickled_calibrations_correct_alike(folder, calibration
     image = folder["heldout"]
     for copy in copies:
         assert_same(copy, original)
+        with pytest.raises(TypeError, match="immutable"):
+            copy.__setstate__(b"anything")  # a live calibration is never remade
+        assert_same(copy, original)
         for mode in modes(run):
             assert np.array_equal(copy.correct(image, mode), original.correct(image, mode))
 
@@ -109,8 +122,14 @@ def test_correction_is_the_same_on_any_thread_count_and_layout(folder, calibrati
     calibration, image = calibrations[run], folder["heldout"]
     before = image.copy()
     for generation in ("current", "previous"):
+        assert calibration.modes(generation) == modes(run, generation)
+        for mode in set(MODES) - set(modes(run, generation)):
+            with pytest.raises(vyrffc.Error, match="serves modes") as raised:
+                calibration.correct(image, mode, generation)
+            assert raised.value.reason == "mode unavailable"
         for mode in modes(run, generation):
             one = calibration.correct(image, mode, generation, threads=1)
+            assert np.array_equal(one, calibration.correct(image, mode, generation, threads=10**12))
             assert one.dtype == np.uint8 and one.shape == image.shape and one.flags.c_contiguous
             assert np.array_equal(one, calibration.correct(image, mode, generation, threads=4))
             assert np.array_equal(calibration.correct(image[::2], mode, generation),
@@ -146,6 +165,12 @@ def test_failures_raise_with_their_reasons(folder, calibrations, tmp_path):
         (lambda: current.correct(image[:, 1:]), vyrffc.Error, "image unusable"),
         (lambda: vyrffc.calibrate_images([image.astype(float)]), vyrffc.Error, "image unusable"),
         (lambda: calibrations["segmented"].correct(image, mode=4), vyrffc.Error, "mode unavailable"),
+        (lambda: current.correct(image, threads=-1), vyrffc.Error, "invalid settings"),
+        # Beyond 32-bit rows or columns, without a byte behind it to read.
+        (lambda: current.correct(np.lib.stride_tricks.as_strided(image, (1, 2**32 + WIDTH), (0, 0))),
+         vyrffc.Error, "image unusable"),
+        (lambda: vyrffc.calibrate_images(np.lib.stride_tricks.as_strided(image, (4, 2**31, WIDTH), (0, 0, 1))),
+         vyrffc.Error, "image unusable"),
     ]
     for call, kind, reason in cases:
         with pytest.raises(kind) as raised:

@@ -232,17 +232,30 @@ int32_t ParseMode(const std::string& text, RunKind run) {
     } else if (!text.empty()) {
         FailUsage("--mode: expected 0, 1, 4, 5, 6 or default, got \"" + text + "\"");
     }
-    if (run == RunKind::kSegmented && mode != 0 && mode != 1) {
-        FailUsage("--mode: the segmented calibration leaves only the polynomials of modes 0 and 1");
-    }
     return mode;
 }
 
-TestFunction ParseTestFunction(const std::string& text, RunKind run) {
-    if (text.empty()) return run == RunKind::kPrevious ? TestFunction::kPrevious : TestFunction::kCurrent;
-    if (text == "current") return TestFunction::kCurrent;
-    if (text == "previous") return TestFunction::kPrevious;
-    FailUsage("--test: expected current or previous, got \"" + text + "\"");
+TestFunction ParseTestFunction(const std::string& text, RunKind run, int32_t mode) {
+    TestFunction test = run == RunKind::kPrevious ? TestFunction::kPrevious : TestFunction::kCurrent;
+    if (text == "current") {
+        test = TestFunction::kCurrent;
+    } else if (text == "previous") {
+        test = TestFunction::kPrevious;
+    } else if (!text.empty()) {
+        FailUsage("--test: expected current or previous, got \"" + text + "\"");
+    }
+    // Refused before any work: the calibration would give a constant image.
+    const std::vector<int> served = vyrffc::ServedModes(run, test);
+    if (std::find(served.begin(), served.end(), mode) == served.end()) {
+        std::string modes;
+        for (size_t i = 0; i < served.size(); ++i) {
+            modes += (i == 0 ? "" : i + 1 == served.size() ? " and " : ", ") + ModeName(served[i]);
+        }
+        FailUsage("--mode " + ModeName(mode) + ": with the " +
+                  (test == TestFunction::kPrevious ? "previous" : "current") + "-generation test it reads results the " +
+                  RunName(run) + " calibration does not hold; with that test it serves modes " + modes);
+    }
+    return test;
 }
 
 std::vector<std::string> WriteSimulatedModule(const SimulateCommand& command) {
@@ -346,7 +359,7 @@ int RunCorrect(const CorrectCommand& command) {
     const Calibration calibration =
         ObtainCalibration(command.calibrationFile, folder, command.calibration, [&](RunKind run) {
             mode = ParseMode(command.mode, run);
-            test = ParseTestFunction(command.test, run);
+            test = ParseTestFunction(command.test, run, mode);
         });
     FailIfIncomplete(calibration);
     EnsureFolder(command.outFolder);
@@ -421,7 +434,7 @@ int RunReport(const ReportCommand& command) {
     const Calibration calibration =
         ObtainCalibration(command.calibrationFile, command.folder, command.calibration, [&](RunKind run) {
             mode = ParseMode(command.mode, run);
-            test = ParseTestFunction(command.test, run);
+            test = ParseTestFunction(command.test, run, mode);
         });
     FailIfIncomplete(calibration);
 

@@ -27,7 +27,9 @@ vyrffc::Settings ToSettings(const CalibrationOptions& options);
 
 // "0", "1", "4", "5", "6" or "default"; empty for the run's own default.
 int32_t ParseMode(const std::string& text, RunKind run);
-TestFunction ParseTestFunction(const std::string& text, RunKind run);
+// "current" or "previous"; empty for the run's own. A mode that a calibration
+// of the run does not serve with that test function is a usage error.
+TestFunction ParseTestFunction(const std::string& text, RunKind run, int32_t mode);
 
 struct SimulateCommand {
     std::string folder;

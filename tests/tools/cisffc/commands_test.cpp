@@ -180,6 +180,7 @@ TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
         {"calibrate " + module + " --ref-cols 0-300000000", 2, "beyond any sensor line"},
         {"calibrate " + module + " --width 2147483647 --height 16", 2, "not in range"},
         {"correct --calibration " + file + " " + held + " --mode 7" + out, 2, "--mode"},
+        {"correct --calibration " + file + " " + held + " --test previous" + out, 2, "serves modes 0, 1 and 4"},
         {"correct --calibration " + file + " " + held + " --run previous" + out, 2, "excludes"},
         {"correct --calibration " + file + " " + held + " " + held + "heldout_01.bmp" + out, 2, "would both be"},
         {"correct --calibration " + file + " " + colour + out, 1, "only 8-bit gray images"},
