@@ -24,7 +24,7 @@ namespace {
                       std::to_string(ffc::kLargestImagePixels) + " pixels)";
             break;
         case ImageFileStatus::kCutShort:
-            message = "cannot read " + path + " as an image: it ends before the pixels its header places";
+            message = "cannot read " + path + " as an image: it ends before what its header describes";
             break;
         case ImageFileStatus::kOutOfMemory:
             message = "cannot read " + path + " as an image: not enough memory to decode it";

@@ -16,7 +16,7 @@ const char* DescribeImageFileStatus(ImageFileStatus status) {
         case ImageFileStatus::kUnopenable: return "a file that cannot be opened or read";
         case ImageFileStatus::kTooLarge:
             return "larger than the image library reads (at most 1048576 rows or columns and 1073741824 pixels)";
-        case ImageFileStatus::kCutShort: return "cut short: it ends before the pixels its header places";
+        case ImageFileStatus::kCutShort: return "cut short: it ends before what its header describes";
         case ImageFileStatus::kNotAnImage: return "not an image the image library can read";
         case ImageFileStatus::kLibraryFailed: return "the image library failed on it";
         case ImageFileStatus::kOutOfMemory: return "too large to decode in the memory available";
@@ -93,6 +93,15 @@ ImageHeader BmpHeader(const uint8_t* bytes, size_t length) {
     return header;
 }
 
+// How many bytes of a BMP's headers the image library reads before it
+// looks at the sizes; a file shorter than that it gives up on (0: it gives
+// up on the header's kind whatever the length).
+size_t BmpHeaderBytes(const uint8_t* bytes, size_t length) {
+    if (length < 18) return 18;
+    const uint32_t infoSize = LittleEndian32(bytes + 14);
+    return infoSize >= 36 ? 50 : infoSize == 12 ? 26 : 0;
+}
+
 // The size in the first chunk, which the image library takes as it is.
 ImageHeader PngHeader(const uint8_t* bytes, size_t length) {
     static const uint8_t kSignature[] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
@@ -126,6 +135,7 @@ ImageFileStatus OpenImageFile(const std::string& path, uint64_t largestFile, Inp
     const size_t length = static_cast<size_t>(std::min<uint64_t>(file.Size(), sizeof first));
     if (!file.ReadAt(0, first, length)) return ImageFileStatus::kUnopenable;
     if (length >= 2 && first[0] == 'B' && first[1] == 'M') {
+        if (length < BmpHeaderBytes(first, length)) return ImageFileStatus::kCutShort;
         header = BmpHeader(first, length);
     } else {
         header = PngHeader(first, length);

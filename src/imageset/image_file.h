@@ -27,7 +27,7 @@ enum class ImageFileStatus {
     kNotRegular,     // a folder, FIFO, device or socket
     kUnopenable,     // there, but it cannot be opened or read
     kTooLarge,       // its header gives a size beyond the limits, or the file is longer than any image allowed
-    kCutShort,       // it ends before the pixels its header places
+    kCutShort,       // it ends before what its header describes
     kNotAnImage,     // no format the image library reads, or one it could not decode
     kLibraryFailed,  // the image library raised an error on it
     kOutOfMemory,    // decoding it needed more memory than there was

@@ -50,7 +50,7 @@ TEST(ReadImageToCorrect, ReadsGrayAsStoredAndRefusesEverythingElseWithItsReason)
         {"long_blank.png", ErrorReason::kFileUnreadable, "long_blank.png is larger than any 8-bit gray image"},
         {"huge.png", ErrorReason::kFileUnreadable, "huge.png is larger than any 8-bit gray image"},
         {"huge.bmp", ErrorReason::kFileUnreadable, "huge.bmp is larger than any 8-bit gray image"},
-        {"cut.bmp", ErrorReason::kFileUnreadable, "ends before the pixels its header places"},
+        {"cut.bmp", ErrorReason::kFileUnreadable, "ends before what its header describes"},
         {"colour.png", ErrorReason::kImageUnusable, "colour.png has 3 channels; only 8-bit gray"},
         {"deep.png", ErrorReason::kImageUnusable, "deep.png is not 8-bit (16-bit)"},
     };

@@ -117,6 +117,8 @@ TEST(ReadCalibrationFile, JudgesEachFileBeforeReadingItsPixels) {
     testing::WriteBytes(dir + "huge.bmp", testing::EncodedClaiming(".bmp", flat, 100000, 100000));
     testing::WriteBytes(dir + "huge_png.bmp", testing::EncodedClaiming(".png", flat, 100000, 100000));
     testing::WriteBytes(dir + "claims_more.bmp", testing::EncodedClaiming(".bmp", flat, 3000, 3000));
+    const std::vector<uchar> bytes = testing::EncodedClaiming(".bmp", flat);
+    testing::WriteBytes(dir + "cut_header.bmp", std::vector<uchar>(bytes.begin(), bytes.begin() + 30));
     cv::imwrite(dir + "taller.bmp", cv::Mat(5, 64, CV_8UC1, cv::Scalar(1)));
     cv::imwrite(dir + "long.bmp", flat);
     std::filesystem::resize_file(dir + "long.bmp", uint64_t{3} << 30);
@@ -135,6 +137,7 @@ TEST(ReadCalibrationFile, JudgesEachFileBeforeReadingItsPixels) {
         {"huge.bmp", ImageFileStatus::kTooLarge},
         {"huge_png.bmp", ImageFileStatus::kTooLarge},
         {"claims_more.bmp", ImageFileStatus::kCutShort},
+        {"cut_header.bmp", ImageFileStatus::kCutShort},
         {"taller.bmp", ImageFileStatus::kOtherSize},
     };
     std::vector<uint8_t> buffer;
