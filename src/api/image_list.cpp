@@ -4,7 +4,6 @@
 #include <system_error>
 
 #include <opencv2/core.hpp>
-#include <opencv2/imgcodecs.hpp>
 
 #include "VyrCISFlatfieldCorrection.hpp"
 #include "imageset/image_set.h"
@@ -42,21 +41,19 @@ ImageList ReadFolderImages(const std::string& folder) {
     } catch (const cv::Exception& e) {
         throw Error(ErrorReason::kFolderMissing, "the folder " + folder + " cannot be listed: " + e.err);
     }
+    std::vector<uint8_t> buffer;
     for (const std::string& path : paths) {
-        const std::string name = fs::path(path).filename().string();
-        // A FIFO or device would block the read or never end it.
-        if (!fs::is_regular_file(path, error)) {
-            list.images.push_back({name, 0, 0, {}, "not a regular file"});
-            continue;
+        ffc::CalibrationFile read = ffc::ReadCalibrationFile(path, 0, 0, buffer);
+        ListedImage listed;
+        listed.name = fs::path(path).filename().string();
+        if (read.status == ffc::ImageFileStatus::kRead) {
+            listed.rows = read.rows;
+            listed.cols = read.cols;
+            listed.profile = std::move(read.profile);
+        } else {
+            listed.problem = ffc::DescribeImageFileStatus(read.status);
         }
-        cv::Mat image;
-        try {
-            image = cv::imread(path, cv::IMREAD_GRAYSCALE);
-        } catch (const cv::Exception& e) {
-            list.images.push_back({name, 0, 0, {}, "the image library failed on it (" + e.err + ")"});
-            continue;
-        }
-        list.images.push_back(Profiled(name, image));
+        list.images.push_back(std::move(listed));
     }
     return list;
 }

@@ -26,8 +26,9 @@ struct ImageList {
 };
 
 // Throws kFolderMissing when `folder` does not exist, is not a folder or
-// cannot be listed. Files that are not regular files, that the image library
-// rejects or throws on, are listed with their problem.
+// cannot be listed. Each file is read as the twelve functions read it (one
+// reader for both); files that are not regular files, too large, cut short,
+// or that the image library rejects or throws on, are listed with why.
 ImageList ReadFolderImages(const std::string& folder);
 
 // Throws kImageUnusable for an image that is not 8-bit single-channel.

@@ -1,15 +1,16 @@
 #include "imageset/image_set.h"
 
+#include "imageset/image_file.h"
 #include "instance/instance.h"
+#include "platform/file_read.h"
 
 #include <algorithm>
-#include <cstdio>
+#include <cstdint>
 #include <optional>
 #include <utility>
 
 #include <opencv2/core.hpp>
 #include <opencv2/core/utils/filesystem.hpp>
-#include <opencv2/imgcodecs.hpp>
 
 namespace ffc {
 
@@ -40,15 +41,12 @@ std::vector<std::string> ListCalibrationFiles(const std::string& imageFolder) {
 }
 
 cv::Mat ReadCalibrationImage(const std::string& path, int32_t imageHeight, int32_t imageWidth) {
+    InputFile file;
     cv::Mat image;
-    // The reader throws on some headers it refuses (sizes beyond its limits),
-    // where it returns nothing for others: both are files it cannot read.
-    try {
-        image = cv::imread(path, cv::IMREAD_GRAYSCALE);
-    } catch (const cv::Exception&) {
+    if (file.Open(path) != OpenStatus::kOpened || DecodeGray(file, path, image) != ImageFileStatus::kRead ||
+        image.cols != imageWidth || image.rows != imageHeight) {
         return cv::Mat();
     }
-    if (image.cols != imageWidth || image.rows != imageHeight) return cv::Mat();
     return image;
 }
 
@@ -100,69 +98,6 @@ std::vector<float> MeanOfRows(const uint8_t* firstRow, ptrdiff_t stride, int row
     return profile;
 }
 
-uint32_t LittleEndian32(const uint8_t* bytes) {
-    return bytes[0] | bytes[1] << 8 | bytes[2] << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-uint16_t LittleEndian16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
-
-// The pixel rows of a BMP file in the form calibration images are saved in:
-// uncompressed, 8 bits per pixel, bottom-up, with the gray ramp palette
-// (entry i is gray i), so that each pixel byte is the gray value the reader
-// gives. Anything else is left to the reader.
-struct GrayBmpRows {
-    const uint8_t* first = nullptr;  // the bottom row, first in the file
-    ptrdiff_t stride = 0;
-    int rows = 0;
-    int cols = 0;
-};
-
-std::optional<GrayBmpRows> PlainGrayBmpRows(const std::vector<uint8_t>& file) {
-    constexpr size_t kHeaders = 14 + 40;
-    constexpr size_t kPaletteBytes = 256 * 4;
-    if (file.size() < kHeaders + kPaletteBytes || file[0] != 'B' || file[1] != 'M') return std::nullopt;
-    const uint8_t* info = file.data() + 14;
-    const uint32_t colours = LittleEndian32(info + 32);
-    if (LittleEndian32(info) != 40 || LittleEndian16(info + 12) != 1 || LittleEndian16(info + 14) != 8 ||
-        LittleEndian32(info + 16) != 0 || (colours != 0 && colours != 256)) {
-        return std::nullopt;
-    }
-    const int32_t cols = static_cast<int32_t>(LittleEndian32(info + 4));
-    const int32_t rows = static_cast<int32_t>(LittleEndian32(info + 8));
-    // Sizes the reader refuses, beyond 2^20 rows or columns or 2^30 pixels,
-    // are left to it.
-    constexpr uint64_t kLargestSide = uint64_t{1} << 20;
-    if (cols <= 0 || rows <= 0 || rows > kMaxExactRows || static_cast<uint64_t>(cols) > kLargestSide ||
-        static_cast<uint64_t>(cols) * static_cast<uint64_t>(rows) > kLargestSide * 1024) {
-        return std::nullopt;
-    }
-    const uint8_t* palette = file.data() + kHeaders;
-    for (int i = 0; i < 256; ++i) {
-        if (palette[4 * i] != i || palette[4 * i + 1] != i || palette[4 * i + 2] != i) return std::nullopt;
-    }
-    const uint64_t pixels = LittleEndian32(file.data() + 10);
-    const uint64_t stride = (static_cast<uint64_t>(cols) + 3) / 4 * 4;
-    if (pixels < kHeaders + kPaletteBytes || pixels + stride * static_cast<uint64_t>(rows) > file.size()) {
-        return std::nullopt;
-    }
-    return GrayBmpRows{file.data() + pixels, static_cast<ptrdiff_t>(stride), rows, cols};
-}
-
-// The whole file into `bytes`; false when it cannot be read.
-bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& bytes) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) return false;
-    bool read = std::fseek(file, 0, SEEK_END) == 0;
-    const long size = read ? std::ftell(file) : -1;
-    read = size >= 0 && std::fseek(file, 0, SEEK_SET) == 0;
-    if (read) {
-        bytes.resize(static_cast<size_t>(size));
-        read = std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    }
-    std::fclose(file);
-    return read;
-}
-
 }  // namespace
 
 std::vector<float> ColumnProfile(const cv::Mat& image, int32_t imageWidth) {
@@ -173,17 +108,55 @@ std::vector<float> ColumnProfile(const cv::Mat& image, int32_t imageWidth) {
                       imageWidth);
 }
 
+CalibrationFile ReadCalibrationFile(const std::string& path, int32_t imageHeight, int32_t imageWidth,
+                                    std::vector<uint8_t>& buffer) {
+    CalibrationFile read;
+    InputFile file;
+    ImageHeader header;
+    // The reader decodes from the file as it goes: no length is too long to
+    // hand it once the header, if there is one, is within the limits.
+    read.status = OpenImageFile(path, UINT64_MAX, file, header);
+    if (read.status != ImageFileStatus::kRead) return read;
+    const bool anySize = imageHeight == 0 && imageWidth == 0;
+    // A BMP holds no orientation tag: the size in its header is the size it
+    // decodes to, and an image of another size need not be decoded at all.
+    if (header.bmp && !anySize && (header.rows != imageHeight || header.cols != imageWidth)) {
+        read.rows = static_cast<int32_t>(header.rows);
+        read.cols = static_cast<int32_t>(header.cols);
+        read.status = ImageFileStatus::kOtherSize;
+        return read;
+    }
+    if (header.plainGray && header.rows <= kMaxExactRows) {
+        read.rows = static_cast<int32_t>(header.rows);
+        read.cols = static_cast<int32_t>(header.cols);
+        // Only the pixel rows are read, bottom row first as stored.
+        buffer.resize(static_cast<size_t>(header.stride * header.rows));
+        if (!file.ReadAt(header.pixelOffset, buffer.data(), buffer.size())) {
+            read.status = ImageFileStatus::kUnopenable;
+            return read;
+        }
+        read.profile = MeanOfRows(buffer.data(), static_cast<ptrdiff_t>(header.stride), read.rows, read.cols,
+                                  read.cols);
+        return read;
+    }
+    cv::Mat image;
+    read.status = DecodeGray(file, path, image);
+    if (read.status != ImageFileStatus::kRead) return read;
+    read.rows = image.rows;
+    read.cols = image.cols;
+    if (!anySize && (image.rows != imageHeight || image.cols != imageWidth)) {
+        read.status = ImageFileStatus::kOtherSize;
+        return read;
+    }
+    read.profile = ColumnProfile(image, image.cols);
+    return read;
+}
+
 std::optional<std::vector<float>> ProfileOfFile(const std::string& path, int32_t imageHeight, int32_t imageWidth,
                                                 std::vector<uint8_t>& buffer) {
-    if (ReadWholeFile(path, buffer)) {
-        if (const std::optional<GrayBmpRows> bmp = PlainGrayBmpRows(buffer)) {
-            if (bmp->cols != imageWidth || bmp->rows != imageHeight) return std::nullopt;
-            return MeanOfRows(bmp->first, bmp->stride, bmp->rows, bmp->cols, imageWidth);
-        }
-    }
-    const cv::Mat image = ReadCalibrationImage(path, imageHeight, imageWidth);
-    if (image.empty()) return std::nullopt;
-    return ColumnProfile(image, imageWidth);
+    CalibrationFile read = ReadCalibrationFile(path, imageHeight, imageWidth, buffer);
+    if (read.status != ImageFileStatus::kRead) return std::nullopt;
+    return std::move(read.profile);
 }
 
 std::vector<std::vector<float>> LoadCalibrationProfiles(const FlatFieldCorrectionInstance& instance) {

@@ -10,6 +10,8 @@
 
 #include <opencv2/core/mat.hpp>
 
+#include "imageset/image_file.h"
+
 struct FlatFieldCorrectionInstance;
 
 namespace ffc {
@@ -18,8 +20,9 @@ namespace ffc {
 // inserted between them, listed non-recursively.
 std::vector<std::string> ListCalibrationFiles(const std::string& imageFolder);
 
-// Reads one file as 8-bit gray; returns it when it has exactly the expected
-// rows and columns, an empty image otherwise (unreadable files included).
+// Reads one file as 8-bit gray with the image library and nothing else;
+// returns it when it has exactly the expected rows and columns, an empty
+// image otherwise (unreadable files and files that are not regular included).
 cv::Mat ReadCalibrationImage(const std::string& path, int32_t imageHeight, int32_t imageWidth);
 
 // The mean over all rows of each of the first `imageWidth` columns, in single
@@ -34,12 +37,28 @@ std::vector<float> ColumnProfileByReduction(const cv::Mat& image, int32_t imageW
 // plain rule.
 std::vector<float> ColumnProfile(const cv::Mat& image, int32_t imageWidth);
 
-// ColumnProfile(ReadCalibrationImage(path, ...)) bit for bit, or nothing when
-// the file does not read as an image of that size. An uncompressed 8-bit
-// BMP with the gray ramp palette, the form calibration images are saved in,
-// is averaged straight from the pixel rows of the file, read whole into
-// `buffer`: decoding it into an image was most of the cost of a run's start.
-// Any other file goes through the reader.
+// One calibration image file: why it cannot be used, or its size and the
+// profile of all of its columns.
+struct CalibrationFile {
+    ImageFileStatus status = ImageFileStatus::kRead;
+    int32_t rows = 0;  // known for kRead and kOtherSize
+    int32_t cols = 0;
+    std::vector<float> profile;
+};
+
+// Reads `path` as a calibration image of `imageHeight` x `imageWidth` (0 x 0:
+// any size). The profile is ColumnProfile(ReadCalibrationImage(...)) bit for
+// bit, but the file is checked first: only a regular file is opened, and a
+// header beyond the reader's limits, a file shorter than its header says or
+// a BMP of another size is refused before any pixel is read. An uncompressed
+// 8-bit BMP with the gray ramp palette, the form calibration images are saved
+// in, is averaged straight from its pixel rows, read into `buffer`: decoding
+// it into an image was most of the cost of a run's start. Any other file is
+// decoded by the image library.
+CalibrationFile ReadCalibrationFile(const std::string& path, int32_t imageHeight, int32_t imageWidth,
+                                    std::vector<uint8_t>& buffer);
+
+// The profile of ReadCalibrationFile, or nothing when the file cannot be used.
 std::optional<std::vector<float>> ProfileOfFile(const std::string& path, int32_t imageHeight, int32_t imageWidth,
                                                 std::vector<uint8_t>& buffer);
 

@@ -1,6 +1,7 @@
 #include "platform/file_read.h"
 
 #include <cerrno>
+#include <string>
 #include <utility>
 
 #include <fcntl.h>
@@ -81,6 +82,16 @@ bool InputFile::ReadAt(uint64_t offset, void* into, size_t count) const {
         offset += static_cast<uint64_t>(n);
     }
     return true;
+}
+
+std::string InputFile::NameForReopening(const std::string& path) const {
+#ifdef __linux__
+    if (handle_ >= 0) {
+        const std::string self = "/proc/self/fd/" + std::to_string(handle_);
+        if (::access(self.c_str(), R_OK) == 0) return self;
+    }
+#endif
+    return path;
 }
 
 bool InputFile::ReadAll(std::vector<uint8_t>& bytes) const {

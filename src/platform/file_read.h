@@ -53,6 +53,11 @@ public:
     bool ReadAll(std::vector<uint8_t>& bytes) const;
     bool ReadAll(std::string& bytes) const;
 
+    // A name that opens this same file again, for a library that takes only
+    // names: the open file itself where the system offers one (Linux), else
+    // `path`. A name swapped for a FIFO after Open cannot reach the library.
+    std::string NameForReopening(const std::string& path) const;
+
 private:
     void Close();
     int handle_ = -1;

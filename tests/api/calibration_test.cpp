@@ -23,6 +23,7 @@
 #include "api/calibration_state.h"
 #include "cis_simulator.h"
 #include "instance/instance.h"
+#include "support/image_files.h"
 #include "support/temp_folder.h"
 
 namespace vyrffc {
@@ -274,8 +275,10 @@ TEST_F(CxxInterface, RefusalsNameTheirReason) {
     for (const auto& [call, reason] : cases) EXPECT_EQ(ReasonOf(call), reason) << ReasonName(reason);
 }
 
-// Files the image library cannot use, and files that are no regular files,
-// are skipped with a warning; the results are those of the usable images.
+// Files the image library cannot use, files that are no regular files (a
+// FIFO would block the read for good), and headers that claim more than the
+// reader takes or the file holds, are skipped with a warning that says why;
+// the results are those of the usable images.
 TEST_F(CxxInterface, UnusableFilesAreSkippedWithAWarning) {
     ffc::testing::TempFolder cluttered;
     std::vector<cv::String> files;
@@ -283,15 +286,26 @@ TEST_F(CxxInterface, UnusableFilesAreSkippedWithAWarning) {
     for (const cv::String& file : files) {
         std::filesystem::copy_file(file, cluttered.path() + std::filesystem::path(file).filename().string());
     }
-    std::ofstream(cluttered.path() + "notes.bmp") << "not an image";
-    ASSERT_EQ(::mkfifo((cluttered.path() + "pipe.bmp").c_str(), 0600), 0);
-    cv::imwrite(cluttered.path() + "small.bmp", cv::Mat(4, 64, CV_8UC1, cv::Scalar(9)));
+    const std::string& dir = cluttered.path();
+    std::ofstream(dir + "notes.bmp") << "not an image";
+    ASSERT_EQ(::mkfifo((dir + "pipe.bmp").c_str(), 0600), 0);
+    std::filesystem::create_symlink(dir + "pipe.bmp", dir + "to_pipe.bmp");
+    const cv::Mat small(4, 64, CV_8UC1, cv::Scalar(9));
+    cv::imwrite(dir + "small.bmp", small);
+    ffc::testing::WriteBytes(dir + "huge.bmp", ffc::testing::EncodedClaiming(".bmp", small, 100000, 100000));
+    ffc::testing::WriteBytes(dir + "cut.bmp", ffc::testing::EncodedClaiming(".bmp", small, kHeight, kWidth));
     std::vector<std::string> warnings;
-    const Calibration calibration = CalibrateFolder(cluttered.path(), SettingsFor(CalibrationRun::kCurrent), &warnings);
+    const Calibration calibration = CalibrateFolder(dir, SettingsFor(CalibrationRun::kCurrent), &warnings);
     EXPECT_EQ(calibration.Serialize(), calibrations_[0].Serialize());
-    ASSERT_EQ(warnings.size(), 3u);
-    const std::string all = warnings[0] + warnings[1] + warnings[2];
-    for (const char* name : {"notes.bmp", "pipe.bmp", "small.bmp"}) EXPECT_NE(all.find(name), std::string::npos) << all;
+    std::string all;
+    for (const std::string& warning : warnings) all += warning + "\n";
+    EXPECT_EQ(warnings.size(), 6u) << all;
+    for (const char* expected :
+         {"skipped notes.bmp: not an image the image library can read", "skipped pipe.bmp: not a regular file",
+          "skipped to_pipe.bmp: not a regular file", "skipped small.bmp: 64 x 4",
+          "skipped huge.bmp: larger than", "skipped cut.bmp: cut short"}) {
+        EXPECT_NE(all.find(expected), std::string::npos) << all;
+    }
 }
 
 }  // namespace

@@ -2,7 +2,10 @@
 #include "cis_simulator.h"
 #include "imageset/image_set.h"
 #include "instance/instance.h"
+#include "support/image_files.h"
 #include "support/temp_folder.h"
+
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -35,11 +38,8 @@ TEST(LoadCalibrationProfiles, KeepsImagesOfTheSizeInListingOrderAndColourAsGray)
     cv::imwrite(folder.path() + "one_row_more.bmp", cv::Mat(5, 64, CV_8UC1, cv::Scalar(40)));
     cv::imwrite(folder.path() + "tinted.bmp", cv::Mat(4, 64, CV_8UC3, cv::Scalar(10, 100, 200)));
     // A header that claims 100,000 x 100,000 pixels, on which the reader throws.
-    std::vector<uchar> huge;
-    cv::imencode(".bmp", cv::Mat(4, 64, CV_8UC1, cv::Scalar(1)), huge);
-    for (int field : {18, 22}) std::copy_n("\xA0\x86\x01", 3, huge.begin() + field);
-    std::ofstream(folder.path() + "zz_huge.bmp", std::ios::binary)
-        .write(reinterpret_cast<const char*>(huge.data()), static_cast<std::streamsize>(huge.size()));
+    testing::WriteBytes(folder.path() + "zz_huge.bmp",
+                        testing::EncodedClaiming(".bmp", cv::Mat(4, 64, CV_8UC1, cv::Scalar(1)), 100000, 100000));
 
     const std::vector<std::vector<float>> profiles = LoadCalibrationProfiles(InstanceFor(folder.path(), 4, 64));
     // decoy_colour.bmp, level_000..004.bmp, tinted.bmp, in name order.
@@ -74,13 +74,82 @@ TEST(ProfileOfFile, GivesTheProfileOfTheReadImage) {
     // not gray values, and the result is the reader's conversion.
     const cv::Mat image(3, 40, CV_8UC1, cv::Scalar(200));
     for (int channel = 0; channel < 3; ++channel) {
-        std::vector<uchar> bytes;
-        cv::imencode(".bmp", image, bytes);
+        std::vector<uchar> bytes = testing::EncodedClaiming(".bmp", image);
         bytes[54 + 4 * 200 + channel] = 10;
         const std::string path = folder.path() + "palette" + std::to_string(channel) + ".bmp";
-        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        testing::WriteBytes(path, bytes);
         EXPECT_EQ(ProfileOfFile(path, 3, 40, buffer).value(), ColumnProfile(ReadCalibrationImage(path, 3, 40), 40));
     }
+    // Colour rows and rows stored top-down are left to the reader, whole;
+    // cut by a byte, they are refused from their header as it refuses them.
+    cv::Mat colour(3, 41, CV_8UC3), topDown(3, 41, CV_8UC1);
+    cv::randu(colour, 0, 256);
+    cv::randu(topDown, 0, 256);
+    std::vector<uchar> topDownBytes = testing::EncodedClaiming(".bmp", topDown, -3, 41);
+    for (std::vector<uchar> bytes : {testing::EncodedClaiming(".bmp", colour), topDownBytes}) {
+        const std::string path = folder.path() + "other_rows.bmp";
+        testing::WriteBytes(path, bytes);
+        const cv::Mat read = ReadCalibrationImage(path, 3, 41);
+        ASSERT_FALSE(read.empty());
+        EXPECT_EQ(ProfileOfFile(path, 3, 41, buffer).value(), ColumnProfile(read, 41));
+        bytes.pop_back();
+        testing::WriteBytes(path, bytes);
+        EXPECT_TRUE(ReadCalibrationImage(path, 3, 41).empty());
+        EXPECT_EQ(ReadCalibrationFile(path, 3, 41, buffer).status, ImageFileStatus::kCutShort);
+    }
+}
+
+// Every kind of file that may be named like a calibration image: special
+// files are never read (a FIFO would block the run for good), sizes are
+// judged from the header and the file's length before any pixel is read,
+// and each file is refused exactly when reading it whole would refuse it.
+// Sparse files stand in for long ones.
+TEST(ReadCalibrationFile, JudgesEachFileBeforeReadingItsPixels) {
+    testing::TempFolder folder;
+    const std::string& dir = folder.path();
+    cv::Mat flat(4, 64, CV_8UC1);
+    cv::randu(flat, 0, 256);
+    cv::imwrite(dir + "good.bmp", flat);
+    ASSERT_EQ(::mkfifo((dir + "fifo.bmp").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir + "folder.bmp");
+    std::filesystem::create_symlink(dir + "fifo.bmp", dir + "link_to_fifo.bmp");
+    std::ofstream(dir + "empty.bmp");
+    testing::WriteBytes(dir + "huge.bmp", testing::EncodedClaiming(".bmp", flat, 100000, 100000));
+    testing::WriteBytes(dir + "huge_png.bmp", testing::EncodedClaiming(".png", flat, 100000, 100000));
+    testing::WriteBytes(dir + "claims_more.bmp", testing::EncodedClaiming(".bmp", flat, 3000, 3000));
+    const std::vector<uchar> bytes = testing::EncodedClaiming(".bmp", flat);
+    testing::WriteBytes(dir + "cut_header.bmp", std::vector<uchar>(bytes.begin(), bytes.begin() + 30));
+    cv::imwrite(dir + "taller.bmp", cv::Mat(5, 64, CV_8UC1, cv::Scalar(1)));
+    cv::imwrite(dir + "long.bmp", flat);
+    std::filesystem::resize_file(dir + "long.bmp", uint64_t{3} << 30);
+    std::ofstream(dir + "long_blank.bmp");
+    std::filesystem::resize_file(dir + "long_blank.bmp", uint64_t{3} << 30);
+
+    const std::pair<const char*, ImageFileStatus> cases[] = {
+        {"good.bmp", ImageFileStatus::kRead},
+        {"long.bmp", ImageFileStatus::kRead},
+        {"fifo.bmp", ImageFileStatus::kNotRegular},
+        {"folder.bmp", ImageFileStatus::kNotRegular},
+        {"link_to_fifo.bmp", ImageFileStatus::kNotRegular},
+        {"missing.bmp", ImageFileStatus::kMissing},
+        {"empty.bmp", ImageFileStatus::kNotAnImage},
+        {"long_blank.bmp", ImageFileStatus::kNotAnImage},
+        {"huge.bmp", ImageFileStatus::kTooLarge},
+        {"huge_png.bmp", ImageFileStatus::kTooLarge},
+        {"claims_more.bmp", ImageFileStatus::kCutShort},
+        {"cut_header.bmp", ImageFileStatus::kCutShort},
+        {"taller.bmp", ImageFileStatus::kOtherSize},
+    };
+    std::vector<uint8_t> buffer;
+    for (const auto& [name, status] : cases) {
+        EXPECT_EQ(ReadCalibrationFile(dir + name, 4, 64, buffer).status, status) << name;
+        EXPECT_EQ(ReadCalibrationImage(dir + name, 4, 64).empty(), status != ImageFileStatus::kRead) << name;
+    }
+    // Of a long file only the pixel rows its header places are read.
+    EXPECT_LT(buffer.capacity(), 1u << 20);
+    // The runs' listing goes through the FIFO and the rest without stopping.
+    const std::vector<std::vector<float>> profiles = LoadCalibrationProfiles(InstanceFor(dir, 4, 64));
+    EXPECT_EQ(profiles, std::vector<std::vector<float>>(2, ColumnProfile(flat, 64)));
 }
 
 TEST(LoadCalibrationProfiles, FolderIsAPrefixAndAMissingFolderListsNothing) {

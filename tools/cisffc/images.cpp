@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
+#include <new>
 
-#include <opencv2/imgcodecs.hpp>
-
+#include "VyrCISFlatfieldCorrection.hpp"
 #include "tool_error.h"
 
 namespace cisffc {
@@ -49,41 +48,25 @@ std::vector<std::string> ExpandInputs(const std::vector<std::string>& arguments)
             inputs.insert(inputs.end(), found.begin(), found.end());
         } else if (fs::exists(argument, error)) {
             inputs.push_back(argument);
+        } else if (error) {
+            FailRun("cannot examine " + argument + ": " + error.message());
         } else {
-            FailRun("no image or folder named " + argument);
+            FailRun("no image or folder named " + argument + ": it does not exist");
         }
     }
     return inputs;
 }
 
 void ReadCorrectable(const std::string& path, int32_t width, ImageBuffers& buffers) {
-    std::error_code error;
-    if (!fs::is_regular_file(path, error)) FailRun(path + " is not a regular file");
-    std::ifstream file(path, std::ios::binary | std::ios::ate);
-    const std::streamoff size = file ? static_cast<std::streamoff>(file.tellg()) : -1;
-    if (size > 0) {
-        buffers.file.resize(static_cast<size_t>(size));
-        file.seekg(0);
-        file.read(reinterpret_cast<char*>(buffers.file.data()), size);
-    }
-    bool decoded = false;
     try {
-        decoded = size > 0 && file && !cv::imdecode(buffers.file, cv::IMREAD_UNCHANGED, &buffers.raw).empty();
-    } catch (const cv::Exception&) {
-        decoded = false;
+        vyrffc::ReadImageToCorrect(path, buffers.raw, buffers.file);
+    } catch (const vyrffc::Error& error) {
+        FailRun(error.what());
+    } catch (const std::bad_alloc&) {
+        FailRun("cannot read " + path + " as an image: not enough memory");
     }
-    if (!decoded) FailRun("cannot read " + path + " as an image");
-    const cv::Mat& image = buffers.raw;
-    if (image.channels() != 1) {
-        FailRun(path + " has " + std::to_string(image.channels()) +
-                " channels; only 8-bit gray images can be corrected");
-    }
-    if (image.depth() != CV_8U) {
-        FailRun(path + " is not 8-bit (" + std::to_string(8 * image.elemSize1()) +
-                "-bit); only 8-bit gray images can be corrected");
-    }
-    if (image.cols != width) {
-        FailRun(path + " is " + std::to_string(image.cols) + " columns wide, the calibration is for " +
+    if (buffers.raw.cols != width) {
+        FailRun(path + " is " + std::to_string(buffers.raw.cols) + " columns wide, the calibration is for " +
                 std::to_string(width));
     }
 }

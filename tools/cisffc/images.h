@@ -25,7 +25,7 @@ bool IsImageName(const std::string& path);
 std::vector<std::string> ListBitmaps(const std::string& folder, bool withDark = true);
 
 // Files stay as given; a folder stands for its .bmp, .png and .tif files, in
-// name order. A name that is neither ends the command.
+// name order. A name that does not exist ends the command.
 std::vector<std::string> ExpandInputs(const std::vector<std::string>& arguments);
 
 // The buffers an image passes through, kept from one image of a batch to the
@@ -38,9 +38,11 @@ struct ImageBuffers {
     std::vector<uchar> encoded;
 };
 
-// Reads an image as stored into buffers.raw and refuses, naming the file,
-// what a calibration for `width` columns cannot correct: colour, more than 8
-// bits, another width. Nothing is converted.
+// Reads an image as stored into buffers.raw through the library's reader
+// (sized and checked before it is read whole) and refuses, naming the file,
+// what cannot be read or what a calibration for `width` columns cannot
+// correct: colour, more than 8 bits, another width. Nothing is converted.
+// Every failure, memory included, is a ToolError for this one image.
 void ReadCorrectable(const std::string& path, int32_t width, ImageBuffers& buffers);
 cv::Mat ReadCorrectable(const std::string& path, int32_t width);
 

@@ -19,6 +19,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "cis_simulator.h"
+#include "support/image_files.h"
 #include "support/temp_folder.h"
 
 namespace {
@@ -166,6 +167,9 @@ TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
     const std::string colour = temp_.path() + "colour.png", deep = temp_.path() + "deep.png";
     cv::imwrite(colour, cv::Mat(16, 512, CV_8UC3, cv::Scalar(90, 90, 90)));
     cv::imwrite(deep, cv::Mat(16, 512, CV_16UC1, cv::Scalar(900)));
+    const std::string fifo = temp_.path() + "fifo.bmp", huge = temp_.path() + "huge.png";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ffc::testing::WriteBytes(huge, ffc::testing::EncodedClaiming(".png", cv::Mat(16, 512, CV_8UC1), 100000, 100000));
     const std::string out = " --out " + temp_.path() + "never";
 
     // Arguments, exit status, and a part of the one-line reason. The reasons
@@ -186,7 +190,9 @@ TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
         {"correct --calibration " + file + " " + colour + out, 1, "only 8-bit gray images"},
         {"correct --calibration " + file + " " + deep + out, 1, "is not 8-bit (16-bit)"},
         {"correct --calibration " + json + " " + held + out, 1, "calibration file"},
-        {"correct --calibration " + file + " " + temp_.path() + "nothing.bmp" + out, 1, "no image or folder"},
+        {"correct --calibration " + file + " " + temp_.path() + "nothing.bmp" + out, 1, "nothing.bmp: it does not exist"},
+        {"correct --calibration " + file + " " + fifo + out, 1, "fifo.bmp is not a regular file"},
+        {"correct --calibration " + file + " " + huge + out, 1, "huge.png is larger than any 8-bit gray image"},
         {"report --calibration " + file + " --out " + temp_.path() + "never.png", 2, "--heldout"},
         {"report --calibration " + file + " --heldout " + temp_.path() + "narrow --out " + temp_.path() + "never.png",
          1, "is 500 columns wide, the calibration is for 512"},
