@@ -17,7 +17,9 @@ VYR_FFC_API bool RunFlatFieldCorrectionTool_lowhigh_map_simple_NewNew(
     std::optional<std::vector<std::vector<float>>> profiles =
         ffc::LoadRunProfiles(instance, columnGroups, ffc::kLowHighMinimumImages);
     if (!profiles) return false;
-    return ffc::RunCurrentGeneration(*instance, std::move(*profiles), columnGroups, significantDigits).has_value();
+    const ffc::RunOutcome outcome =
+        ffc::RunCurrentGeneration(*instance, std::move(*profiles), columnGroups, significantDigits);
+    return outcome.status == ffc::RunStatus::kCalibrated;
 }
 
 VYR_FFC_API void GetFlatFieldCorrectionPolyval_NewNew(

@@ -16,7 +16,8 @@ VYR_FFC_API bool RunFlatFieldCorrectionTool_autosegment(FlatFieldCorrectionInsta
     const std::optional<std::vector<std::vector<float>>> profiles =
         ffc::LoadRunProfiles(instance, columnGroups, ffc::kSegmentedMinimumImages);
     if (!profiles) return false;
-    return ffc::RunSegmented(*instance, *profiles, columnGroups, significantDigits);
+    const ffc::RunOutcome outcome = ffc::RunSegmented(*instance, *profiles, columnGroups, significantDigits);
+    return outcome.status == ffc::RunStatus::kCalibrated;
 }
 
 VYR_FFC_API void GetFlatFieldCorrectionPolyval_Seg_2(FlatFieldCorrectionInstance* instance,

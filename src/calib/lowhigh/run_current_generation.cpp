@@ -1,5 +1,4 @@
 // The current-generation low/high run.
-#include <optional>
 #include <utility>
 
 #include "calib/lowhigh/column_fits.h"
@@ -11,18 +10,25 @@
 
 namespace ffc {
 
-std::optional<FitRange> RunCurrentGeneration(FlatFieldCorrectionInstance& instance,
-                                             std::vector<std::vector<float>> profiles,
-                                             const ColumnGroups& columnGroups, uint32_t significantDigits) {
+RunOutcome RunCurrentGeneration(FlatFieldCorrectionInstance& instance, std::vector<std::vector<float>> profiles,
+                                const ColumnGroups& columnGroups, uint32_t significantDigits) {
     const SelectedImages selected = SelectImages(std::move(profiles), instance.referenceColumns);
-    if (selected.profiles.empty()) return std::nullopt;
-    const FitRange range = CurrentGenerationFitRange(selected.profiles, columnGroups, instance.imageWidth);
-    ColumnResults results = CalibrateColumns(instance.imageWidth, selected, range, significantDigits);
-    const OutputScales scales = ScaleFitsToOutputRange(results.quadCoeffs, results.cubicCoeffs, range);
-    if (!scales.Finite()) return std::nullopt;
+    RunOutcome outcome;
+    outcome.levels = selected.levels;
+    if (selected.profiles.empty()) {
+        outcome.status = RunStatus::kAllSaturated;
+        return outcome;
+    }
+    outcome.range = CurrentGenerationFitRange(selected.profiles, columnGroups, instance.imageWidth);
+    ColumnResults results = CalibrateColumns(instance.imageWidth, selected, *outcome.range, significantDigits);
+    const OutputScales scales = ScaleFitsToOutputRange(results.quadCoeffs, results.cubicCoeffs, *outcome.range);
+    if (!scales.Finite()) {
+        outcome.status = RunStatus::kOutputGainNotFinite;
+        return outcome;
+    }
     CommitColumnResults(std::move(results), instance);
     CommitOutputScales(scales, instance);
-    return range;
+    return outcome;
 }
 
 }  // namespace ffc

@@ -109,16 +109,19 @@ SegmentedResults FitColumns(const FlatFieldCorrectionInstance& instance,
 
 }  // namespace
 
-bool RunSegmented(FlatFieldCorrectionInstance& instance, const std::vector<std::vector<float>>& profiles,
-                  const ColumnGroups& columnGroups, uint32_t significantDigits) {
-    const std::vector<float> imageLevels = ReferenceLevels(profiles, instance.referenceColumns);
+RunOutcome RunSegmented(FlatFieldCorrectionInstance& instance, const std::vector<std::vector<float>>& profiles,
+                        const ColumnGroups& columnGroups, uint32_t significantDigits) {
+    RunOutcome outcome;
+    outcome.levels = ReferenceLevels(profiles, instance.referenceColumns);
     // Each column's level in the brightest image where its group steps.
     const std::vector<float> topLevels =
-        FindMarkedTopLevels(profiles, imageLevels, columnGroups, instance.imageWidth, GroupStepMark);
+        FindMarkedTopLevels(profiles, outcome.levels, columnGroups, instance.imageWidth, GroupStepMark);
     bool complete = true;
-    SegmentedResults results = FitColumns(instance, profiles, imageLevels, topLevels, significantDigits, complete);
+    SegmentedResults results =
+        FitColumns(instance, profiles, outcome.levels, topLevels, significantDigits, complete);
     results.CommitTo(instance);
-    return complete;
+    if (!complete) outcome.status = RunStatus::kSomeColumnsWithoutTwoPieces;
+    return outcome;
 }
 
 }  // namespace ffc
