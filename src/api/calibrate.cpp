@@ -15,8 +15,6 @@ namespace vyrffc {
 
 namespace {
 
-std::string Size(int32_t height, int32_t width) { return std::to_string(width) + " x " + std::to_string(height); }
-
 // The names of up to three images, and how many more.
 std::string SomeNames(const std::vector<std::string>& names) {
     std::string text;
@@ -38,9 +36,9 @@ UsableImages SortOut(ImageList& list, const Settings& settings, std::vector<std:
             usable.unusable.push_back(image.name);
             warnings.push_back("skipped " + image.name + ": " + image.problem);
         } else if (image.rows != settings.imageHeight || image.cols != settings.imageWidth) {
-            usable.otherSize.push_back(image.name + " (" + Size(image.rows, image.cols) + ")");
-            warnings.push_back("skipped " + image.name + ": " + Size(image.rows, image.cols) + ", not " +
-                               Size(settings.imageHeight, settings.imageWidth));
+            usable.otherSize.push_back(image.name + " (" + SizeText(image.rows, image.cols) + ")");
+            warnings.push_back("skipped " + image.name + ": " + SizeText(image.rows, image.cols) + ", not " +
+                               SizeText(settings.imageHeight, settings.imageWidth));
         } else {
             usable.profiles.push_back(std::move(image.profile));
         }
@@ -57,7 +55,7 @@ void RequireEnoughImages(const UsableImages& usable, const ImageList& list, cons
                                                     SomeNames(usable.unusable));
     }
     std::string message = std::to_string(usable.profiles.size()) + " image(s) of " +
-                          Size(settings.imageHeight, settings.imageWidth) + " in " + list.source + ", where the " +
+                          SizeText(settings.imageHeight, settings.imageWidth) + " in " + list.source + ", where the " +
                           RunName(settings.run) + " run needs " + std::to_string(needed);
     if (!usable.otherSize.empty()) message += "; of other sizes: " + SomeNames(usable.otherSize);
     if (!usable.unusable.empty()) message += "; not usable: " + SomeNames(usable.unusable);
@@ -135,7 +133,7 @@ Calibration Calibrate(ImageList list, const Settings& requested, std::vector<std
     RequireEnoughImages(usable, list, settings);
 
     FlatFieldCorrectionInstance instance;
-    instance.imageFolder = list.source == "memory" ? std::string() : list.source;
+    instance.imageFolder = list.inMemory ? std::string() : list.source;
     instance.referenceColumns = settings.referenceColumns;
     instance.imageHeight = settings.imageHeight;
     instance.imageWidth = settings.imageWidth;
