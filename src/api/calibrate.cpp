@@ -3,21 +3,17 @@
 // and the run of the library on the profiles.
 #include <algorithm>
 #include <optional>
-#include <set>
 #include <utility>
 
 #include "VyrCISFlatfieldCorrection.hpp"
 #include "api/calibration_state.h"
 #include "api/image_list.h"
 #include "api/settings.h"
-#include "calib/lowhigh/image_selection.h"
 #include "calib/runs.h"
 
 namespace vyrffc {
 
 namespace {
-
-std::string Size(int32_t height, int32_t width) { return std::to_string(width) + " x " + std::to_string(height); }
 
 // The names of up to three images, and how many more.
 std::string SomeNames(const std::vector<std::string>& names) {
@@ -40,9 +36,9 @@ UsableImages SortOut(ImageList& list, const Settings& settings, std::vector<std:
             usable.unusable.push_back(image.name);
             warnings.push_back("skipped " + image.name + ": " + image.problem);
         } else if (image.rows != settings.imageHeight || image.cols != settings.imageWidth) {
-            usable.otherSize.push_back(image.name + " (" + Size(image.rows, image.cols) + ")");
-            warnings.push_back("skipped " + image.name + ": " + Size(image.rows, image.cols) + ", not " +
-                               Size(settings.imageHeight, settings.imageWidth));
+            usable.otherSize.push_back(image.name + " (" + SizeText(image.rows, image.cols) + ")");
+            warnings.push_back("skipped " + image.name + ": " + SizeText(image.rows, image.cols) + ", not " +
+                               SizeText(settings.imageHeight, settings.imageWidth));
         } else {
             usable.profiles.push_back(std::move(image.profile));
         }
@@ -59,29 +55,75 @@ void RequireEnoughImages(const UsableImages& usable, const ImageList& list, cons
                                                     SomeNames(usable.unusable));
     }
     std::string message = std::to_string(usable.profiles.size()) + " image(s) of " +
-                          Size(settings.imageHeight, settings.imageWidth) + " in " + list.source + ", where the " +
+                          SizeText(settings.imageHeight, settings.imageWidth) + " in " + list.source + ", where the " +
                           RunName(settings.run) + " run needs " + std::to_string(needed);
     if (!usable.otherSize.empty()) message += "; of other sizes: " + SomeNames(usable.otherSize);
     if (!usable.unusable.empty()) message += "; not usable: " + SomeNames(usable.unusable);
     throw Error(ErrorReason::kTooFewImages, message);
 }
 
-// Saturated images and images all at one level leave nothing to fit.
-void RequireARangeOfLevels(const std::vector<std::vector<float>>& profiles, const Settings& settings) {
-    std::set<int32_t> levels;
-    for (const std::vector<float>& profile : profiles) {
-        const int32_t level = ffc::ImageLevel(profile, settings.referenceColumns);
-        if (level < 255) levels.insert(level);
+ffc::RunOutcome Run(FlatFieldCorrectionInstance& instance, std::vector<std::vector<float>> profiles,
+                    const Settings& settings) {
+    if (settings.run == CalibrationRun::kCurrent) {
+        return ffc::RunCurrentGeneration(instance, std::move(profiles), settings.columnGroups,
+                                         settings.significantDigits);
     }
-    if (levels.empty()) {
+    if (settings.run == CalibrationRun::kPrevious) {
+        return ffc::RunPreviousGeneration(instance, std::move(profiles), settings.columnGroups,
+                                          settings.significantDigits);
+    }
+    return ffc::RunSegmented(instance, profiles, settings.columnGroups, settings.significantDigits);
+}
+
+// The light levels below saturation the run's images span, in whole gray
+// levels. The low/high runs report one image per level they told apart, none
+// saturated; the segmented run reports every image, told apart here.
+std::vector<int32_t> LevelsSpanned(const ffc::RunOutcome& outcome, CalibrationRun run) {
+    std::vector<int32_t> whole;
+    if (run != CalibrationRun::kSegmented) {
+        for (float level : outcome.levels) whole.push_back(static_cast<int32_t>(level));
+        return whole;
+    }
+    for (float level : outcome.levels) {
+        if (level < 255.0f) whole.push_back(static_cast<int32_t>(level));
+    }
+    std::sort(whole.begin(), whole.end());
+    whole.erase(std::unique(whole.begin(), whole.end()), whole.end());
+    return whole;
+}
+
+// The interface's own rule: images that do not span a range of light levels
+// are refused by every run. The library's previous-generation and segmented
+// runs go on with such images (the segmented one even with saturated images)
+// and return coefficients that correct nothing, which a line should not
+// receive as a success.
+void RequireARangeOfLevels(const ffc::RunOutcome& outcome, CalibrationRun run) {
+    const std::vector<int32_t> levels = LevelsSpanned(outcome, run);
+    if (outcome.status == ffc::RunStatus::kAllSaturated || levels.empty()) {
         throw Error(ErrorReason::kAllSaturated,
                     "every image is saturated (gray 255) at the reference columns: lower the light or the exposure");
     }
     if (levels.size() == 1) {
         throw Error(ErrorReason::kNoBrightnessRange,
-                    "every usable image is at gray level " + std::to_string(*levels.begin()) +
+                    "every usable image is at gray level " + std::to_string(levels.front()) +
                         " at the reference columns: the images must span a range of light levels (is the light on?)");
     }
+}
+
+// Every way a run can stop, as a reason.
+void RequireRunCalibrated(const ffc::RunOutcome& outcome, CalibrationRun run) {
+    RequireARangeOfLevels(outcome, run);
+    switch (outcome.status) {
+        case ffc::RunStatus::kCalibrated:
+        case ffc::RunStatus::kSomeColumnsWithoutTwoPieces:  // told as a warning, from the results
+            return;
+        case ffc::RunStatus::kAllSaturated:  // refused above
+        case ffc::RunStatus::kOutputGainNotFinite:
+            break;
+    }
+    throw Error(ErrorReason::kNoBrightnessRange,
+                "the fits give no usable output gain: at both ends of the fitting range most columns give the "
+                "same value, so the images do not span a usable range of light levels");
 }
 
 Calibration Calibrate(ImageList list, const Settings& requested, std::vector<std::string>* warningsOut) {
@@ -89,40 +131,22 @@ Calibration Calibrate(ImageList list, const Settings& requested, std::vector<std
     std::vector<std::string> warnings;
     UsableImages usable = SortOut(list, settings, warnings);
     RequireEnoughImages(usable, list, settings);
-    RequireARangeOfLevels(usable.profiles, settings);
 
     FlatFieldCorrectionInstance instance;
-    instance.imageFolder = list.source == "memory" ? std::string() : list.source;
+    instance.imageFolder = list.inMemory ? std::string() : list.source;
     instance.referenceColumns = settings.referenceColumns;
     instance.imageHeight = settings.imageHeight;
     instance.imageWidth = settings.imageWidth;
-    // The low/high runs report the range they fitted in; the segmented run has none.
-    std::optional<ffc::FitRange> range;
-    switch (settings.run) {
-        case CalibrationRun::kCurrent:
-            range = ffc::RunCurrentGeneration(instance, std::move(usable.profiles), settings.columnGroups,
-                                              settings.significantDigits);
-            break;
-        case CalibrationRun::kPrevious:
-            range = ffc::RunPreviousGeneration(instance, std::move(usable.profiles), settings.columnGroups,
-                                               settings.significantDigits);
-            break;
-        case CalibrationRun::kSegmented:
-            ffc::RunSegmented(instance, usable.profiles, settings.columnGroups, settings.significantDigits);
-            break;
-    }
-    if (!range && settings.run != CalibrationRun::kSegmented) {
-        throw Error(ErrorReason::kNoBrightnessRange,
-                    "the fits give no usable output gain: at both ends of the fitting range most columns give the "
-                    "same value, so the images do not span a usable range of light levels");
-    }
+    const ffc::RunOutcome outcome = Run(instance, std::move(usable.profiles), settings);
+    RequireRunCalibrated(outcome, settings.run);
     Results made;
     made.run = settings.run;
     made.significantDigits = settings.significantDigits;
     made.columnGroups = settings.columnGroups;
-    if (range) {
-        made.fitLowBound = range->lowBound;
-        made.fitHighBound = range->highBound;
+    // The low/high runs report the range they fitted in; the segmented run has none.
+    if (outcome.range) {
+        made.fitLowBound = outcome.range->lowBound;
+        made.fitHighBound = outcome.range->highBound;
     }
     Calibration calibration = MakeCalibration(std::move(instance), std::move(made));
     const std::vector<int32_t> incomplete = calibration.results().IncompleteColumns();

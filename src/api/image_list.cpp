@@ -29,6 +29,10 @@ ListedImage Profiled(std::string name, const cv::Mat& image) {
 
 }  // namespace
 
+std::string SizeText(int32_t height, int32_t width) {
+    return std::to_string(width) + " x " + std::to_string(height);
+}
+
 ImageList ReadFolderImages(const std::string& folder) {
     std::error_code error;
     if (!fs::exists(folder, error)) throw Error(ErrorReason::kFolderMissing, "the folder " + folder + " does not exist");
@@ -61,6 +65,7 @@ ImageList ReadFolderImages(const std::string& folder) {
 ImageList ProfileImages(const std::vector<cv::Mat>& images) {
     ImageList list;
     list.source = "memory";
+    list.inMemory = true;
     for (size_t i = 0; i < images.size(); ++i) {
         const std::string name = "image " + std::to_string(i);
         if (!images[i].empty() && images[i].type() != CV_8UC1) {

@@ -21,9 +21,13 @@ struct ListedImage {
 };
 
 struct ImageList {
-    std::string source;  // the folder with its trailing separator, or "memory"
+    std::string source;     // as messages name it: the folder with its trailing separator, or "memory"
+    bool inMemory = false;  // given as images in memory, so there is no folder
     std::vector<ListedImage> images;
 };
+
+// An image size as messages give it: "width x height".
+std::string SizeText(int32_t height, int32_t width);
 
 // Throws kFolderMissing when `folder` does not exist, is not a folder or
 // cannot be listed. Each file is read as the twelve functions read it (one

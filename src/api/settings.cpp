@@ -10,8 +10,6 @@ namespace {
 
 [[noreturn]] void Invalid(const std::string& message) { throw Error(ErrorReason::kInvalidSettings, message); }
 
-std::string Size(int32_t height, int32_t width) { return std::to_string(width) + " x " + std::to_string(height); }
-
 void MostCommonSize(const ImageList& list, int32_t& height, int32_t& width) {
     std::map<std::pair<int32_t, int32_t>, int> counts;
     int best = 0;
@@ -79,7 +77,7 @@ std::vector<std::vector<int32_t>> ConsecutiveGroups(int32_t width, int32_t group
 
 Settings ResolveSettings(Settings s, const ImageList& list) {
     if (s.imageHeight < 0 || s.imageWidth < 0 || (s.imageHeight == 0) != (s.imageWidth == 0)) {
-        Invalid("the image size " + Size(s.imageHeight, s.imageWidth) +
+        Invalid("the image size " + SizeText(s.imageHeight, s.imageWidth) +
                 " is not a size; give both as positive numbers, or neither");
     }
     if (s.columnGroups.empty() && s.groupWidth <= 0) {
@@ -87,8 +85,8 @@ Settings ResolveSettings(Settings s, const ImageList& list) {
     }
     if (list.images.empty()) {
         throw Error(ErrorReason::kNoImageFiles,
-                    list.source == "memory" ? std::string("no images were given")
-                                            : "no file matches \"" + list.source + "*.bmp\"");
+                    list.inMemory ? std::string("no images were given")
+                                  : "no file matches \"" + list.source + "*.bmp\"");
     }
     if (s.imageWidth == 0) MostCommonSize(list, s.imageHeight, s.imageWidth);
     if (s.imageWidth == 0) return s;  // nothing readable: the image count says why

@@ -1,6 +1,5 @@
 #include "correct/correction.h"
 
-#include "VyrCISFlatfieldCorrection.h"
 #include "correct/dark_fill.h"
 #include "correct/hole_fill.h"
 #include "correct/prepared_rule.h"
@@ -38,17 +37,3 @@ bool CorrectImage(const FlatFieldCorrectionInstance* instance, const cv::Mat* in
 }
 
 }  // namespace ffc
-
-extern "C" {
-
-VYR_FFC_API bool TestFlatFieldCorrectionTool_NewNew(FlatFieldCorrectionInstance* instance, const cv::Mat* input,
-                                                    cv::Mat* output, int32_t mode) {
-    return ffc::CorrectImage(instance, input, output, mode, ffc::Generation::kCurrent);
-}
-
-VYR_FFC_API bool TestFlatFieldCorrectionTool(FlatFieldCorrectionInstance* instance, const cv::Mat* input,
-                                             cv::Mat* output, int32_t mode) {
-    return ffc::CorrectImage(instance, input, output, mode, ffc::Generation::kPrevious);
-}
-
-}  // extern "C"

@@ -225,6 +225,24 @@ TEST_F(CxxInterface, DamagedNewerOrInconsistentFilesAreRefused) {
     EXPECT_EQ(ReasonOf([&] { Calibration::Load(empty.path() + "missing.ffcal"); }), ErrorReason::kFileUnreadable);
 }
 
+// Images without a range of levels are refused by every run, also where the
+// library's previous-generation and segmented runs would go on with them.
+TEST_F(CxxInterface, EveryRunRefusesImagesWithoutARangeOfLevels) {
+    const std::pair<std::vector<int>, ErrorReason> cases[] = {
+        {{255}, ErrorReason::kAllSaturated},
+        {{0}, ErrorReason::kNoBrightnessRange},
+        {{90, 255}, ErrorReason::kNoBrightnessRange},
+    };
+    for (const auto& [grays, reason] : cases) {
+        std::vector<cv::Mat> images;
+        for (int i = 0; i < 12; ++i) images.emplace_back(4, 64, CV_8UC1, cv::Scalar(grays[i % grays.size()]));
+        for (CalibrationRun run : kRuns) {
+            EXPECT_EQ(ReasonOf([&] { CalibrateImages(images, SettingsFor(run)); }), reason)
+                << grays.size() << " gray(s) from " << grays.front() << ", run " << static_cast<int>(run);
+        }
+    }
+}
+
 // Each reason a calibration is refused for, once.
 TEST_F(CxxInterface, RefusalsNameTheirReason) {
     ffc::testing::TempFolder scratch;

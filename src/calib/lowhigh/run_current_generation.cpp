@@ -1,58 +1,34 @@
-// The current-generation low/high run and its accessor.
-#include "VyrCISFlatfieldCorrection.h"
-
-#include <optional>
+// The current-generation low/high run.
 #include <utility>
 
 #include "calib/lowhigh/column_fits.h"
 #include "calib/lowhigh/current_fit_range.h"
 #include "calib/lowhigh/image_selection.h"
 #include "calib/lowhigh/output_scaling.h"
-#include "calib/lowhigh/results_accessor.h"
-#include "calib/run_start.h"
 #include "calib/runs.h"
 #include "instance/instance.h"
 
 namespace ffc {
 
-std::optional<FitRange> RunCurrentGeneration(FlatFieldCorrectionInstance& instance,
-                                             std::vector<std::vector<float>> profiles,
-                                             const ColumnGroups& columnGroups, uint32_t significantDigits) {
+RunOutcome RunCurrentGeneration(FlatFieldCorrectionInstance& instance, std::vector<std::vector<float>> profiles,
+                                const ColumnGroups& columnGroups, uint32_t significantDigits) {
     const SelectedImages selected = SelectImages(std::move(profiles), instance.referenceColumns);
-    if (selected.profiles.empty()) return std::nullopt;
-    const FitRange range = CurrentGenerationFitRange(selected.profiles, columnGroups, instance.imageWidth);
-    ColumnResults results = CalibrateColumns(instance.imageWidth, selected, range, significantDigits);
-    const OutputScales scales = ScaleFitsToOutputRange(results.quadCoeffs, results.cubicCoeffs, range);
-    if (!scales.Finite()) return std::nullopt;
+    RunOutcome outcome;
+    outcome.levels = selected.levels;
+    if (selected.profiles.empty()) {
+        outcome.status = RunStatus::kAllSaturated;
+        return outcome;
+    }
+    outcome.range = CurrentGenerationFitRange(selected.profiles, columnGroups, instance.imageWidth);
+    ColumnResults results = CalibrateColumns(instance.imageWidth, selected, *outcome.range, significantDigits);
+    const OutputScales scales = ScaleFitsToOutputRange(results.quadCoeffs, results.cubicCoeffs, *outcome.range);
+    if (!scales.Finite()) {
+        outcome.status = RunStatus::kOutputGainNotFinite;
+        return outcome;
+    }
     CommitColumnResults(std::move(results), instance);
     CommitOutputScales(scales, instance);
-    return range;
+    return outcome;
 }
 
 }  // namespace ffc
-
-extern "C" {
-
-VYR_FFC_API bool RunFlatFieldCorrectionTool_lowhigh_map_simple_NewNew(
-    FlatFieldCorrectionInstance* instance, uint32_t significantDigits,
-    std::vector<std::vector<int32_t>> columnGroups) {
-    std::optional<std::vector<std::vector<float>>> profiles =
-        ffc::LoadRunProfiles(instance, columnGroups, ffc::kLowHighMinimumImages);
-    if (!profiles) return false;
-    return ffc::RunCurrentGeneration(*instance, std::move(*profiles), columnGroups, significantDigits).has_value();
-}
-
-VYR_FFC_API void GetFlatFieldCorrectionPolyval_NewNew(
-    FlatFieldCorrectionInstance* instance, std::vector<std::vector<float>>* quadCoeffs,
-    std::vector<std::vector<float>>* cubicCoeffs, std::vector<bool>* columnFlags,
-    std::vector<std::vector<uint8_t>>* columnDarkRanges, float* quadGain, float* quadOffset,
-    float* cubicGain, float* cubicOffset) {
-    if (instance == nullptr) return;
-    ffc::CopyOutColumnResults(*instance, quadCoeffs, cubicCoeffs, columnFlags, columnDarkRanges);
-    if (quadGain != nullptr) *quadGain = instance->quadGain;
-    if (quadOffset != nullptr) *quadOffset = instance->quadOffset;
-    if (cubicGain != nullptr) *cubicGain = instance->cubicGain;
-    if (cubicOffset != nullptr) *cubicOffset = instance->cubicOffset;
-}
-
-}  // extern "C"

@@ -1,13 +1,10 @@
-// The segmented calibration run and its accessor: every listed column is fitted
-// with a single polynomial and with two pieces joined at a breakpoint, at
-// orders 2 and 3, from every usable calibration image.
-#include <optional>
+// The segmented calibration run: every listed column is fitted with a single
+// polynomial and with two pieces joined at a breakpoint, at orders 2 and 3,
+// from every usable calibration image.
 #include <utility>
 #include <vector>
 
-#include "VyrCISFlatfieldCorrection.h"
 #include "calib/column_marks.h"
-#include "calib/run_start.h"
 #include "calib/runs.h"
 #include "calib/segment/group_steps.h"
 #include "calib/segment/two_piece_fit.h"
@@ -112,37 +109,19 @@ SegmentedResults FitColumns(const FlatFieldCorrectionInstance& instance,
 
 }  // namespace
 
-bool RunSegmented(FlatFieldCorrectionInstance& instance, const std::vector<std::vector<float>>& profiles,
-                  const ColumnGroups& columnGroups, uint32_t significantDigits) {
-    const std::vector<float> imageLevels = ReferenceLevels(profiles, instance.referenceColumns);
+RunOutcome RunSegmented(FlatFieldCorrectionInstance& instance, const std::vector<std::vector<float>>& profiles,
+                        const ColumnGroups& columnGroups, uint32_t significantDigits) {
+    RunOutcome outcome;
+    outcome.levels = ReferenceLevels(profiles, instance.referenceColumns);
     // Each column's level in the brightest image where its group steps.
     const std::vector<float> topLevels =
-        FindMarkedTopLevels(profiles, imageLevels, columnGroups, instance.imageWidth, GroupStepMark);
+        FindMarkedTopLevels(profiles, outcome.levels, columnGroups, instance.imageWidth, GroupStepMark);
     bool complete = true;
-    SegmentedResults results = FitColumns(instance, profiles, imageLevels, topLevels, significantDigits, complete);
+    SegmentedResults results =
+        FitColumns(instance, profiles, outcome.levels, topLevels, significantDigits, complete);
     results.CommitTo(instance);
-    return complete;
+    if (!complete) outcome.status = RunStatus::kSomeColumnsWithoutTwoPieces;
+    return outcome;
 }
 
 }  // namespace ffc
-
-extern "C" {
-
-VYR_FFC_API bool RunFlatFieldCorrectionTool_autosegment(FlatFieldCorrectionInstance* instance,
-                                                        uint32_t significantDigits,
-                                                        std::vector<std::vector<int32_t>> columnGroups) {
-    const std::optional<std::vector<std::vector<float>>> profiles =
-        ffc::LoadRunProfiles(instance, columnGroups, ffc::kSegmentedMinimumImages);
-    if (!profiles) return false;
-    return ffc::RunSegmented(*instance, *profiles, columnGroups, significantDigits);
-}
-
-VYR_FFC_API void GetFlatFieldCorrectionPolyval_Seg_2(FlatFieldCorrectionInstance* instance,
-                                                     std::vector<std::vector<std::vector<float>>>* pieces,
-                                                     std::vector<int32_t>* breakpoints) {
-    if (instance == nullptr) return;
-    if (pieces != nullptr) *pieces = instance->segQuadCoeffs;
-    if (breakpoints != nullptr) *breakpoints = instance->segQuadBreaks;
-}
-
-}  // extern "C"

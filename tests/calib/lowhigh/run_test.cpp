@@ -9,6 +9,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include "VyrCISFlatfieldCorrection.h"
+#include "calib/runs.h"
 #include "cis_simulator.h"
 #include "fit/polynomial.h"
 #include "instance/instance.h"
@@ -99,6 +100,41 @@ TEST(LowHighRuns, SimulatedFolderRunsInSequenceWithTheSegmentedRun) {
     instance.segQuadCoeffs = instance.segCubicCoeffs = {};
     instance.segQuadBreaks = instance.segCubicBreaks = {};
     EXPECT_TRUE(testing::InstanceBytes(instance) == testing::InstanceBytes(current));
+}
+
+// Flat profiles at the given levels: a stopped run names its rule, reports the
+// levels it kept (one per level below 255) and writes nothing.
+TEST(LowHighRuns, StoppedRunsNameTheirRuleAndLeaveTheInstance) {
+    struct Case {
+        const char* name;
+        std::vector<float> levels;
+        RunStatus current, previous;
+        size_t levelsKept;
+    };
+    const Case cases[] = {
+        {"saturated", {255, 255, 255, 255}, RunStatus::kAllSaturated, RunStatus::kAllSaturated, 0},
+        {"one level and saturated", {0, 255, 0, 255}, RunStatus::kOutputGainNotFinite, RunStatus::kCalibrated, 1},
+        {"a range", {40, 80, 255, 120, 160}, RunStatus::kCalibrated, RunStatus::kCalibrated, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::vector<float>> profiles;
+        for (float level : c.levels) profiles.emplace_back(16, level);
+        for (const bool current : {true, false}) {
+            FlatFieldCorrectionInstance instance;
+            instance.referenceColumns = {2, 7};
+            instance.imageHeight = 2;
+            instance.imageWidth = 16;
+            const std::string before = testing::InstanceBytes(instance);
+            const RunOutcome outcome = current ? RunCurrentGeneration(instance, profiles, {}, 6)
+                                               : RunPreviousGeneration(instance, profiles, {}, 6);
+            EXPECT_EQ(outcome.status, current ? c.current : c.previous);
+            EXPECT_EQ(outcome.levels.size(), c.levelsKept);
+            if (outcome.status != RunStatus::kCalibrated) {
+                EXPECT_TRUE(testing::InstanceBytes(instance) == before) << "a stopped run wrote";
+            }
+        }
+    }
 }
 
 }  // namespace
