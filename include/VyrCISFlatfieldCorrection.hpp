@@ -24,6 +24,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <opencv2/core/mat.hpp>
@@ -53,7 +54,7 @@ enum class ErrorReason {
     kColumnOutsideImage,   // a reference column or group index outside the image
     kAllSaturated,         // every image is saturated at the reference columns
     kNoBrightnessRange,    // the images do not span a usable range of light levels
-    kFileUnreadable,       // a calibration file that cannot be opened or written
+    kFileUnreadable,       // a file that cannot be opened, read or written
     kFileCorrupt,          // a calibration file that is truncated, corrupt or inconsistent
     kFileTooNew,           // a calibration file of a newer format version
     kImageUnusable,        // an image to correct that is not 8-bit gray or has another width
@@ -160,8 +161,7 @@ public:
     void Correct(const cv::Mat& input, cv::Mat& output, int mode, Generation generation, int threads) const;
 
     // The calibration file's contents, or a calibration read back from them.
-    // Save writes them to `path` (a temporary file beside it, renamed over
-    // the target once complete); Load reads a file.
+    // Save writes them to `path` as WriteFile does; Load reads a file.
     std::string Serialize() const;
     static Calibration Deserialize(const std::string& contents);
     void Save(const std::string& path) const;
@@ -186,6 +186,16 @@ VYRFFC_API Calibration CalibrateFolder(const std::string& folder, const Settings
 // calibrating from that.
 VYRFFC_API Calibration CalibrateImages(const std::vector<cv::Mat>& images, const Settings& settings,
                                        std::vector<std::string>* warnings = nullptr);
+
+// Writes `bytes` to `path` whole or not at all, as Save does: under an
+// exclusive random name beside it (within the 255-byte name limit), flushed
+// to disk and renamed over the target, which keeps its permissions (a new
+// file gets what the umask gives). A symlink is written through, the link
+// kept; a FIFO or character device receives the bytes directly. A folder, a
+// name in a folder that does not exist (never created), or any failure
+// throws kFileUnreadable and leaves the target as it was and no temporary
+// file behind.
+VYRFFC_API void WriteFile(const std::string& path, std::string_view bytes);
 
 }  // namespace vyrffc
 
