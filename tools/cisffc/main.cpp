@@ -11,6 +11,7 @@
 
 #include "column_ranges.h"
 #include "commands.h"
+#include "platform.h"
 #include "tool_error.h"
 
 namespace {
@@ -69,6 +70,7 @@ void AddModeOptions(CLI::App& command, std::string& mode, std::string& test) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    EndOnInterrupt();
     // The tool explains failures itself, one line each; the image library's
     // own warnings would only add noise.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
