@@ -1,7 +1,11 @@
 // Runs the cisffc program as a user would and checks what it leaves behind:
 // files, the one-line reasons for failures and the exit status.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -237,6 +241,106 @@ TEST_F(CisffcTest, BareCommandAndVersionSayWhatTheyAre) {
     const ToolRun version = Run("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_NE(version.out.find("calibration file format"), std::string::npos) << version.out;
+}
+
+}  // namespace
+
+namespace {
+
+// Every refusal comes before any work: no output appears, no input changes.
+TEST_F(CisffcTest, OutputsThatCollideAreRefusedBeforeAnyWork) {
+    const std::string module = Simulate("module") + "/";
+    const std::string held = module + "heldout/";
+    const std::string file = temp_.path() + "module.ffcal";
+    ASSERT_EQ(Run("calibrate " + module + " --save " + file).status, 0);
+    const std::string t = temp_.path();
+    fs::create_directories(t + "sub");
+    fs::create_hard_link(module + "level_004.bmp", t + "hard.bmp");
+    std::ofstream(t + "existing.png") << "old";
+    fs::create_symlink(t + "existing.png", t + "link.csv");
+    cv::imwrite(t + "dark.png", cv::Mat(16, 512, CV_8UC1, cv::Scalar(3)));
+    fs::create_directories(t + "lookalike");
+    fs::copy_file(held + "heldout_01.bmp", t + "lookalike/level_002.bmp");
+    const std::string report = "report --calibration " + file + " --heldout " + held;
+
+    const std::vector<std::tuple<std::string, int, std::string>> cases = {
+        {"calibrate " + module + " --save " + t + "x --json " + t + "sub/../x", 2, "are the same file"},
+        {"calibrate " + module + " --save " + module + "level_003.bmp", 2, "would overwrite the calibration image"},
+        {"calibrate " + module + " --json " + t + "hard.bmp", 2, "would overwrite the calibration image"},
+        {"calibrate " + module + " --save - --json -", 2, "cannot both go to standard output"},
+        {"calibrate " + module + " --save " + t + "missing/deeper/x.ffcal", 1, "does not exist"},
+        {report + " --out " + t + "existing.png --csv " + t + "link.csv", 2, "are the same file"},
+        {report + " --out " + t + "dark.png --dark " + t + "dark.png", 2, "would overwrite --dark"},
+        {report + " --out " + t + "r.png --csv " + held + "heldout_02.bmp", 2, "would overwrite the flat image"},
+        {report + " --out " + t + "r.png --csv " + file, 2, "would overwrite the calibration file"},
+        {"correct --calibration " + file + " " + held + " --out " + held, 2, "would overwrite the image to correct"},
+        {"correct " + module + " " + t + "lookalike --out " + module, 2, "would overwrite the calibration image"},
+    };
+    const std::string before = ReadText(module + "level_004.bmp");
+    for (const auto& [arguments, status, reason] : cases) {
+        const ToolRun run = Run(arguments);
+        EXPECT_EQ(run.status, status) << arguments << "\n" << run.err;
+        EXPECT_NE(run.err.find(reason), std::string::npos) << arguments << "\n" << run.err;
+        EXPECT_TRUE(run.out.empty()) << arguments << "\n" << run.out;
+    }
+    EXPECT_EQ(ReadText(module + "level_004.bmp"), before);
+    EXPECT_EQ(ReadText(t + "existing.png"), "old");
+    EXPECT_FALSE(fs::exists(t + "x"));
+    EXPECT_FALSE(fs::exists(t + "r.png"));
+    EXPECT_FALSE(fs::exists(t + "missing"));
+}
+
+TEST_F(CisffcTest, ACalibrationOnStandardOutputIsTheFileAlone) {
+    const std::string module = Simulate("module") + "/";
+    const std::string file = temp_.path() + "module.ffcal";
+    ASSERT_EQ(Run("calibrate " + module + " --save " + file).status, 0);
+    const ToolRun run = Run("calibrate " + module + " --save -");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.out == ReadText(file)) << "the summary or something else joined the saved bytes";
+    EXPECT_NE(run.err.find("Image size"), std::string::npos) << run.err;
+}
+
+// Interrupted in the middle of a batch, the tool says how far it got and
+// leaves only whole images, no temporary file.
+TEST_F(CisffcTest, AnInterruptedBatchLeavesNoTemporaryFileAndExits130) {
+    const std::string module = temp_.path() + "tall";
+    ASSERT_EQ(Run("simulate " + module + " --width 4096 --height 1000 --levels 12 --heldout 60").status, 0);
+    const std::string file = temp_.path() + "tall.ffcal";
+    ASSERT_EQ(Run("calibrate " + module + " --save " + file).status, 0);
+    const std::string out = temp_.path() + "out/";
+    const std::string err = temp_.path() + "interrupted.txt";
+
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    const std::string program = CISFFC_PROGRAM, heldOut = module + "/heldout";
+    std::vector<std::string> words = {program, "correct", "--calibration", file, heldOut, "--out", out, "--jobs", "2"};
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, program.c_str(), &files, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&files);
+
+    // Interrupted once the first image is there, mid-batch.
+    std::error_code error;
+    for (int i = 0; i < 6000 && fs::is_empty(out, error) != true; ++i) ::usleep(5000);
+    ::kill(child, SIGINT);
+    int raw = 0;
+    ASSERT_EQ(::waitpid(child, &raw, 0), child);
+    ASSERT_TRUE(WIFEXITED(raw)) << "ended by signal " << WTERMSIG(raw);
+    EXPECT_EQ(WEXITSTATUS(raw), 130);
+    const std::string said = ReadText(err);
+    EXPECT_NE(said.find("interrupted after "), std::string::npos) << said;
+    EXPECT_NE(said.find(" of 61 image(s)"), std::string::npos) << said;
+    size_t images = 0;
+    for (const auto& entry : fs::directory_iterator(out)) {
+        EXPECT_EQ(entry.path().extension(), ".bmp") << entry.path();
+        EXPECT_EQ(fs::file_size(entry.path()), fs::file_size(heldOut + "/" + entry.path().filename().string()));
+        ++images;
+    }
+    EXPECT_LT(images, 61u);
 }
 
 }  // namespace
