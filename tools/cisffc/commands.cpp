@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <map>
 #include <random>
 #include <cstdio>
@@ -201,15 +200,6 @@ void AddCalibrationImages(const std::string& folder, std::vector<NamedFile>& inp
     std::error_code error;
     if (folder.empty() || !fs::is_directory(folder, error)) return;
     for (const std::string& path : ListBitmaps(folder)) inputs.push_back({"the calibration image", path});
-}
-
-std::string UtcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &utc);
-    return text;
 }
 
 std::string ReportFooter(const Calibration& calibration, int32_t mode) {

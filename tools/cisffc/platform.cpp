@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 
 #include <signal.h>
@@ -122,6 +123,15 @@ void WithoutInterruption(const std::function<void()>& write) {
         throw;
     }
     EndWriting();
+}
+
+std::string UtcNow() {
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    ::gmtime_r(&now, &utc);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &utc);
+    return text;
 }
 
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }

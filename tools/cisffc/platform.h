@@ -1,5 +1,6 @@
 // What the tool asks of the system itself: ending cleanly on an interrupt,
-// the terminal it writes to, and telling whether two names are one file.
+// the terminal it writes to, the time, and telling whether two names are one
+// file.
 // Everything else reaches the system through the library.
 #ifndef CISFFC_PLATFORM_H
 #define CISFFC_PLATFORM_H
@@ -24,6 +25,9 @@ void NoteImagesDone(size_t done, size_t total);
 
 // Runs `write` with interruptions held off until it returns or throws.
 void WithoutInterruption(const std::function<void()>& write);
+
+// The time now, as "2026-01-31 14:05 UTC".
+std::string UtcNow();
 
 bool StandardErrorIsTerminal();
 // The width of the terminal on stderr in characters; 0 when unknown.
