@@ -114,7 +114,7 @@ void FailIfIncomplete(const Calibration& calibration) {
 }
 
 void PrintNotes(const Calibration& calibration) {
-    for (const std::string& warning : calibration.warnings) std::cerr << "note: " << warning << "\n";
+    for (const std::string& warning : calibration.warnings) ToolErrors() << "note: " << warning << "\n";
 }
 
 // The calibration a command works with: a saved file, or a run on the folder.
@@ -320,7 +320,7 @@ int RunCalibrate(const CalibrateCommand& command) {
     const Calibration calibration = CalibrateFromFolder(command.folder, ToSettings(command.calibration));
     PrintNotes(calibration);
     // With an output on standard output the summary goes out of its way.
-    std::ostream& summary = command.jsonPath == "-" || command.savePath == "-" ? std::cerr : std::cout;
+    std::ostream& summary = command.jsonPath == "-" || command.savePath == "-" ? ToolErrors() : std::cout;
     PrintCalibrationSummary(summary, calibration);
     if (!command.savePath.empty()) {
         WriteFileAtomically(command.savePath, calibration.library.Serialize());
@@ -411,7 +411,7 @@ int RunCorrect(const CorrectCommand& command) {
                 throw;
             }
             progress.Finish();
-            std::cerr << "cisffc: " << error.what() << "\n";
+            ToolErrors() << "cisffc: " << error.what() << "\n";
             ++failed;
         }
         progress.Update(i + 1);
@@ -419,8 +419,9 @@ int RunCorrect(const CorrectCommand& command) {
     progress.Finish();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (failed > 0) {
-        std::cerr << "cisffc: " << failed << " of " << inputs.size() << " image(s) could not be corrected; the other "
-                  << inputs.size() - failed << " are in " << command.outFolder << "\n";
+        ToolErrors() << "cisffc: " << failed << " of " << inputs.size()
+                     << " image(s) could not be corrected; the other " << inputs.size() - failed << " are in "
+                     << command.outFolder << "\n";
         return kExitFailed;
     }
     if (!command.quiet) {
@@ -442,7 +443,7 @@ int RunReport(const ReportCommand& command) {
         FailUsage("with --calibration, name the flat images to measure with --heldout");
     }
     // With the table on standard output the rest goes out of its way.
-    std::ostream& text = command.csvPath == "-" ? std::cerr : std::cout;
+    std::ostream& text = command.csvPath == "-" ? ToolErrors() : std::cout;
     // The flat images measured: the named folder, else the held-out folder
     // beside the calibration images when it holds any, else those images.
     std::string source = command.heldOutFolder;

@@ -4,6 +4,7 @@
 #include <csignal>
 #include <ctime>
 #include <filesystem>
+#include <iostream>
 
 #include <signal.h>
 #include <sys/ioctl.h>
@@ -134,6 +135,20 @@ std::string UtcNow() {
     return text;
 }
 
+std::ostream& ToolErrors() {
+    static std::ostream* const stream = [] {
+        auto* made = new std::ostream(std::cerr.rdbuf());
+        made->setf(std::ios::unitbuf);
+        return made;
+    }();
+    return *stream;
+}
+
+void KeepStandardErrorForTheTool() {
+    ToolErrors();
+    std::cerr.rdbuf(nullptr);
+}
+
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 int StandardErrorColumns() {
@@ -147,8 +162,9 @@ std::string FileIdentity(const std::string& path) {
     if (::stat(path.c_str(), &info) == 0) {
         return "file " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
     }
+    namespace fs = std::filesystem;
     std::error_code error;
-    const std::filesystem::path absolute = std::filesystem::weakly_canonical(std::filesystem::absolute(path, error), error);
+    const fs::path absolute = fs::weakly_canonical(fs::absolute(path, error), error);
     return "name " + absolute.lexically_normal().string();
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <ostream>
 #include <string>
 
 namespace cisffc {
@@ -28,6 +29,12 @@ void WithoutInterruption(const std::function<void()>& write);
 
 // The time now, as "2026-01-31 14:05 UTC".
 std::string UtcNow();
+
+// The tool's own lines on stderr. Everyone else's std::cerr goes nowhere
+// once KeepStandardErrorForTheTool has run: the image library writes some
+// decoding failures there itself, which the tool reports in its own words.
+std::ostream& ToolErrors();
+void KeepStandardErrorForTheTool();
 
 bool StandardErrorIsTerminal();
 // The width of the terminal on stderr in characters; 0 when unknown.

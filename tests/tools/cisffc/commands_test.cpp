@@ -195,13 +195,15 @@ TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
          1, "is 500 columns wide, the calibration is for 512"},
         {"correct --calibration " + file + " " + held + " --out " + temp_.path() + "never.png", 2, "not an image"},
         {"correct --calibration " + file + " " + held + " --out " + file, 2, "is a file"},
-        // The image library's PNG decoder adds no line of its own.
+        // The image library's decoders add no line of their own.
         {"correct --calibration " + file + " " + temp_.path() + "cut.png" + out, 1, "cannot read"},
+        {"correct --calibration " + file + " " + temp_.path() + "cut.tif" + out, 1, "cannot read"},
     };
-    {
-        std::vector<uchar> png;
-        cv::imencode(".png", cv::Mat(16, 512, CV_8UC1, cv::Scalar(90)), png);
-        std::ofstream(temp_.path() + "cut.png", std::ios::binary).write(reinterpret_cast<const char*>(png.data()), 60);
+    for (const char* extension : {".png", ".tif"}) {
+        std::vector<uchar> bytes;
+        cv::imencode(extension, cv::Mat(16, 512, CV_8UC1, cv::Scalar(90)), bytes);
+        std::ofstream(temp_.path() + "cut" + extension, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size() / 2));
     }
     fs::create_directories(temp_.path() + "narrow");
     cv::imwrite(temp_.path() + "narrow/flat.bmp", cv::Mat(16, 500, CV_8UC1, cv::Scalar(90)));
