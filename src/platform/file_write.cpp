@@ -80,12 +80,13 @@ std::string CheckFolder(const std::string& path) {
     return "";
 }
 
-bool WriteAll(int handle, std::string_view bytes) {
+// `resume`: a signal that interrupts the write is not a reason to stop.
+bool WriteAll(int handle, std::string_view bytes, bool resume) {
     size_t done = 0;
     while (done < bytes.size()) {
         const ssize_t written = ::write(handle, bytes.data() + done, bytes.size() - done);
         if (written < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR && resume) continue;
             return false;
         }
         done += static_cast<size_t>(written);
@@ -93,11 +94,14 @@ bool WriteAll(int handle, std::string_view bytes) {
     return true;
 }
 
-// A FIFO or device: the reader on the other side takes the bytes as they come.
+// A FIFO or device: the reader on the other side takes the bytes as they
+// come. Opening a FIFO waits for its reader, and writing waits while the
+// reader does not read; a signal ends the wait (there is no temporary file
+// to clear away), so that a program can be interrupted out of it.
 std::string WriteInPlace(const std::string& path, std::string_view bytes) {
     const int handle = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (handle < 0) return Reason(errno);
-    const bool written = WriteAll(handle, bytes);
+    const bool written = WriteAll(handle, bytes, false);
     const int error = errno;
     if (::close(handle) != 0 && written) return Reason(errno);
     return written ? "" : Reason(error);
@@ -142,7 +146,7 @@ std::string Replace(const Target& target, std::string_view bytes) {
     std::string temporary;
     const int handle = CreateTemporary(target.path, temporary);
     if (handle < 0) return Reason(errno);
-    bool ok = WriteAll(handle, bytes);
+    bool ok = WriteAll(handle, bytes, true);
     if (ok && target.exists) {
         // The owner first: changing it may clear the set-id bits the mode
         // then puts back. Only a privileged writer can give a file away, so

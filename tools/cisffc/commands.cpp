@@ -322,6 +322,8 @@ int RunCalibrate(const CalibrateCommand& command) {
     // With an output on standard output the summary goes out of its way.
     std::ostream& summary = command.jsonPath == "-" || command.savePath == "-" ? ToolErrors() : std::cout;
     PrintCalibrationSummary(summary, calibration);
+    // Seen before a write that may wait (a FIFO without its reader yet).
+    summary.flush();
     if (!command.savePath.empty()) {
         WriteFileAtomically(command.savePath, calibration.library.Serialize());
         if (command.savePath != "-") summary << "Saved        " << command.savePath << "\n";

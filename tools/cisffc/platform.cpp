@@ -86,7 +86,9 @@ void EndOnInterrupt() {
     struct sigaction action {};
     action.sa_handler = OnInterrupt;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    // No SA_RESTART: a write held up by a FIFO without a reader gives up on
+    // the interrupt instead of waiting on.
+    action.sa_flags = 0;
     for (const int signal : {SIGINT, SIGTERM}) {
         // A signal ignored on entry stays ignored: a shell starts background
         // commands so that the terminal's interrupt does not reach them.

@@ -309,6 +309,31 @@ TEST_F(CisffcTest, ACalibrationOnStandardOutputIsTheFileAlone) {
     EXPECT_NE(run.err.find("Image size"), std::string::npos) << run.err;
 }
 
+// The tool started without a shell, so that SIGINT reaches it as a terminal
+// would send it; its stdout and stderr go to files.
+pid_t StartTool(std::vector<std::string> words, const std::string& out, const std::string& err) {
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    words.insert(words.begin(), CISFFC_PROGRAM);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    EXPECT_EQ(posix_spawn(&child, CISFFC_PROGRAM, &files, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&files);
+    return child;
+}
+
+// The exit status, or -1 for an end by a signal.
+int InterruptAndWait(pid_t child) {
+    ::kill(child, SIGINT);
+    int raw = 0;
+    EXPECT_EQ(::waitpid(child, &raw, 0), child);
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
 // Interrupted in the middle of a batch, the tool says how far it got and
 // leaves only whole images, no temporary file.
 TEST_F(CisffcTest, AnInterruptedBatchLeavesNoTemporaryFileAndExits130) {
@@ -318,28 +343,17 @@ TEST_F(CisffcTest, AnInterruptedBatchLeavesNoTemporaryFileAndExits130) {
     ASSERT_EQ(Run("calibrate " + module + " --save " + file).status, 0);
     const std::string out = temp_.path() + "out/";
     const std::string err = temp_.path() + "interrupted.txt";
-
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    const std::string program = CISFFC_PROGRAM, heldOut = module + "/heldout";
-    std::vector<std::string> words = {program, "correct", "--calibration", file, heldOut, "--out", out, "--jobs", "2"};
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    pid_t child = 0;
-    ASSERT_EQ(posix_spawn(&child, program.c_str(), &files, nullptr, argv.data(), environ), 0);
-    posix_spawn_file_actions_destroy(&files);
+    const std::string heldOut = module + "/heldout";
+    const pid_t child =
+        StartTool({"correct", "--calibration", file, heldOut, "--out", out, "--jobs", "2"}, "/dev/null", err);
 
     // Interrupted once the first image is there, mid-batch.
-    std::error_code error;
-    for (int i = 0; i < 6000 && fs::is_empty(out, error) != true; ++i) ::usleep(5000);
-    ::kill(child, SIGINT);
-    int raw = 0;
-    ASSERT_EQ(::waitpid(child, &raw, 0), child);
-    ASSERT_TRUE(WIFEXITED(raw)) << "ended by signal " << WTERMSIG(raw);
-    EXPECT_EQ(WEXITSTATUS(raw), 130);
+    auto started = [&] {
+        std::error_code error;
+        return fs::is_directory(out, error) && !fs::is_empty(out, error);
+    };
+    for (int i = 0; i < 6000 && !started(); ++i) ::usleep(5000);
+    EXPECT_EQ(InterruptAndWait(child), 130);
     const std::string said = ReadText(err);
     EXPECT_NE(said.find("interrupted after "), std::string::npos) << said;
     EXPECT_NE(said.find(" of 61 image(s)"), std::string::npos) << said;
@@ -350,6 +364,19 @@ TEST_F(CisffcTest, AnInterruptedBatchLeavesNoTemporaryFileAndExits130) {
         ++images;
     }
     EXPECT_LT(images, 61u);
+}
+
+// A FIFO without a reader holds the write up; an interrupt still ends it.
+TEST_F(CisffcTest, AnInterruptEndsAWriteToAFifoWithoutReader) {
+    const std::string module = Simulate("module");
+    const std::string fifo = temp_.path() + "nobody.json";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string summary = temp_.path() + "summary.txt";
+    const pid_t child = StartTool({"calibrate", module, "--json", fifo}, summary, temp_.path() + "err.txt");
+    // The summary comes before the results are written.
+    for (int i = 0; i < 6000 && ReadText(summary).find("Groups") == std::string::npos; ++i) ::usleep(5000);
+    ::usleep(200000);
+    EXPECT_EQ(InterruptAndWait(child), 130);
 }
 
 }  // namespace
