@@ -24,6 +24,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <opencv2/core/mat.hpp>
@@ -53,7 +54,7 @@ enum class ErrorReason {
     kColumnOutsideImage,   // a reference column or group index outside the image
     kAllSaturated,         // every image is saturated at the reference columns
     kNoBrightnessRange,    // the images do not span a usable range of light levels
-    kFileUnreadable,       // a calibration file (or image to read) that cannot be opened, read or written
+    kFileUnreadable,       // a file that cannot be opened, read or written
     kFileCorrupt,          // a calibration file that is truncated, corrupt or inconsistent
     kFileTooNew,           // a calibration file of a newer format version
     kImageUnusable,        // an image to correct that is not 8-bit gray or has another width
@@ -177,8 +178,7 @@ public:
     void Correct(const cv::Mat& input, cv::Mat& output, int mode, Generation generation, int threads) const;
 
     // The calibration file's contents, or a calibration read back from them.
-    // Save writes them to `path` (a temporary file beside it, renamed over
-    // the target once complete); Load reads a file.
+    // Save writes them to `path` as WriteFile does; Load reads a file.
     std::string Serialize() const;
     static Calibration Deserialize(const std::string& contents);
     void Save(const std::string& path) const;
@@ -204,18 +204,15 @@ VYRFFC_API Calibration CalibrateFolder(const std::string& folder, const Settings
 VYRFFC_API Calibration CalibrateImages(const std::vector<cv::Mat>& images, const Settings& settings,
                                        std::vector<std::string>* warnings = nullptr);
 
-// Reads an image file to correct into `image` as stored, in any format the
-// image library reads. Only a regular file is opened, and its length and
-// header are checked before it is read whole. Throws, naming the file,
-// kFileUnreadable when it is missing, not a regular file, longer or larger
-// than any 8-bit gray image the image library reads (2^20 rows or columns,
-// 2^30 pixels), cut short, or not decodable (memory running out included),
-// and kImageUnusable when it is colour, deeper than 8 bits or otherwise not
-// 8-bit gray. `image` and `fileBytes` keep their memory when it suffices, so
-// a batch that passes the same ones allocates once; after an error `image`
-// holds nothing to use.
-VYRFFC_API void ReadImageToCorrect(const std::string& path, cv::Mat& image, std::vector<uint8_t>& fileBytes);
-VYRFFC_API cv::Mat ReadImageToCorrect(const std::string& path);
+// Writes `bytes` to `path` whole or not at all, as Save does: under an
+// exclusive random name beside it (within the 255-byte name limit), flushed
+// to disk and renamed over the target, which keeps its permissions (a new
+// file gets what the umask gives). A symlink is written through, the link
+// kept; a FIFO or character device receives the bytes directly. A folder, a
+// name in a folder that does not exist (never created), or any failure
+// throws kFileUnreadable and leaves the target as it was and no temporary
+// file behind.
+VYRFFC_API void WriteFile(const std::string& path, std::string_view bytes);
 
 }  // namespace vyrffc
 

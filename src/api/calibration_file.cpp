@@ -410,30 +410,7 @@ Calibration Calibration::Deserialize(const std::string& contents) {
     return MakeCalibration(ReadCalibrationFile(contents));
 }
 
-void Calibration::Save(const std::string& path) const {
-    const std::string contents = Serialize();
-    std::string temporary = path + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) throw Error(ErrorReason::kFileUnreadable, "cannot write " + path + ": " + std::strerror(errno));
-    size_t written = 0;
-    while (written < contents.size()) {
-        const ssize_t n = ::write(fd, contents.data() + written, contents.size() - written);
-        if (n <= 0) break;
-        written += static_cast<size_t>(n);
-    }
-    // A file replaced keeps its permissions; a new one is readable by all,
-    // as files made through the usual umask are.
-    struct stat target;
-    const bool complete = written == contents.size() &&
-                          ::fchmod(fd, ::stat(path.c_str(), &target) == 0 ? target.st_mode & 07777 : 0644) == 0 &&
-                          ::fsync(fd) == 0;
-    const int closed = ::close(fd);
-    if (!complete || closed != 0 || std::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string reason = std::strerror(errno);
-        std::remove(temporary.c_str());
-        throw Error(ErrorReason::kFileUnreadable, "cannot write " + path + ": " + reason);
-    }
-}
+void Calibration::Save(const std::string& path) const { WriteFile(path, Serialize()); }
 
 Calibration Calibration::Load(const std::string& path) {
     std::ifstream file(path, std::ios::binary | std::ios::ate);

@@ -2,20 +2,19 @@
 
 #include <algorithm>
 #include <chrono>
-#include <ctime>
 #include <map>
+#include <random>
 #include <cstdio>
 #include <filesystem>
 #include <future>
 #include <iostream>
-
-#include <unistd.h>
 
 #include <opencv2/imgcodecs.hpp>
 
 #include "column_ranges.h"
 #include "images.h"
 #include "output_file.h"
+#include "platform.h"
 #include "report.h"
 #include "results_json.h"
 #include "tool_error.h"
@@ -115,7 +114,7 @@ void FailIfIncomplete(const Calibration& calibration) {
 }
 
 void PrintNotes(const Calibration& calibration) {
-    for (const std::string& warning : calibration.warnings) std::cerr << "note: " << warning << "\n";
+    for (const std::string& warning : calibration.warnings) ToolErrors() << "note: " << warning << "\n";
 }
 
 // The calibration a command works with: a saved file, or a run on the folder.
@@ -136,12 +135,17 @@ Calibration ObtainCalibration(const std::string& file, const std::string& folder
     return calibration;
 }
 
-// One line on a terminal, rewritten in place.
+// One line on a terminal, rewritten in place. It is cut to the terminal's
+// width: a line that wraps is rewritten from its last row only, leaving the
+// rows above it behind on every update.
 class Progress {
 public:
-    Progress(size_t total, bool shown) : total_(total), shown_(shown && ::isatty(STDERR_FILENO)) {}
+    Progress(size_t total, bool shown) : total_(total), shown_(shown && StandardErrorIsTerminal()) {
+        NoteImagesDone(0, total);
+    }
     // At most ten times a second, and once at the end.
     void Update(size_t done) {
+        NoteImagesDone(done, total_);
         if (!shown_) return;
         const auto now = std::chrono::steady_clock::now();
         if (done < total_ && now - last_ < std::chrono::milliseconds(100)) return;
@@ -149,7 +153,13 @@ public:
         const double seconds = std::chrono::duration<double>(now - start_).count();
         const double rate = seconds > 0 ? done / seconds : 0.0;
         const double left = rate > 0 ? (total_ - done) / rate : 0.0;
-        std::fprintf(stderr, "\r%zu/%zu images, %.1f images/s, %.0f s left ", done, total_, rate, left);
+        char text[160];
+        std::snprintf(text, sizeof text, "%zu/%zu images, %.1f images/s, %.0f s left", done, total_, rate, left);
+        std::string line = text;
+        const int columns = StandardErrorColumns();
+        // The last column stays free: writing into it wraps on some terminals.
+        if (columns > 0 && line.size() >= static_cast<size_t>(columns)) line.resize(static_cast<size_t>(columns - 1));
+        std::fprintf(stderr, "\r%s\033[K", line.c_str());
         std::fflush(stderr);
     }
     void Finish() {
@@ -184,13 +194,12 @@ std::string DarkImagePath(const std::string& named, const std::string& flatFolde
     return fs::is_regular_file(beside, error) ? beside.string() : "";
 }
 
-std::string UtcNow() {
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &utc);
-    return text;
+// The images a calibration folder gives a run, as inputs no output may
+// overwrite; a folder that cannot be listed fails later with its reason.
+void AddCalibrationImages(const std::string& folder, std::vector<NamedFile>& inputs) {
+    std::error_code error;
+    if (folder.empty() || !fs::is_directory(folder, error)) return;
+    for (const std::string& path : ListBitmaps(folder)) inputs.push_back({"the calibration image", path});
 }
 
 std::string ReportFooter(const Calibration& calibration, int32_t mode) {
@@ -275,26 +284,31 @@ std::vector<std::string> WriteSimulatedModule(const SimulateCommand& command) {
             FailUsage("the folder " + command.folder + " holds more than a simulated module; --replace leaves it be");
         }
     }
-    // The module is written beside the target and moved into place whole.
+    // The module is written beside the target and moved into place whole; the
+    // folder it goes into must be there already, as for every other output.
     const fs::path parent = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    EnsureFolder(parent.string());
-    const fs::path temporary = parent / ("." + target.filename().string() + ".tmp" + std::to_string(::getpid()));
-    fs::remove_all(temporary, error);
-    try {
-        cissim::WriteCalibrationFolder(temporary.string() + "/", options);
-        EnsureFolder(HeldOutFolder(temporary.string()));
-        cissim::WriteHeldOutImages(HeldOutFolder(temporary.string()), options, command.heldOut);
-        cissim::WriteDarkImage(HeldOutFolder(temporary.string()), options);
-    } catch (const std::exception& failure) {
+    if (!fs::is_directory(parent, error)) FailRun("cannot write " + command.folder + ": the folder " +
+                                                  parent.string() + " does not exist");
+    const fs::path temporary =
+        parent / ("." + target.filename().string() + ".tmp" + std::to_string(std::random_device{}()));
+    // An interrupt waits until the module is in place or cleared away.
+    WithoutInterruption([&] {
         fs::remove_all(temporary, error);
-        FailRun("cannot write the simulated module: " + std::string(failure.what()));
-    }
-    fs::remove_all(target, error);
-    fs::rename(temporary, target, error);
-    if (error) {
-        fs::remove_all(temporary, error);
-        FailRun("cannot write the folder " + command.folder);
-    }
+        try {
+            cissim::WriteCalibrationFolder(temporary.string() + "/", options);
+            cissim::WriteHeldOutImages(HeldOutFolder(temporary.string()), options, command.heldOut);
+            cissim::WriteDarkImage(HeldOutFolder(temporary.string()), options);
+        } catch (const std::exception& failure) {
+            fs::remove_all(temporary, error);
+            FailRun("cannot write the simulated module: " + std::string(failure.what()));
+        }
+        fs::remove_all(target, error);
+        fs::rename(temporary, target, error);
+        if (error) {
+            fs::remove_all(temporary, error);
+            FailRun("cannot write the folder " + command.folder);
+        }
+    });
     return ListBitmaps(HeldOutFolder(target.string()), false);
 }
 
@@ -310,14 +324,22 @@ int RunSimulate(const SimulateCommand& command) {
 }
 
 int RunCalibrate(const CalibrateCommand& command) {
+    std::vector<NamedFile> outputs;
+    if (!command.savePath.empty()) outputs.push_back({"--save", command.savePath});
+    if (!command.jsonPath.empty()) outputs.push_back({"--json", command.jsonPath});
+    std::vector<NamedFile> inputs;
+    AddCalibrationImages(command.folder, inputs);
+    CheckOutputs(outputs, inputs);
     const Calibration calibration = CalibrateFromFolder(command.folder, ToSettings(command.calibration));
     PrintNotes(calibration);
-    // With the JSON on standard output the summary goes out of its way.
-    std::ostream& summary = command.jsonPath == "-" ? std::cerr : std::cout;
+    // With an output on standard output the summary goes out of its way.
+    std::ostream& summary = command.jsonPath == "-" || command.savePath == "-" ? ToolErrors() : std::cout;
     PrintCalibrationSummary(summary, calibration);
+    // Seen before a write that may wait (a FIFO without its reader yet).
+    summary.flush();
     if (!command.savePath.empty()) {
         WriteFileAtomically(command.savePath, calibration.library.Serialize());
-        summary << "Saved        " << command.savePath << "\n";
+        if (command.savePath != "-") summary << "Saved        " << command.savePath << "\n";
     }
     if (!command.jsonPath.empty()) {
         WriteFileAtomically(command.jsonPath, CalibrationToJson(calibration).dump(1) + "\n");
@@ -340,8 +362,10 @@ int RunCorrect(const CorrectCommand& command) {
     const std::vector<std::string> inputs = ExpandInputs(arguments);
     if (inputs.empty()) FailRun("no image to correct (a folder gives its .bmp, .png and .tif files)");
     // Every output is named after its input; two inputs of one name, or an
-    // output on top of its input, are refused before anything is done.
+    // output on top of any input, are refused before anything is done.
     std::map<std::string, std::string> owners;
+    std::vector<NamedFile> outputs;
+    std::vector<NamedFile> read = {{"the calibration file", command.calibrationFile}};
     for (const std::string& input : inputs) {
         const std::string name = fs::path(input).filename().string();
         const auto [owner, fresh] = owners.emplace(name, input);
@@ -349,11 +373,11 @@ int RunCorrect(const CorrectCommand& command) {
             FailUsage(owner->second + " and " + input + " would both be written to " +
                       (fs::path(command.outFolder) / name).string());
         }
-        std::error_code error;
-        if (fs::equivalent(fs::path(command.outFolder) / name, input, error)) {
-            FailUsage("--out: " + (fs::path(command.outFolder) / name).string() + " would overwrite its input");
-        }
+        outputs.push_back({"--out", (fs::path(command.outFolder) / name).string(), true});
+        read.push_back({"the image to correct", input});
     }
+    AddCalibrationImages(folder, read);
+    CheckOutputs(outputs, read);
     int32_t mode = 0;
     TestFunction test = TestFunction::kCurrent;
     const Calibration calibration =
@@ -389,15 +413,20 @@ int RunCorrect(const CorrectCommand& command) {
                 readInto(i);
             }
             CorrectImage(calibration, test, mode, current.raw, current.corrected, input, command.jobs);
-            WriteImageAtomically((fs::path(command.outFolder) / fs::path(input).filename()).string(),
-                                 current.corrected, &current.encoded);
+            // An interrupt during the write ends the tool once the image is
+            // whole, counted among those done.
+            WithoutInterruption([&] {
+                WriteImageAtomically((fs::path(command.outFolder) / fs::path(input).filename()).string(),
+                                     current.corrected, &current.encoded);
+                NoteImagesDone(i + 1, inputs.size());
+            });
         } catch (const ToolError& error) {
             if (!command.keepGoing) {
                 progress.Finish();
                 throw;
             }
             progress.Finish();
-            std::cerr << "cisffc: " << error.what() << "\n";
+            ToolErrors() << "cisffc: " << error.what() << "\n";
             ++failed;
         }
         progress.Update(i + 1);
@@ -405,8 +434,9 @@ int RunCorrect(const CorrectCommand& command) {
     progress.Finish();
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (failed > 0) {
-        std::cerr << "cisffc: " << failed << " of " << inputs.size() << " image(s) could not be corrected; the other "
-                  << inputs.size() - failed << " are in " << command.outFolder << "\n";
+        ToolErrors() << "cisffc: " << failed << " of " << inputs.size()
+                     << " image(s) could not be corrected; the other " << inputs.size() - failed << " are in "
+                     << command.outFolder << "\n";
         return kExitFailed;
     }
     if (!command.quiet) {
@@ -428,7 +458,22 @@ int RunReport(const ReportCommand& command) {
         FailUsage("with --calibration, name the flat images to measure with --heldout");
     }
     // With the table on standard output the rest goes out of its way.
-    std::ostream& text = command.csvPath == "-" ? std::cerr : std::cout;
+    std::ostream& text = command.csvPath == "-" ? ToolErrors() : std::cout;
+    // The flat images measured: the named folder, else the held-out folder
+    // beside the calibration images when it holds any, else those images.
+    std::string source = command.heldOutFolder;
+    if (source.empty() && !ListBitmaps(HeldOutFolder(command.folder), false).empty()) {
+        source = HeldOutFolder(command.folder);
+    }
+    const std::string darkPath = DarkImagePath(command.darkImage, source);
+    std::vector<NamedFile> outputs = {{"--out", command.outPath}};
+    if (!command.csvPath.empty()) outputs.push_back({"--csv", command.csvPath});
+    std::vector<NamedFile> inputs = {{"the calibration file", command.calibrationFile}, {"--dark", darkPath}};
+    AddCalibrationImages(command.folder, inputs);
+    if (!source.empty()) {
+        for (const std::string& path : ListBitmaps(source)) inputs.push_back({"the flat image", path});
+    }
+    CheckOutputs(outputs, inputs);
     int32_t mode = 0;
     TestFunction test = TestFunction::kCurrent;
     const Calibration calibration =
@@ -438,10 +483,6 @@ int RunReport(const ReportCommand& command) {
         });
     FailIfIncomplete(calibration);
 
-    std::string source = command.heldOutFolder;
-    if (source.empty() && !ListBitmaps(HeldOutFolder(command.folder), false).empty()) {
-        source = HeldOutFolder(command.folder);
-    }
     const vyrffc::Results& r = calibration.results();
     std::vector<FlatImage> flats;
     if (source.empty()) {
@@ -461,7 +502,6 @@ int RunReport(const ReportCommand& command) {
         text << "Held-out images: " << source << "\n";
         flats = LoadFlatImages(paths, r.imageWidth);
     }
-    const std::string darkPath = DarkImagePath(command.darkImage, source);
     std::vector<FlatImage> dark;
     if (!darkPath.empty()) dark = LoadFlatImages({darkPath}, r.imageWidth);
     const CorrectionOutcome outcome =

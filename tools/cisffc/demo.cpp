@@ -50,6 +50,7 @@ int RunDemo(const DemoCommand& command) {
     std::cout << "Simulating a CIS module: " << options.width << " columns on " << options.chips << " chips, "
               << options.levels << " calibration levels, " << module.heldOut << " held-out levels\n";
     auto start = std::chrono::steady_clock::now();
+    EnsureFolder(command.outFolder);
     const std::vector<std::string> heldOut = WriteSimulatedModule(module);
     std::printf("  simulated in %.2f s: %s\n\n", SecondsSince(start), module.folder.c_str());
 

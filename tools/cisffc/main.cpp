@@ -11,6 +11,7 @@
 
 #include "column_ranges.h"
 #include "commands.h"
+#include "platform.h"
 #include "tool_error.h"
 
 namespace {
@@ -69,6 +70,8 @@ void AddModeOptions(CLI::App& command, std::string& mode, std::string& test) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    EndOnInterrupt();
+    KeepStandardErrorForTheTool();
     // The tool explains failures itself, one line each; the image library's
     // own warnings would only add noise.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
@@ -161,7 +164,7 @@ int main(int argc, char** argv) {
     } catch (const CLI::Success& done) {
         return app.exit(done);
     } catch (const CLI::ParseError& error) {
-        std::cerr << "cisffc: the command line is not valid: " << error.what() << " (see cisffc --help)\n";
+        ToolErrors() << "cisffc: the command line is not valid: " << error.what() << " (see cisffc --help)\n";
         return kExitUsage;
     }
 
@@ -172,10 +175,10 @@ int main(int argc, char** argv) {
         if (*reportApp) return RunReport(report);
         return RunDemo(demo);
     } catch (const ToolError& error) {
-        std::cerr << "cisffc: " << error.what() << "\n";
+        ToolErrors() << "cisffc: " << error.what() << "\n";
         return error.status();
     } catch (const std::exception& error) {
-        std::cerr << "cisffc: the command stopped on an error it did not expect: " << error.what() << "\n";
+        ToolErrors() << "cisffc: the command stopped on an error it did not expect: " << error.what() << "\n";
         return kExitFailed;
     }
 }

@@ -1,66 +1,19 @@
 #include "output_file.h"
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
-#include <random>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <map>
 
 #include <opencv2/imgcodecs.hpp>
 
+#include "VyrCISFlatfieldCorrection.hpp"
 #include "images.h"
+#include "platform.h"
 #include "tool_error.h"
 
 namespace cisffc {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// Longest file name most file systems take.
-constexpr size_t kMaxNameBytes = 255;
-
-std::string Reason() { return std::strerror(errno); }
-
-bool WriteAll(int fd, std::string_view bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t written = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<size_t>(written);
-    }
-    return true;
-}
-
-// ".NAME.XXXXXXXXXXXX.tmp" beside the target, NAME cut short enough that the
-// whole stays within the file system's name limit.
-std::string TemporaryName(const fs::path& target, std::mt19937_64& random) {
-    static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-    std::string suffix = ".";
-    for (int i = 0; i < 12; ++i) suffix += kDigits[random() % 36];
-    suffix += ".tmp";
-    std::string name = target.filename().string();
-    const size_t room = kMaxNameBytes - 1 - suffix.size();
-    if (name.size() > room) name.resize(room);
-    return (target.parent_path() / ("." + name + suffix)).string();
-}
-
-void WriteInPlace(const std::string& path, std::string_view bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (fd < 0) FailRun("cannot open " + path + " for writing: " + Reason());
-    const bool ok = WriteAll(fd, bytes);
-    const std::string reason = Reason();
-    if (::close(fd) != 0 || !ok) FailRun("cannot write " + path + ": " + reason);
-}
-
-}  // namespace
 
 void WriteFileAtomically(const std::string& path, std::string_view bytes) {
     if (path == "-") {
@@ -69,33 +22,10 @@ void WriteFileAtomically(const std::string& path, std::string_view bytes) {
         if (!std::cout) FailRun("cannot write to standard output");
         return;
     }
-    const fs::path target(path);
-    struct stat existing {};
-    const bool exists = ::lstat(path.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) {
-        if (S_ISDIR(existing.st_mode)) FailRun("cannot write " + path + ": it is a folder");
-        WriteInPlace(path, bytes);
-        return;
-    }
-    if (!target.parent_path().empty()) EnsureFolder(target.parent_path().string());
-
-    std::mt19937_64 random(std::random_device{}());
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = TemporaryName(target, random);
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) FailRun("cannot create a temporary file beside " + path + ": " + Reason());
-    bool ok = WriteAll(fd, bytes);
-    if (ok && exists) ok = ::fchmod(fd, existing.st_mode & 07777) == 0;
-    const std::string reason = Reason();
-    ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        const std::string why = ok ? Reason() : reason;
-        ::unlink(temporary.c_str());
-        FailRun("cannot write " + path + ": " + why);
+    try {
+        WithoutInterruption([&] { vyrffc::WriteFile(path, bytes); });
+    } catch (const vyrffc::Error& error) {
+        FailRun(error.what());
     }
 }
 
@@ -133,6 +63,38 @@ void EnsureFolder(const std::string& folder) {
     fs::create_directories(folder, error);
     if (!fs::is_directory(folder)) {
         FailRun("cannot create the folder " + folder);
+    }
+}
+
+void CheckOutputs(const std::vector<NamedFile>& outputs, const std::vector<NamedFile>& inputs) {
+    std::map<std::string, const NamedFile*> written;
+    const NamedFile* standardOutput = nullptr;
+    for (const NamedFile& output : outputs) {
+        if (output.path == "-") {
+            if (standardOutput != nullptr) {
+                FailUsage(standardOutput->role + " and " + output.role + " cannot both go to standard output");
+            }
+            standardOutput = &output;
+            continue;
+        }
+        const fs::path folder = fs::path(output.path).parent_path();
+        std::error_code error;
+        if (!output.folderMade && !folder.empty() && !fs::is_directory(folder, error)) {
+            FailRun("cannot write " + output.path + ": the folder " + folder.string() + " does not exist");
+        }
+        const auto [other, fresh] = written.emplace(FileIdentity(output.path), &output);
+        if (!fresh) {
+            FailUsage(other->second->role + " " + other->second->path + " and " + output.role + " " + output.path +
+                      " are the same file");
+        }
+    }
+    for (const NamedFile& input : inputs) {
+        if (input.path.empty() || input.path == "-") continue;
+        const auto output = written.find(FileIdentity(input.path));
+        if (output != written.end()) {
+            FailUsage(output->second->role + " " + output->second->path + " would overwrite " + input.role + " " +
+                      input.path);
+        }
     }
 }
 

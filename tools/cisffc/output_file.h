@@ -1,8 +1,6 @@
-// Output files appear whole or not at all. A regular file (or a new name) is
-// written under a temporary name beside it, created exclusively, and renamed
-// over it once complete, keeping the old file's permissions. Anything else
-// (a symlink, a FIFO, a character device) is written in place: a link is
-// followed to its target, a FIFO or device receives the bytes directly.
+// Every file the tool writes goes through the library's writer (whole or not
+// at all, see vyrffc::WriteFile), with an interrupt held off until the write
+// is done. Images are encoded here and handed over as bytes.
 #ifndef CISFFC_OUTPUT_FILE_H
 #define CISFFC_OUTPUT_FILE_H
 
@@ -27,8 +25,24 @@ void WriteImageAtomically(const std::string& path, const cv::Mat& image, std::ve
 void WritePictureAtomically(const std::string& path, const cv::Mat& picture);
 
 // Creates the folder (and its parents) when missing; a failed run error if
-// that is impossible or the path is something else.
+// that is impossible or the path is something else. Only for the folders an
+// option names as a folder to fill (correct --out, demo --out).
 void EnsureFolder(const std::string& folder);
+
+// One output or input of a command, with what the user called it
+// ("--save", "the calibration image", ...). An output's folder must be there
+// unless the command makes it (correct --out).
+struct NamedFile {
+    std::string role;
+    std::string path;
+    bool folderMade = false;
+};
+
+// Refuses, before any work, two outputs that are one file (however spelled,
+// through a link or a hard link), an output that is one of the inputs, more
+// than one output on standard output ("-"), and an output into a folder that
+// does not exist.
+void CheckOutputs(const std::vector<NamedFile>& outputs, const std::vector<NamedFile>& inputs);
 
 }  // namespace cisffc
 

@@ -6,12 +6,15 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <stdexcept>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
+
+#include "platform/file_write.h"
 
 namespace cissim {
 
@@ -32,8 +35,15 @@ std::string NumberedName(const std::string& prefix, int index, int count, size_t
     return prefix + number + ".bmp";
 }
 
+void WriteBytes(const std::string& path, std::string_view bytes) {
+    const std::string reason = ffc::WriteWholeFile(path, bytes);
+    if (!reason.empty()) throw std::runtime_error("cannot write " + path + ": " + reason);
+}
+
 void WriteImage(const std::string& path, const cv::Mat& image) {
-    if (!cv::imwrite(path, image)) throw std::runtime_error("cannot write " + path);
+    std::vector<uchar> encoded;
+    if (!cv::imencode(".bmp", image, encoded)) throw std::runtime_error("cannot encode " + path);
+    WriteBytes(path, std::string_view(reinterpret_cast<const char*>(encoded.data()), encoded.size()));
 }
 
 // The decoys show the light of the calibration level a third of the way up:
@@ -95,9 +105,7 @@ std::string WriteDecoy(const std::string& folder, Decoy decoy, const SimulatorOp
         }
         case Decoy::NotAnImage: {
             const std::string path = InFolder(folder, "decoy_not_an_image.bmp");
-            std::ofstream file(path, std::ios::binary);
-            file << "This file is named like a bitmap but holds text.\n";
-            if (!file) throw std::runtime_error("cannot write " + path);
+            WriteBytes(path, "This file is named like a bitmap but holds text.\n");
             return path;
         }
         case Decoy::Colour: {

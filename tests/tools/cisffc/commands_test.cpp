@@ -1,7 +1,11 @@
 // Runs the cisffc program as a user would and checks what it leaves behind:
 // files, the one-line reasons for failures and the exit status.
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -198,7 +202,16 @@ TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
          1, "is 500 columns wide, the calibration is for 512"},
         {"correct --calibration " + file + " " + held + " --out " + temp_.path() + "never.png", 2, "not an image"},
         {"correct --calibration " + file + " " + held + " --out " + file, 2, "is a file"},
+        // The image library's decoders add no line of their own.
+        {"correct --calibration " + file + " " + temp_.path() + "cut.png" + out, 1, "cannot read"},
+        {"correct --calibration " + file + " " + temp_.path() + "cut.tif" + out, 1, "cannot read"},
     };
+    for (const char* extension : {".png", ".tif"}) {
+        std::vector<uchar> bytes;
+        cv::imencode(extension, cv::Mat(16, 512, CV_8UC1, cv::Scalar(90)), bytes);
+        std::ofstream(temp_.path() + "cut" + extension, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size() / 2));
+    }
     fs::create_directories(temp_.path() + "narrow");
     cv::imwrite(temp_.path() + "narrow/flat.bmp", cv::Mat(16, 500, CV_8UC1, cv::Scalar(90)));
     for (const auto& [arguments, status, reason] : cases) {
@@ -244,6 +257,133 @@ TEST_F(CisffcTest, BareCommandAndVersionSayWhatTheyAre) {
     const ToolRun version = Run("--version");
     EXPECT_EQ(version.status, 0);
     EXPECT_NE(version.out.find("calibration file format"), std::string::npos) << version.out;
+}
+
+}  // namespace
+
+namespace {
+
+// Every refusal comes before any work: no output appears, no input changes.
+TEST_F(CisffcTest, OutputsThatCollideAreRefusedBeforeAnyWork) {
+    const std::string module = Simulate("module") + "/";
+    const std::string held = module + "heldout/";
+    const std::string file = temp_.path() + "module.ffcal";
+    ASSERT_EQ(Run("calibrate " + module + " --save " + file).status, 0);
+    const std::string t = temp_.path();
+    fs::create_directories(t + "sub");
+    fs::create_hard_link(module + "level_004.bmp", t + "hard.bmp");
+    std::ofstream(t + "existing.png") << "old";
+    fs::create_symlink(t + "existing.png", t + "link.csv");
+    cv::imwrite(t + "dark.png", cv::Mat(16, 512, CV_8UC1, cv::Scalar(3)));
+    fs::create_directories(t + "lookalike");
+    fs::copy_file(held + "heldout_01.bmp", t + "lookalike/level_002.bmp");
+    const std::string report = "report --calibration " + file + " --heldout " + held;
+
+    const std::vector<std::tuple<std::string, int, std::string>> cases = {
+        {"calibrate " + module + " --save " + t + "x --json " + t + "sub/../x", 2, "are the same file"},
+        {"calibrate " + module + " --save " + module + "level_003.bmp", 2, "would overwrite the calibration image"},
+        {"calibrate " + module + " --json " + t + "hard.bmp", 2, "would overwrite the calibration image"},
+        {"calibrate " + module + " --save - --json -", 2, "cannot both go to standard output"},
+        {"calibrate " + module + " --save " + t + "missing/deeper/x.ffcal", 1, "does not exist"},
+        {report + " --out " + t + "existing.png --csv " + t + "link.csv", 2, "are the same file"},
+        {report + " --out " + t + "dark.png --dark " + t + "dark.png", 2, "would overwrite --dark"},
+        {report + " --out " + t + "r.png --csv " + held + "heldout_02.bmp", 2, "would overwrite the flat image"},
+        {report + " --out " + t + "r.png --csv " + file, 2, "would overwrite the calibration file"},
+        {"correct --calibration " + file + " " + held + " --out " + held, 2, "would overwrite the image to correct"},
+        {"correct " + module + " " + t + "lookalike --out " + module, 2, "would overwrite the calibration image"},
+    };
+    const std::string before = ReadText(module + "level_004.bmp");
+    for (const auto& [arguments, status, reason] : cases) {
+        const ToolRun run = Run(arguments);
+        EXPECT_EQ(run.status, status) << arguments << "\n" << run.err;
+        EXPECT_NE(run.err.find(reason), std::string::npos) << arguments << "\n" << run.err;
+        EXPECT_TRUE(run.out.empty()) << arguments << "\n" << run.out;
+    }
+    EXPECT_EQ(ReadText(module + "level_004.bmp"), before);
+    EXPECT_EQ(ReadText(t + "existing.png"), "old");
+    EXPECT_FALSE(fs::exists(t + "x"));
+    EXPECT_FALSE(fs::exists(t + "r.png"));
+    EXPECT_FALSE(fs::exists(t + "missing"));
+}
+
+TEST_F(CisffcTest, ACalibrationOnStandardOutputIsTheFileAlone) {
+    const std::string module = Simulate("module") + "/";
+    const std::string file = temp_.path() + "module.ffcal";
+    ASSERT_EQ(Run("calibrate " + module + " --save " + file).status, 0);
+    const ToolRun run = Run("calibrate " + module + " --save -");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(run.out == ReadText(file)) << "the summary or something else joined the saved bytes";
+    EXPECT_NE(run.err.find("Image size"), std::string::npos) << run.err;
+}
+
+// The tool started without a shell, so that SIGINT reaches it as a terminal
+// would send it; its stdout and stderr go to files.
+pid_t StartTool(std::vector<std::string> words, const std::string& out, const std::string& err) {
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    words.insert(words.begin(), CISFFC_PROGRAM);
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    EXPECT_EQ(posix_spawn(&child, CISFFC_PROGRAM, &files, nullptr, argv.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&files);
+    return child;
+}
+
+// The exit status, or -1 for an end by a signal.
+int InterruptAndWait(pid_t child) {
+    ::kill(child, SIGINT);
+    int raw = 0;
+    EXPECT_EQ(::waitpid(child, &raw, 0), child);
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// Interrupted in the middle of a batch, the tool says how far it got and
+// leaves only whole images, no temporary file.
+TEST_F(CisffcTest, AnInterruptedBatchLeavesNoTemporaryFileAndExits130) {
+    const std::string module = temp_.path() + "tall";
+    ASSERT_EQ(Run("simulate " + module + " --width 4096 --height 1000 --levels 12 --heldout 60").status, 0);
+    const std::string file = temp_.path() + "tall.ffcal";
+    ASSERT_EQ(Run("calibrate " + module + " --save " + file).status, 0);
+    const std::string out = temp_.path() + "out/";
+    const std::string err = temp_.path() + "interrupted.txt";
+    const std::string heldOut = module + "/heldout";
+    const pid_t child =
+        StartTool({"correct", "--calibration", file, heldOut, "--out", out, "--jobs", "2"}, "/dev/null", err);
+
+    // Interrupted once the first image is there, mid-batch.
+    auto started = [&] {
+        std::error_code error;
+        return fs::is_directory(out, error) && !fs::is_empty(out, error);
+    };
+    for (int i = 0; i < 6000 && !started(); ++i) ::usleep(5000);
+    EXPECT_EQ(InterruptAndWait(child), 130);
+    const std::string said = ReadText(err);
+    EXPECT_NE(said.find("interrupted after "), std::string::npos) << said;
+    EXPECT_NE(said.find(" of 61 image(s)"), std::string::npos) << said;
+    size_t images = 0;
+    for (const auto& entry : fs::directory_iterator(out)) {
+        EXPECT_EQ(entry.path().extension(), ".bmp") << entry.path();
+        EXPECT_EQ(fs::file_size(entry.path()), fs::file_size(heldOut + "/" + entry.path().filename().string()));
+        ++images;
+    }
+    EXPECT_LT(images, 61u);
+}
+
+// A FIFO without a reader holds the write up; an interrupt still ends it.
+TEST_F(CisffcTest, AnInterruptEndsAWriteToAFifoWithoutReader) {
+    const std::string module = Simulate("module");
+    const std::string fifo = temp_.path() + "nobody.json";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string summary = temp_.path() + "summary.txt";
+    const pid_t child = StartTool({"calibrate", module, "--json", fifo}, summary, temp_.path() + "err.txt");
+    // The summary comes before the results are written.
+    for (int i = 0; i < 6000 && ReadText(summary).find("Groups") == std::string::npos; ++i) ::usleep(5000);
+    ::usleep(200000);
+    EXPECT_EQ(InterruptAndWait(child), 130);
 }
 
 }  // namespace
