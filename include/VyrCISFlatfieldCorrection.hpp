@@ -204,6 +204,19 @@ VYRFFC_API Calibration CalibrateFolder(const std::string& folder, const Settings
 VYRFFC_API Calibration CalibrateImages(const std::vector<cv::Mat>& images, const Settings& settings,
                                        std::vector<std::string>* warnings = nullptr);
 
+// Reads an image file to correct into `image` as stored, in any format the
+// image library reads. Only a regular file is opened, and its length and
+// header are checked before it is read whole. Throws, naming the file,
+// kFileUnreadable when it is missing, not a regular file, longer or larger
+// than any 8-bit gray image the image library reads (2^20 rows or columns,
+// 2^30 pixels), cut short, or not decodable (memory running out included),
+// and kImageUnusable when it is colour, deeper than 8 bits or otherwise not
+// 8-bit gray. `image` and `fileBytes` keep their memory when it suffices, so
+// a batch that passes the same ones allocates once; after an error `image`
+// holds nothing to use.
+VYRFFC_API void ReadImageToCorrect(const std::string& path, cv::Mat& image, std::vector<uint8_t>& fileBytes);
+VYRFFC_API cv::Mat ReadImageToCorrect(const std::string& path);
+
 // Writes `bytes` to `path` whole or not at all, as Save does: under an
 // exclusive random name beside it (within the 255-byte name limit), flushed
 // to disk and renamed over the target, which keeps its permissions (a new
