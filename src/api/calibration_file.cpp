@@ -407,7 +407,9 @@ void RequireFinite(const std::vector<float>& values, const char* what) {
 
 void RequireColumns(const std::vector<int32_t>& columns, int32_t width, const char* what) {
     for (int32_t c : columns) {
-        if (c < 0 || c >= width) Corrupt(std::string(what) + " hold column " + std::to_string(c) + ", outside the image");
+        if (c < 0 || c >= width) {
+            Corrupt(std::string(what) + " hold column " + std::to_string(c) + ", outside the image");
+        }
     }
 }
 
@@ -473,7 +475,9 @@ std::vector<std::vector<int32_t>> Accumulated(const std::vector<Step>& steps, si
 
 std::vector<std::vector<int32_t>> ReadMappingTables(TableReader& tables, uint64_t width) {
     const std::vector<uint64_t> shape = {width, 256};
-    if (tables.Has("columnLuts") == tables.Has("columnLutSteps")) Corrupt("it holds not exactly one set of mapping tables");
+    if (tables.Has("columnLuts") == tables.Has("columnLutSteps")) {
+        Corrupt("it holds not exactly one set of mapping tables");
+    }
     std::vector<std::vector<int32_t>> luts;
     if (tables.Has("columnLuts")) {
         luts = Rows(tables.Values<int32_t>("columnLuts", kI32, shape), 256);
@@ -484,7 +488,9 @@ std::vector<std::vector<int32_t>> ReadMappingTables(TableReader& tables, uint64_
     }
     for (const std::vector<int32_t>& lut : luts) {
         for (int32_t entry : lut) {
-            if (entry < -kMaxTableEntry || entry > kMaxTableEntry) Corrupt("a mapping table leaves the range of its entries");
+            if (entry < -kMaxTableEntry || entry > kMaxTableEntry) {
+                Corrupt("a mapping table leaves the range of its entries");
+            }
         }
     }
     return luts;

@@ -48,7 +48,8 @@ std::string EditedHeader(const std::string& file, const std::function<void(Json&
     return ffc::testing::Resigned(prefix + text + file.substr(8 + length));
 }
 
-void ExpectRefused(const std::string& contents, ErrorReason reason, const std::string& words, const std::string& label) {
+void ExpectRefused(const std::string& contents, ErrorReason reason, const std::string& words,
+                   const std::string& label) {
     try {
         ReadCalibrationFile(contents);
         ADD_FAILURE() << "accepted: " << label;
@@ -171,9 +172,13 @@ TEST_F(CalibrationFile, DamagedHeadersAreRefusedWithTheirReason) {
          ErrorReason::kFileCorrupt, "whole number"},
         {"negative offset", header([](Json& h) { h["referenceColumns"]["data_offsets"][0] = -4; }),
          ErrorReason::kFileCorrupt, "whole number"},
-        {"overlap", header([](Json& h) { h["columnGroupSizes"]["data_offsets"] = h["referenceColumns"]["data_offsets"]; }),
+        {"overlap",
+         header([](Json& h) { h["columnGroupSizes"]["data_offsets"] = h["referenceColumns"]["data_offsets"]; }),
          ErrorReason::kFileCorrupt, "add up"},
-        {"shifted", header([](Json& h) { h["referenceColumns"]["data_offsets"] = {4, 4 + 4 * h["referenceColumns"]["shape"][0].get<int>()}; }),
+        {"shifted",
+         header([](Json& h) {
+             h["referenceColumns"]["data_offsets"] = {4, 4 + 4 * h["referenceColumns"]["shape"][0].get<int>()};
+         }),
          ErrorReason::kFileCorrupt, "overlap or leave gaps"},
         {"extra table", header([](Json& h) {
              h["extra"] = {{"dtype", "I8"}, {"shape", {0}}, {"data_offsets", h["columnDarkRanges"]["data_offsets"][1]}};
