@@ -1,11 +1,14 @@
 // The calibration file: the layout of the safetensors format, so that numpy
 // or the safetensors package read it without our code. Eight bytes (the
-// header's length, little-endian), a JSON header, then the tables as raw
-// little-endian arrays, one after the other:
+// header's length, little-endian, a multiple of 8), a JSON header padded with
+// spaces, then the tables as raw little-endian arrays, one after the other,
+// ending at the file's end:
 //  - "__metadata__": the format name and version, the library version, the
 //    run, the digit count, the image size, the fit range and the gains, as
 //    text (floats with 9 significant digits, which give their bits back), and
-//    a 64-bit FNV-1a checksum of the metadata and the tables;
+//    a 64-bit FNV-1a checksum of the whole file, taken with its own 16 digits
+//    read as '0' characters (format version 1: of the metadata and the
+//    tables only);
 //  - per table its type ("I8", "I16", "I32", "F32"), shape and byte range.
 // The mapping tables are stored as per-column steps (entry 0, then each entry
 // less the one before), which fit one byte for tables of real sensors; a
@@ -14,20 +17,24 @@
 #define VYR_FFC_API_CALIBRATION_FILE_H
 
 #include <string>
+#include <string_view>
 
 #include "VyrCISFlatfieldCorrection.hpp"
 
 namespace vyrffc {
 
-// The format version this library writes, and the newest it reads.
-constexpr int kCalibrationFileFormat = 1;
+// The format version this library writes, and the newest it reads; it reads
+// every older one too.
+constexpr int kCalibrationFileFormat = 2;
 
 std::string WriteCalibrationFile(const Results& results);
 
-// Throws kFileCorrupt for contents that do not parse, fail their checksum or
-// whose fields are missing, malformed or of sizes that do not add up, and
-// kFileTooNew for a newer format version.
-Results ReadCalibrationFile(const std::string& contents);
+// Throws kFileCorrupt for contents that do not parse, whose header does not
+// place its tables exactly in the bytes that follow it, that fail their
+// checksum, or whose fields are missing, malformed, of sizes that do not add
+// up or of values no calibration holds; kFileTooNew for a newer format
+// version. Nothing else, std::bad_alloc aside.
+Results ReadCalibrationFile(std::string_view contents);
 
 }  // namespace vyrffc
 

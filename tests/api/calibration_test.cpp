@@ -12,7 +12,6 @@
 #include <new>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -196,33 +195,6 @@ TEST_F(CxxInterface, ThreadsThatCannotStartLeaveTheSameResult) {
         EXPECT_EQ(cv::norm(output, single, cv::NORM_INF), 0.0) << allowed;
         EXPECT_GT(started.load(), allowed) << "more threads were asked for than given";
     }
-}
-
-TEST_F(CxxInterface, DamagedNewerOrInconsistentFilesAreRefused) {
-    const std::string good = calibrations_[0].Serialize();
-    const auto edited = [&](const std::string& from, const std::string& to) {
-        return std::string(good).replace(good.find(from), from.size(), to);
-    };
-    std::string flipped = good;
-    flipped.back() ^= 1;
-    const std::tuple<std::string, ErrorReason, const char*> cases[] = {
-        {good.substr(0, good.size() / 2), ErrorReason::kFileCorrupt, "add up"},
-        {flipped, ErrorReason::kFileCorrupt, "checksum"},
-        {"not a calibration file\n", ErrorReason::kFileCorrupt, "header"},
-        {edited("\"formatVersion\":\"1\"", "\"formatVersion\":\"2\""), ErrorReason::kFileTooNew, "version 2"},
-        {edited("\"imageWidth\":\"256\"", "\"imageWidth\":\"255\""), ErrorReason::kFileCorrupt, "add up"},
-    };
-    for (const auto& [contents, reason, words] : cases) {
-        try {
-            Calibration::Deserialize(contents);
-            ADD_FAILURE() << "accepted: " << words;
-        } catch (const Error& error) {
-            EXPECT_EQ(error.reason(), reason) << error.what();
-            EXPECT_NE(std::string(error.what()).find(words), std::string::npos) << error.what();
-        }
-    }
-    ffc::testing::TempFolder empty;
-    EXPECT_EQ(ReasonOf([&] { Calibration::Load(empty.path() + "missing.ffcal"); }), ErrorReason::kFileUnreadable);
 }
 
 // Images without a range of levels are refused by every run, also where the
