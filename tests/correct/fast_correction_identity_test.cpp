@@ -7,6 +7,7 @@
 #include <iostream>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
@@ -67,6 +68,10 @@ TEST_P(TablePass, GivesEveryPixelItsRegularValue) {
                     if (!StartCorrection(instance, plan, input, output)) continue;
                     PreparedRule prepared = PrepareRule(plan.rule, width);
                     prepared.fill = fill;
+                    std::vector<uint8_t> storage(ColumnTablesSize(width) + 64);
+                    uint8_t* tables = storage.data() + (64 - reinterpret_cast<uintptr_t>(storage.data()) % 64) % 64;
+                    FillColumnTables(prepared, tables);
+                    prepared.columnTables = tables;
                     prepared.lookup = path;
                     WriteRegularValues(prepared, inPlace ? output : input, output, input.rows);
                     for (int r = 0; r < input.rows; ++r) {
