@@ -267,6 +267,32 @@ void TimeRounds(benchmark::State& state, Scene scene, int rows) {
     SetThroughput(state, input);
 }
 
+std::string FirstUseName(const TestExport& test, int mode) {
+    return std::string("correct_first_use/") + test.name + "/mode:" + ModeName(mode);
+}
+
+// The first correction of a 16-row chunk with a calibration, which fills the
+// mode's tables; each iteration corrects with a copy of the instance, which
+// starts without them.
+void TimeFirstUse(benchmark::State& state, const TestExport& test, int mode) {
+    const CorrectionFixture& fixture = Fixture();
+    const cv::Mat& input = fixture.ImageOf(kShortRows);
+    cv::Mat output(input.size(), CV_8UC1);
+    double best = 1e300;
+    for (auto _ : state) {
+        state.PauseTiming();
+        FlatFieldCorrectionInstance copy = *fixture.InstanceOf(test.generation);
+        state.ResumeTiming();
+        const auto start = std::chrono::steady_clock::now();
+        if (!test.function(&copy, &input, &output, mode)) {
+            state.SkipWithError("the timed call failed");
+            break;
+        }
+        best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    state.counters["best_ms"] = best * 1e3;
+}
+
 // The fastest round of an item in seconds; 0 when the rounds did not run.
 double RoundSeconds(const RecordingReporter& results, Scene scene, int rows, const std::string& item) {
     const RecordedRun* run = results.Find(RoundsName(scene, rows));
@@ -292,6 +318,11 @@ void RegisterCorrectionBenchmarks() {
         }
         for (const TestExport& test : kExports) {
             for (int mode : kModes) {
+                if (rows == kShortRows) {
+                    benchmark::RegisterBenchmark(FirstUseName(test, mode).c_str(), TimeFirstUse, test, mode)
+                        ->Unit(benchmark::kMillisecond)
+                        ->Iterations(5);
+                }
                 benchmark::RegisterBenchmark(CorrectName("correct_plain", test, mode, rows).c_str(),
                                              TimePlainCorrection, test, mode, rows)
                     ->Unit(benchmark::kMillisecond)
@@ -334,6 +365,14 @@ std::vector<TargetCheck> PrintCorrectionSummary(const RecordingReporter& results
     std::printf("\nCorrection of a %d-column image, one thread (fastest of the interleaved rounds; plain timed apart)\n",
                 kWidth);
     std::printf("Processor: %s; strip lookup: %s\n", ProcessorName().c_str(), LookupPathName(ChosenLookupPath()));
+    for (const TestExport& test : kExports) {
+        for (int mode : kModes) {
+            const double first = BestSeconds(results, FirstUseName(test, mode));
+            if (first <= 0.0) continue;
+            std::printf("First 16-row chunk of a calibration (fills the tables), %s mode %s: %.2f ms\n", test.name,
+                        ModeName(mode).c_str(), first * 1e3);
+        }
+    }
     std::printf("%-9s %-8s %-5s %6s %10s %10s %13s %13s %13s\n", "export", "mode", "image", "rows", "export ms",
                 "plain ms", "export/memcpy", "export/LUT", "plain/export");
     for (int rows : {kTallRows, kShortRows}) {

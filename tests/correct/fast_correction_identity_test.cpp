@@ -1,9 +1,9 @@
 // The fast correction must give the plain per-pixel rules' bits on random
-// instances and images, narrow and wide, short and tall (the table pass), in
-// every mode of both generations, into another output and in place; modes 0,
-// 1 and 4 must be the same operation in both generations. The whole
-// correction runs the versions of the table pass this machine picks; the table
-// pass alone is checked with each table fill and each strip lookup by name.
+// instances and images, narrow and wide, short and tall, in every mode of
+// both generations, into another output and in place; modes 0, 1 and 4 must
+// be the same operation in both generations. The whole correction runs the
+// table fill and lookup this machine picks; the table pass alone is checked
+// with each table fill and each strip lookup by name.
 #include <iostream>
 #include <string>
 #include <tuple>
