@@ -294,7 +294,7 @@ void WriteRegularValues(const PreparedRule& prepared, const cv::Mat& input, cv::
     for (int c0 = 0; c0 < prepared.width; c0 += kStripColumns) {
         const StripRows strip{RowOf(input, 0) + c0, input.step[0], RowOf(output, 0) + c0, output.step[0], rowEnd,
                               std::min(kStripColumns, prepared.width - c0)};
-        if (rowEnd < kFewRows && c0 + kStripColumns < prepared.width) {
+        if (rowEnd > 0 && rowEnd < kFewRows && c0 + kStripColumns < prepared.width) {
             const StripRows next{strip.in + kStripColumns, strip.inStep, strip.out, strip.outStep, rowEnd,
                                  std::min(kStripColumns, prepared.width - c0 - kStripColumns)};
             PrefetchStripTables(prepared.columnTables + ColumnTablesSize(c0 + kStripColumns), next);
