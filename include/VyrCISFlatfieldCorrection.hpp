@@ -174,6 +174,8 @@ public:
     // replaced by a new image unless it already is an 8-bit image of the
     // input's size other than the input itself. Bit for bit the same for
     // every thread count; after an error the output's contents are undefined.
+    // The first call in a mode and generation fills that rule's per-column
+    // tables (256 bytes a column), which the calibration keeps.
     void Correct(const cv::Mat& input, cv::Mat& output, int mode, int threads = 0) const;
     void Correct(const cv::Mat& input, cv::Mat& output, int mode, Generation generation, int threads) const;
 

@@ -26,11 +26,13 @@ CorrectionPlan PlanCorrection(const FlatFieldCorrectionInstance& instance, Gener
             plan.shape = CorrectionShape::kPolyvalInt;
             rule.kind = RegularValueKind::kPolyvalInt;
             rule.coefficients = mode == 0 ? &instance.quadCoeffs : &instance.cubicCoeffs;
+            plan.tableRule = mode;
             break;
         case 4:
             plan.shape = CorrectionShape::kLutWithHoleFill;
             rule.kind = RegularValueKind::kLutLowByte;
             rule.luts = &instance.columnLuts;
+            plan.tableRule = 2;
             break;
         case 5:
             plan.shape = CorrectionShape::kDarkBackward;
@@ -43,18 +45,21 @@ CorrectionPlan PlanCorrection(const FlatFieldCorrectionInstance& instance, Gener
                 rule.luts = &instance.columnLuts;
                 rule.gain = instance.rangeGain;
             }
+            plan.tableRule = current ? 3 : 4;
             break;
         case 6:
             plan.shape = CorrectionShape::kDarkForward;
             rule.kind = RegularValueKind::kPolyvalFloatGained;
             rule.coefficients = &instance.quadCoeffs;
             rule.gain = current ? instance.quadGain : instance.rangeGain;
+            plan.tableRule = current ? 5 : 6;
             break;
         default:
             plan.shape = CorrectionShape::kDarkForward;
             rule.kind = RegularValueKind::kPolyvalFloatGained;
             rule.coefficients = &instance.cubicCoeffs;
             rule.gain = current ? instance.cubicGain : instance.rangeGain;
+            plan.tableRule = current ? 7 : 8;
             break;
     }
     return plan;

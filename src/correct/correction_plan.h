@@ -22,6 +22,9 @@ enum class CorrectionShape { kPolyvalInt, kLutWithHoleFill, kDarkBackward, kDark
 struct CorrectionPlan {
     CorrectionShape shape = CorrectionShape::kPolyvalInt;
     RegularValueRule rule;
+    // Which of the instance's prepared tables hold the rule: one per distinct
+    // rule, below kTableRules (instance/prepared_tables.h).
+    int tableRule = 0;
 };
 
 CorrectionPlan PlanCorrection(const FlatFieldCorrectionInstance& instance, Generation generation, int32_t mode);

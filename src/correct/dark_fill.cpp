@@ -134,10 +134,10 @@ bool SharesMemory(const cv::Mat& a, const cv::Mat& b) {
     return a.datastart < b.dataend && b.datastart < a.dataend;
 }
 
-// Regular values first, through the tables, then the dark pixels row by row.
+// Regular values first, by the strip lookup, then the dark pixels row by row.
 // Rows from the first one that throws on are walked pixel by pixel, so that an
 // exception leaves the output as the rules write it. An output sharing the
-// input's memory is walked pixel by pixel throughout: the table pass would
+// input's memory is walked pixel by pixel throughout: the strip lookup would
 // overwrite raw values the dark pixels are found by.
 template <bool kBackward>
 void CorrectDarkRows(const FlatFieldCorrectionInstance& instance, const PreparedRule& prepared, const cv::Mat& input,
@@ -153,7 +153,7 @@ void CorrectDarkRows(const FlatFieldCorrectionInstance& instance, const Prepared
     };
     int running = 0;
     int r = 0;
-    if (WorthTabulating(input.rows) && !SharesMemory(input, output)) {
+    if (!SharesMemory(input, output)) {
         const int rowEnd = FirstRowThatThrows(instance, darks, input, kBackward);
         WriteRegularValues(prepared, input, output, rowEnd);
         for (; r < rowEnd; ++r) correctRow(PrewrittenRuns{}, r, running);

@@ -86,21 +86,7 @@ bool ApplyLutWithHoleFill(const FlatFieldCorrectionInstance& instance, const Pre
                           const cv::Mat& input, cv::Mat& output) {
     const HoleColumns holeColumns = HoleColumnsOf(instance, input.cols);
     std::vector<Hole> holes;
-    if (WorthTabulating(input.rows)) {
-        WriteRegularValues(prepared, input, output, input.rows, &holeColumns, &holes);
-    } else {
-        for (int r = 0; r < input.rows; ++r) {
-            const uint8_t* in = RowOf(input, r);
-            uint8_t* out = RowOf(output, r);
-            for (int c = 0; c < input.cols; ++c) {
-                if (holeColumns.IsHole(c, in[c])) {
-                    holes.push_back({MakeHoleKey(c, r), out[c]});
-                } else {
-                    out[c] = prepared.Evaluate(c, in[c]);
-                }
-            }
-        }
-    }
+    WriteRegularValues(prepared, input, output, input.rows, &holeColumns, &holes);
     if (holes.empty()) return true;
     return FillHoles(instance, holeColumns, std::move(holes), output);
 }

@@ -14,9 +14,6 @@ namespace ffc {
 
 namespace {
 
-// Images with fewer rows evaluate each pixel; taller ones tabulate.
-constexpr int kTableRowThreshold = 64;
-
 // The plain fill: the entries first..last one at a time, with the
 // evaluations' own operations.
 template <int K, bool kIntegerSum>
@@ -152,9 +149,20 @@ bool SegmentHasHole(const uint8_t* in, const HoleColumns& holeColumns, int c0, i
     return any != 0;
 }
 
+// The rows with a hole anywhere: on most images none or few, so the strips
+// look for holes in these rows only, not in every row a second time.
+std::vector<int> RowsWithHoles(const cv::Mat& input, int rowEnd, const HoleColumns& holeColumns) {
+    std::vector<int> rows;
+    for (int r = 0; r < rowEnd; ++r) {
+        if (SegmentHasHole(RowOf(input, r), holeColumns, 0, input.cols)) rows.push_back(r);
+    }
+    return rows;
+}
+
 // Lists the strip's holes with the output bytes the lookup will replace.
-void RecordStripHoles(const StripRows& strip, const HoleColumns& holeColumns, int c0, std::vector<Hole>& holes) {
-    for (int r = 0; r < strip.rows; ++r) {
+void RecordStripHoles(const StripRows& strip, const HoleColumns& holeColumns, int c0, const std::vector<int>& rows,
+                      std::vector<Hole>& holes) {
+    for (int r : rows) {
         const uint8_t* in = strip.in + r * strip.inStep;
         if (!SegmentHasHole(in, holeColumns, c0, strip.columns)) continue;
         const uint8_t* out = strip.out + r * strip.outStep;
@@ -164,26 +172,15 @@ void RecordStripHoles(const StripRows& strip, const HoleColumns& holeColumns, in
     }
 }
 
-// rows * part / parts without overflow.
-int PartOf(int rows, int part, int parts) {
-    return static_cast<int>(int64_t{rows} * part / parts);
-}
+// On few rows each table serves few pixels, and the processor would wait for
+// every table line the strip's first row reaches: the lines a strip's first,
+// middle and last rows reach are fetched while the strip before is looked up.
+constexpr int kFewRows = 64;
 
-// Starts loading rows [first, end) of a strip into the cache.
-void PrefetchStripRows(const StripRows& strip, int first, int end) {
-    for (int r = first; r < end; ++r) {
-        __builtin_prefetch(strip.in + r * strip.inStep, 0, 2);
-    }
-}
-
-// Each column's lowest and highest raw value over the strip's rows.
-void StripBands(const StripRows& strip, uint8_t* lowest, uint8_t* highest) {
-    for (int r = 0; r < strip.rows; ++r) {
-        const uint8_t* in = strip.in + r * strip.inStep;
-        for (int i = 0; i < strip.columns; ++i) {
-            lowest[i] = std::min(lowest[i], in[i]);
-            highest[i] = std::max(highest[i], in[i]);
-        }
+void PrefetchStripTables(const uint8_t* tables, const StripRows& strip) {
+    for (int r : {0, strip.rows / 2, strip.rows - 1}) {
+        const uint8_t* in = strip.in + static_cast<size_t>(r) * strip.inStep;
+        for (int i = 0; i < strip.columns; ++i) __builtin_prefetch(tables + i * kColumnTableSize + in[i], 0, 3);
     }
 }
 
@@ -209,6 +206,7 @@ int RegularValue(const RegularValueRule& rule, int column, int raw) {
 }
 
 uint8_t PreparedRule::Evaluate(int column, int raw) const {
+    if (columnTables != nullptr) return columnTables[static_cast<size_t>(column) * kColumnTableSize + raw];
     switch (rule.kind) {
         case RegularValueKind::kLutLowByte:
             return static_cast<uint8_t>(lutColumns[column][raw]);
@@ -272,7 +270,6 @@ PreparedRule PrepareRule(const RegularValueRule& rule, int width) {
     prepared.rule = rule;
     prepared.width = width;
     prepared.fill = TableFillRuns(TableFill::kSse2) ? TableFill::kSse2 : TableFill::kPlain;
-    prepared.lookup = ChosenLookupPath();
     if (IsPolynomial(rule.kind)) {
         prepared.powers = &GrayPowers();
     } else {
@@ -282,48 +279,33 @@ PreparedRule PrepareRule(const RegularValueRule& rule, int width) {
     return prepared;
 }
 
-bool WorthTabulating(int rows) {
-    return rows >= kTableRowThreshold;
+size_t ColumnTablesSize(int width) { return static_cast<size_t>(width) * kColumnTableSize; }
+
+void FillColumnTables(const PreparedRule& prepared, uint8_t* tables) {
+    for (int c = 0; c < prepared.width; ++c) {
+        prepared.FillColumnTable(c, 0, kColumnTableSize - 1, tables + static_cast<size_t>(c) * kColumnTableSize);
+    }
 }
 
 void WriteRegularValues(const PreparedRule& prepared, const cv::Mat& input, cv::Mat& output, int rowEnd,
                         const HoleColumns* holeColumns, std::vector<Hole>* holes) {
-    const bool polynomial = IsPolynomial(prepared.rule.kind);
-    uint8_t lowest[kStripColumns];
-    uint8_t highest[kStripColumns];
-    alignas(64) uint8_t tables[kStripColumns * kColumnTableSize];
+    const std::vector<int> holeRows =
+        holeColumns != nullptr ? RowsWithHoles(input, rowEnd, *holeColumns) : std::vector<int>();
     for (int c0 = 0; c0 < prepared.width; c0 += kStripColumns) {
         const StripRows strip{RowOf(input, 0) + c0, input.step[0], RowOf(output, 0) + c0, output.step[0], rowEnd,
                               std::min(kStripColumns, prepared.width - c0)};
-        // Only the raw values a column holds are looked up: on camera images a
-        // column spans a narrow band, so most of a polynomial's table is never
-        // read. The strip's rows, read here to find each column's band, are
-        // still in the cache for the lookup. Tables copied from the column
-        // tables cost less than that pass and are filled whole.
-        std::fill_n(lowest, strip.columns, polynomial ? 255 : 0);
-        std::fill_n(highest, strip.columns, polynomial ? 0 : 255);
-        if (polynomial) StripBands(strip, lowest, highest);
-        // The rows of a strip lie a page apart, too far for the processor to
-        // fetch them ahead by itself: the next strip's rows are fetched while
-        // this strip's tables are filled.
-        const int c1 = c0 + strip.columns;
-        const StripRows next{strip.in + strip.columns, strip.inStep, strip.out + strip.columns, strip.outStep,
-                             c1 < prepared.width ? rowEnd : 0, std::min(kStripColumns, prepared.width - c1)};
-        for (int i = 0; i < strip.columns; ++i) {
-            prepared.FillColumnTable(c0 + i, lowest[i], highest[i], tables + i * kColumnTableSize);
-            PrefetchStripRows(next, PartOf(next.rows, i, strip.columns), PartOf(next.rows, i + 1, strip.columns));
+        if (rowEnd > 0 && rowEnd < kFewRows && c0 + kStripColumns < prepared.width) {
+            const StripRows next{strip.in + kStripColumns, strip.inStep, strip.out, strip.outStep, rowEnd,
+                                 std::min(kStripColumns, prepared.width - c0 - kStripColumns)};
+            PrefetchStripTables(prepared.columnTables + ColumnTablesSize(c0 + kStripColumns), next);
         }
-        if (holeColumns != nullptr) RecordStripHoles(strip, *holeColumns, c0, *holes);
-        LookUpStrip(prepared.lookup, tables, strip);
+        if (!holeRows.empty()) RecordStripHoles(strip, *holeColumns, c0, holeRows, *holes);
+        LookUpStrip(prepared.lookup, prepared.columnTables + ColumnTablesSize(c0), strip);
     }
 }
 
 void ApplyPolyvalInt(const PreparedRule& prepared, const cv::Mat& input, cv::Mat& output) {
-    if (WorthTabulating(input.rows)) {
-        WriteRegularValues(prepared, input, output, input.rows);
-        return;
-    }
-    for (int r = 0; r < input.rows; ++r) prepared.WriteRow(RowOf(input, r), RowOf(output, r), 0, input.cols);
+    WriteRegularValues(prepared, input, output, input.rows);
 }
 
 }  // namespace ffc

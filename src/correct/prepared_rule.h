@@ -1,13 +1,12 @@
 // The rule that gives a regular pixel its value from its column and raw value,
-// and that rule prepared for one correction call. On tall images each
-// column's 256 values are tabulated once and every pixel is a lookup; the
-// image is walked in strips of columns so that the strip's tables stay in the
-// first-level cache. On short images, where tabulating would cost more than
-// the pixels, each pixel is evaluated with the gray power table. Both give the
-// bits of RegularValue.
+// and that rule tabulated: each column's 256 values, filled once per
+// calibration and rule, so that every pixel is a lookup. The image is walked
+// in strips of columns so that the strip's tables stay in the first-level
+// cache. The tables give the bits of RegularValue.
 #ifndef VYR_FFC_PREPARED_RULE_H
 #define VYR_FFC_PREPARED_RULE_H
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -59,8 +58,11 @@ struct PreparedRule {
     const GrayPowerTable* powers = nullptr;  // polynomial kinds
     // The table kinds' column tables, one pointer per column.
     std::vector<const int32_t*> lutColumns;
-    // The versions of the table pass; PrepareRule picks the fastest that run.
+    // How FillColumnTables fills; PrepareRule picks the fastest that runs.
     TableFill fill = TableFill::kPlain;
+    // Every column's 256 regular values, column after column, 64-byte
+    // aligned (FillColumnTables), and the strip lookup that reads them.
+    const uint8_t* columnTables = nullptr;
     LookupPath lookup = LookupPath::kPlain;
 
     // The regular value of column c at raw value p.
@@ -73,16 +75,20 @@ struct PreparedRule {
 };
 
 // The rule prepared for images `width` columns wide, with the fastest table
-// fill and strip lookup that run here.
+// fill that runs here and without tables yet.
 PreparedRule PrepareRule(const RegularValueRule& rule, int width);
 
-// Whether an image of this height repays tabulating every column.
-bool WorthTabulating(int rows);
+// Bytes of the tables of an image `width` columns wide.
+size_t ColumnTablesSize(int width);
+
+// Fills the ColumnTablesSize(prepared.width) bytes at `tables` (64-byte
+// aligned) with every column's 256 regular values.
+void FillColumnTables(const PreparedRule& prepared, uint8_t* tables);
 
 // Writes the regular value of every pixel of rows [0, rowEnd) through the
-// column tables. With `holeColumns`, also lists the pixels that are holes;
-// they are written too, so a caller that must leave them untouched restores
-// `before`.
+// column tables, which `prepared` must hold. With `holeColumns`, also lists
+// the pixels that are holes; they are written too, so a caller that must
+// leave them untouched restores `before`.
 void WriteRegularValues(const PreparedRule& prepared, const cv::Mat& input, cv::Mat& output, int rowEnd,
                         const HoleColumns* holeColumns = nullptr, std::vector<Hole>* holes = nullptr);
 

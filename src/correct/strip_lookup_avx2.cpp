@@ -33,6 +33,9 @@ constexpr int kAvx2TileRows = 16 * kRowGroups;
 constexpr int kAvx2BlockColumns = 32;
 constexpr int kPieces = kColumnTableSize / 16;
 constexpr int kChainPieces = 8;
+// A part tile costs a whole one: below this many rows the plain loop is
+// faster.
+constexpr int kFewestPartTileRows = 48;
 
 // Each round moves row bit 3 into the byte index and the byte index's top bit
 // into the row; four rounds turn each half, eight restore it.
@@ -114,15 +117,18 @@ FFC_AVX2 void LookUpBlock(const uint8_t* tables, const __m128i* steps, __m256i l
     for (int g = 0; g < kRowGroups; ++g) TransposeHalves(tile + 16 * g);
 }
 
-// The rows of a tile are read and written whole, one after the other.
+// The rows of a tile are read and written whole, one after the other. A part
+// tile of `rows` rows repeats its first row in the others, which widens no
+// column's band, and writes only its own.
 FFC_AVX2 void LookUpTileAvx2(const uint8_t* tables, const __m128i* steps, int blocks, const uint8_t* in,
-                             size_t inStep, uint8_t* out, size_t outStep, bool stream) {
+                             size_t inStep, uint8_t* out, size_t outStep, bool stream, int rows = kAvx2TileRows) {
     __m256i tile[2][kAvx2TileRows];
     __m256i lowest[2] = {_mm256_set1_epi8(-1), _mm256_set1_epi8(-1)};
     __m256i highest[2] = {_mm256_setzero_si256(), _mm256_setzero_si256()};
     for (int i = 0; i < kAvx2TileRows; ++i) {
+        const uint8_t* row = in + (i < rows ? i : 0) * inStep;
         for (int b = 0; b < blocks; ++b) {
-            tile[b][i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + i * inStep + 32 * b));
+            tile[b][i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(row + 32 * b));
             lowest[b] = _mm256_min_epu8(lowest[b], tile[b][i]);
             highest[b] = _mm256_max_epu8(highest[b], tile[b][i]);
         }
@@ -131,7 +137,7 @@ FFC_AVX2 void LookUpTileAvx2(const uint8_t* tables, const __m128i* steps, int bl
         LookUpBlock(tables + b * kAvx2BlockColumns * kColumnTableSize, steps + b * kAvx2BlockColumns * kPieces,
                     lowest[b], highest[b], tile[b]);
     }
-    for (int i = 0; i < kAvx2TileRows; ++i) {
+    for (int i = 0; i < rows; ++i) {
         for (int b = 0; b < blocks; ++b) {
             __m256i* target = reinterpret_cast<__m256i*>(out + i * outStep + 32 * b);
             if (stream) {
@@ -143,19 +149,26 @@ FFC_AVX2 void LookUpTileAvx2(const uint8_t* tables, const __m128i* steps, int bl
     }
 }
 
-// Whole tiles of whole 32-column blocks; the other rows and columns take the
-// plain loop. Rows whole cache lines apart are written past the cache, as in
-// the VBMI version.
+// Whole tiles of whole 32-column blocks, then a part tile of the rows left
+// when they are enough to repay it; the other rows and columns take the plain
+// loop. Rows whole cache lines apart are written past the cache, as in the
+// VBMI version.
 FFC_AVX2 void LookUpStripWithAvx2(const uint8_t* tables, const StripRows& strip) {
     const int blocks = strip.columns / kAvx2BlockColumns;
-    const int tiledRows = blocks > 0 ? strip.rows / kAvx2TileRows * kAvx2TileRows : 0;
+    const int wholeRows = blocks > 0 ? strip.rows / kAvx2TileRows * kAvx2TileRows : 0;
+    const int partRows = blocks > 0 ? strip.rows - wholeRows : 0;
+    const int tiledRows = partRows >= kFewestPartTileRows ? strip.rows : wholeRows;
     if (tiledRows > 0) {
         __m128i steps[kStripColumns * kPieces];
         PrepareSteps(tables, blocks * kAvx2BlockColumns, steps);
         const bool stream = blocks == 2 && (reinterpret_cast<uintptr_t>(strip.out) | strip.outStep) % 64 == 0;
-        for (int r = 0; r < tiledRows; r += kAvx2TileRows) {
+        for (int r = 0; r < wholeRows; r += kAvx2TileRows) {
             LookUpTileAvx2(tables, steps, blocks, strip.in + r * strip.inStep, strip.inStep,
                            strip.out + r * strip.outStep, strip.outStep, stream);
+        }
+        if (tiledRows > wholeRows) {
+            LookUpTileAvx2(tables, steps, blocks, strip.in + wholeRows * strip.inStep, strip.inStep,
+                           strip.out + wholeRows * strip.outStep, strip.outStep, false, partRows);
         }
         _mm_sfence();
         // The plain code after this, and the caller's, would otherwise pay

@@ -22,6 +22,7 @@ namespace {
 #define FFC_VBMI __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 
 constexpr int kTileRows = 64;
+constexpr int kFewestPartTileRows = 8;
 
 // r[i] word j becomes r[j] word i.
 FFC_VBMI inline void TransposeWords(__m512i* r) {
@@ -66,11 +67,14 @@ FFC_VBMI inline __m512i LookUpColumn(const uint8_t* table, __m512i raw) {
 // With `stream`, the rows are written past the cache: whole lines, which
 // need not be read first.
 FFC_VBMI void LookUpTileVbmi(const uint8_t* tables, const uint8_t* in, size_t inStep, uint8_t* out,
-                             size_t outStep, bool stream) {
+                             size_t outStep, bool stream, int rows = kTileRows) {
     __m512i tile[64];
     for (int group = 0; group < 8; ++group) {
         __m512i* r = tile + 8 * group;
-        for (int i = 0; i < 8; ++i) r[i] = _mm512_loadu_si512(in + (8 * group + i) * inStep);
+        for (int i = 0; i < 8; ++i) {
+            const int row = 8 * group + i;
+            r[i] = row < rows ? _mm512_loadu_si512(in + row * inStep) : _mm512_setzero_si512();
+        }
         TransposeWords(r);
         for (int i = 0; i < 8; ++i) r[i] = TransposeBytes(r[i]);
     }
@@ -86,7 +90,7 @@ FFC_VBMI void LookUpTileVbmi(const uint8_t* tables, const uint8_t* in, size_t in
         __m512i* r = tile + 8 * group;
         for (int i = 0; i < 8; ++i) r[i] = TransposeBytes(r[i]);
         TransposeWords(r);
-        for (int i = 0; i < 8; ++i) {
+        for (int i = 0; i < 8 && 8 * group + i < rows; ++i) {
             uint8_t* row = out + (8 * group + i) * outStep;
             if (stream) {
                 _mm512_stream_si512(reinterpret_cast<__m512i*>(row), r[i]);
@@ -97,7 +101,8 @@ FFC_VBMI void LookUpTileVbmi(const uint8_t* tables, const uint8_t* in, size_t in
     }
 }
 
-// Whole tiles of full strips; the rows left over take the plain loop.
+// Whole tiles of full strips, then a part tile; fewer rows, and strips of
+// fewer columns, take the plain loop.
 FFC_VBMI void LookUpStripWithVbmi(const uint8_t* tables, const StripRows& strip) {
     int r = 0;
     if (strip.columns == kStripColumns) {
@@ -107,6 +112,14 @@ FFC_VBMI void LookUpStripWithVbmi(const uint8_t* tables, const StripRows& strip)
                            strip.outStep, stream);
         }
         _mm_sfence();
+        // A part tile, its missing rows taken as zeros and not written, still
+        // costs less than the plain loop from a few rows on: a line camera's
+        // chunks are often only 16 rows.
+        if (strip.rows - r >= kFewestPartTileRows) {
+            LookUpTileVbmi(tables, strip.in + r * strip.inStep, strip.inStep, strip.out + r * strip.outStep,
+                           strip.outStep, false, strip.rows - r);
+            r = strip.rows;
+        }
     }
     LookUpRowsPlain(tables, strip, r);
 }

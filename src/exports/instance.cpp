@@ -31,6 +31,7 @@ VYR_FFC_API bool SetFlatFieldCorrectionParameters(FlatFieldCorrectionInstance* i
     instance->referenceColumns = referenceColumns;
     instance->imageWidth = imageWidth;
     instance->imageHeight = imageHeight;
+    instance->preparedTables.Drop();  // made for the old width
     return true;
 }
 

@@ -11,10 +11,6 @@ const std::vector<int32_t>& EmptyList() {
 
 }  // namespace
 
-bool ColumnIsFlagged(const FlatFieldCorrectionInstance& instance, int column) {
-    return static_cast<size_t>(column) < instance.columnFlags.size() && instance.columnFlags[column] == -1;
-}
-
 const std::vector<int32_t>& DarkRangesOf(const FlatFieldCorrectionInstance& instance, int column) {
     if (static_cast<size_t>(column) < instance.columnDarkRanges.size()) return instance.columnDarkRanges[column];
     return EmptyList();

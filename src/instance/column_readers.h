@@ -12,8 +12,11 @@
 namespace ffc {
 
 // Whether the column's flag is -1: a spread dark response, so its raw 0 is a
-// dark pixel in the correction.
-bool ColumnIsFlagged(const FlatFieldCorrectionInstance& instance, int column);
+// dark pixel in the correction. Inline: every correction in a dark mode asks
+// it of every column.
+inline bool ColumnIsFlagged(const FlatFieldCorrectionInstance& instance, int column) {
+    return static_cast<size_t>(column) < instance.columnFlags.size() && instance.columnFlags[column] == -1;
+}
 
 // The column's dark range list.
 const std::vector<int32_t>& DarkRangesOf(const FlatFieldCorrectionInstance& instance, int column);

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "instance/prepared_tables.h"
+
 // A plain record; a fresh one holds empty lists, sizes 0, gains and offsets 0
 // and real gains 1. Gains and offsets are deliberately 0, not 1: only a
 // current-generation run sets them. Per field: who writes it, and what its
@@ -54,6 +56,12 @@ struct FlatFieldCorrectionInstance {
     std::vector<int32_t> segCubicBreaks;
     // Previous-generation run: 255 / the upper fit bound; 0 fresh.
     float rangeGain = 0.0f;
+    // Not a result and seen by no accessor: the correction's tables, filled
+    // from the results above on first use. Mutable, as a cache is: the
+    // correction fills it through a const instance, and every run drops it
+    // before it may replace the results (RunInputsAreValid), as
+    // SetFlatFieldCorrectionParameters does.
+    mutable ffc::PreparedTables preparedTables;
 };
 
 namespace ffc {
@@ -65,6 +73,8 @@ using ColumnGroups = std::vector<std::vector<int32_t>>;
 // The checks every calibration run makes before it reads any image: positive
 // sizes, at least one reference column, and every reference column and group
 // index inside the image. A run that fails them returns false untouched.
+// Also drops the correction's prepared tables, which every run must do before
+// it writes results.
 bool RunInputsAreValid(const FlatFieldCorrectionInstance& instance, const ColumnGroups& columnGroups);
 
 }  // namespace ffc

@@ -11,6 +11,8 @@ bool IsColumnOfImage(int32_t column, int32_t imageWidth) {
 }  // namespace
 
 bool RunInputsAreValid(const FlatFieldCorrectionInstance& instance, const ColumnGroups& columnGroups) {
+    // Every run starts here; the tables of the results it may replace go.
+    instance.preparedTables.Drop();
     if (instance.imageWidth <= 0 || instance.imageHeight <= 0) return false;
     if (instance.referenceColumns.empty()) return false;
     for (int32_t column : instance.referenceColumns) {

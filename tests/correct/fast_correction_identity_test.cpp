@@ -1,12 +1,13 @@
 // The fast correction must give the plain per-pixel rules' bits on random
-// instances and images, narrow and wide, short and tall (the table pass), in
-// every mode of both generations, into another output and in place; modes 0,
-// 1 and 4 must be the same operation in both generations. The whole
-// correction runs the versions of the table pass this machine picks; the table
-// pass alone is checked with each table fill and each strip lookup by name.
+// instances and images, narrow and wide, short and tall, in every mode of
+// both generations, into another output and in place; modes 0, 1 and 4 must
+// be the same operation in both generations. The whole correction runs the
+// table fill and lookup this machine picks; the table pass alone is checked
+// with each table fill and each strip lookup by name.
 #include <iostream>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <opencv2/core.hpp>
@@ -67,6 +68,10 @@ TEST_P(TablePass, GivesEveryPixelItsRegularValue) {
                     if (!StartCorrection(instance, plan, input, output)) continue;
                     PreparedRule prepared = PrepareRule(plan.rule, width);
                     prepared.fill = fill;
+                    std::vector<uint8_t> storage(ColumnTablesSize(width) + 64);
+                    uint8_t* tables = storage.data() + (64 - reinterpret_cast<uintptr_t>(storage.data()) % 64) % 64;
+                    FillColumnTables(prepared, tables);
+                    prepared.columnTables = tables;
                     prepared.lookup = path;
                     WriteRegularValues(prepared, inPlace ? output : input, output, input.rows);
                     for (int r = 0; r < input.rows; ++r) {
