@@ -72,7 +72,9 @@ void CheckOutputNames(const CorrectCommand& command, const BatchInputs& inputs) 
     std::vector<NamedFile> read = {{"the calibration file", command.calibrationFile}};
     for (const std::string& input : inputs.images) {
         const auto [owner, fresh] = owners.emplace(fs::path(input).filename().string(), input);
-        if (!fresh) FailUsage(owner->second + " and " + input + " would both be written to " + OutputPath(command, input));
+        if (!fresh) {
+            FailUsage(owner->second + " and " + input + " would both be written to " + OutputPath(command, input));
+        }
         outputs.push_back({"--out", OutputPath(command, input), true});
         read.push_back({"the image to correct", input});
     }
