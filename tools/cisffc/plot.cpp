@@ -103,6 +103,9 @@ cv::Size TextSize(const std::string& text, double scale, int thickness = 1) {
 }
 
 const cv::Scalar kShade(238, 226, 214);
+// Room left of a plot area for the y label and the tick labels; a panel of
+// text lines up with the plots.
+const int kPlotLeft = 78;
 
 bool Shaded(const Panel& panel) { return panel.shadeHigh > panel.shadeLow; }
 
@@ -113,54 +116,68 @@ int LegendWidth(const Panel& panel) {
 }
 
 void DrawText(cv::Mat& canvas, const Panel& panel) {
-    PutText(canvas, panel.title, {78, 22}, 0.55, 1);
+    PutText(canvas, panel.title, {kPlotLeft, 22}, 0.55, 1);
     int y = 56;
     for (const std::string& line : panel.text) {
-        PutText(canvas, line, {78, y}, 0.45);
+        PutText(canvas, line, {kPlotLeft, y}, 0.45);
         y += 22;
     }
 }
 
-void DrawPanel(cv::Mat& canvas, const Panel& panel) {
-    if (panel.series.empty()) {
-        DrawText(canvas, panel);
-        return;
-    }
-    // The legend sits right of the plot area, where it hides no data.
-    const int legendWidth = LegendWidth(panel);
-    const int left = 78, right = 18 + (legendWidth > 0 ? legendWidth + 8 : 0), top = 34, bottom = 52;
-    const cv::Rect area(left, top, canvas.cols - left - right, canvas.rows - top - bottom);
-    std::vector<Series> xExtent = panel.series;
-    if (Shaded(panel)) xExtent.push_back({"", {}, {panel.shadeLow, panel.shadeHigh}, {}});
-    const Axis xAxis = MakeAxis(xExtent, false, false);
-    const Axis yAxis = MakeAxis(panel.series, true, panel.logY);
-    auto toPixel = [&](double x, double y) {
-        const double fx = (x - xAxis.low) / (xAxis.high - xAxis.low);
-        const double fy = (Transformed(yAxis, y) - Transformed(yAxis, yAxis.low)) /
-                          (Transformed(yAxis, yAxis.high) - Transformed(yAxis, yAxis.low));
+// Where a panel's data lands: the plot area and the axes mapped onto it.
+struct Frame {
+    cv::Rect area;
+    Axis x;
+    Axis y;
+
+    cv::Point ToPixel(double xValue, double yValue) const {
+        const double fx = (xValue - x.low) / (x.high - x.low);
+        const double fy = (Transformed(y, yValue) - Transformed(y, y.low)) /
+                          (Transformed(y, y.high) - Transformed(y, y.low));
         return cv::Point(static_cast<int>(std::lround(area.x + fx * area.width)),
                          static_cast<int>(std::lround(area.y + (1.0 - fy) * area.height)));
-    };
-
-    PutText(canvas, panel.title, {left, 22}, 0.55, 1);
-    if (Shaded(panel)) {
-        const int from = std::clamp(toPixel(panel.shadeLow, yAxis.low).x, area.x, area.x + area.width);
-        const int to = std::clamp(toPixel(panel.shadeHigh, yAxis.low).x, area.x, area.x + area.width);
-        cv::rectangle(canvas, cv::Rect(from, area.y, to - from, area.height), kShade, cv::FILLED);
     }
-    for (double tick : xAxis.ticks) {
-        const cv::Point p = toPixel(tick, yAxis.low);
+};
+
+// The legend sits right of the plot area, where it hides no data; the x axis
+// spans the shaded band as well as the series.
+Frame MakeFrame(const cv::Mat& canvas, const Panel& panel, int legendWidth) {
+    const int right = 18 + (legendWidth > 0 ? legendWidth + 8 : 0), top = 34, bottom = 52;
+    Frame frame;
+    frame.area = cv::Rect(kPlotLeft, top, canvas.cols - kPlotLeft - right, canvas.rows - top - bottom);
+    std::vector<Series> xExtent = panel.series;
+    if (Shaded(panel)) xExtent.push_back({"", {}, {panel.shadeLow, panel.shadeHigh}, {}});
+    frame.x = MakeAxis(xExtent, false, false);
+    frame.y = MakeAxis(panel.series, true, panel.logY);
+    return frame;
+}
+
+void DrawShade(cv::Mat& canvas, const Panel& panel, const Frame& frame) {
+    const cv::Rect& area = frame.area;
+    const int from = std::clamp(frame.ToPixel(panel.shadeLow, frame.y.low).x, area.x, area.x + area.width);
+    const int to = std::clamp(frame.ToPixel(panel.shadeHigh, frame.y.low).x, area.x, area.x + area.width);
+    cv::rectangle(canvas, cv::Rect(from, area.y, to - from, area.height), kShade, cv::FILLED);
+}
+
+// Grid lines and tick labels of both axes, and the box around the area.
+void DrawGrid(cv::Mat& canvas, const Frame& frame) {
+    const cv::Rect& area = frame.area;
+    for (double tick : frame.x.ticks) {
+        const cv::Point p = frame.ToPixel(tick, frame.y.low);
         cv::line(canvas, {p.x, area.y}, {p.x, area.y + area.height}, kGrid, 1);
         const std::string label = TickLabel(tick);
         PutText(canvas, label, {p.x - TextSize(label, 0.4).width / 2, area.y + area.height + 16}, 0.4);
     }
-    for (double tick : yAxis.ticks) {
-        const cv::Point p = toPixel(xAxis.low, tick);
+    for (double tick : frame.y.ticks) {
+        const cv::Point p = frame.ToPixel(frame.x.low, tick);
         cv::line(canvas, {area.x, p.y}, {area.x + area.width, p.y}, kGrid, 1);
         const std::string label = TickLabel(tick);
         PutText(canvas, label, {area.x - 6 - TextSize(label, 0.4).width, p.y + 5}, 0.4);
     }
     cv::rectangle(canvas, area, kBlack, 1);
+}
+
+void DrawAxisLabels(cv::Mat& canvas, const Panel& panel, const cv::Rect& area) {
     PutText(canvas, panel.xLabel, {area.x + area.width / 2 - TextSize(panel.xLabel, 0.45).width / 2, canvas.rows - 12},
             0.45);
     // The y label runs up the left edge: drawn flat, then rotated into place.
@@ -173,30 +190,33 @@ void DrawPanel(cv::Mat& canvas, const Panel& panel) {
     if (labelTop + upright.rows <= canvas.rows) {
         upright.copyTo(canvas(cv::Rect(4, labelTop, upright.cols, upright.rows)));
     }
+}
 
-    cv::Mat plotArea = canvas(area);
-    for (const Series& s : panel.series) {
-        std::vector<cv::Point> run;
-        auto flush = [&]() {
-            if (run.size() > 1 && s.line) {
-                std::vector<cv::Point> shifted(run);
-                for (cv::Point& p : shifted) p -= area.tl();
-                cv::polylines(plotArea, shifted, false, s.color, s.thickness, cv::LINE_AA);
-            }
-            run.clear();
-        };
-        for (size_t i = 0; i < s.x.size() && i < s.y.size(); ++i) {
-            if (!Usable(xAxis, s.x[i]) || !Usable(yAxis, s.y[i])) {
-                flush();
-                continue;
-            }
-            run.push_back(toPixel(s.x[i], s.y[i]));
-            if (s.markers) cv::circle(plotArea, run.back() - area.tl(), 3, s.color, cv::FILLED, cv::LINE_AA);
+// A line through the usable points, broken at the others, and its markers;
+// nothing is drawn outside the plot area.
+void DrawSeries(cv::Mat& canvas, const Series& s, const Frame& frame) {
+    cv::Mat plotArea = canvas(frame.area);
+    std::vector<cv::Point> run;
+    auto flush = [&]() {
+        if (run.size() > 1 && s.line) {
+            std::vector<cv::Point> shifted(run);
+            for (cv::Point& p : shifted) p -= frame.area.tl();
+            cv::polylines(plotArea, shifted, false, s.color, s.thickness, cv::LINE_AA);
         }
-        flush();
+        run.clear();
+    };
+    for (size_t i = 0; i < s.x.size() && i < s.y.size(); ++i) {
+        if (!Usable(frame.x, s.x[i]) || !Usable(frame.y, s.y[i])) {
+            flush();
+            continue;
+        }
+        run.push_back(frame.ToPixel(s.x[i], s.y[i]));
+        if (s.markers) cv::circle(plotArea, run.back() - frame.area.tl(), 3, s.color, cv::FILLED, cv::LINE_AA);
     }
+    flush();
+}
 
-    if (legendWidth == 0) return;
+void DrawLegend(cv::Mat& canvas, const Panel& panel, const cv::Rect& area, int legendWidth) {
     const int rowHeight = 16;
     const int rows = static_cast<int>(panel.series.size()) + (Shaded(panel) ? 1 : 0);
     const cv::Rect box(area.x + area.width + 8, area.y, legendWidth, rowHeight * rows + 6);
@@ -214,6 +234,21 @@ void DrawPanel(cv::Mat& canvas, const Panel& panel) {
         cv::rectangle(canvas, cv::Rect(box.x + 6, y - 10, 20, 11), kShade, cv::FILLED);
         PutText(canvas, panel.shadeName, {box.x + 30, y}, 0.4);
     }
+}
+
+void DrawPanel(cv::Mat& canvas, const Panel& panel) {
+    if (panel.series.empty()) {
+        DrawText(canvas, panel);
+        return;
+    }
+    const int legendWidth = LegendWidth(panel);
+    const Frame frame = MakeFrame(canvas, panel, legendWidth);
+    PutText(canvas, panel.title, {kPlotLeft, 22}, 0.55, 1);
+    if (Shaded(panel)) DrawShade(canvas, panel, frame);
+    DrawGrid(canvas, frame);
+    DrawAxisLabels(canvas, panel, frame.area);
+    for (const Series& s : panel.series) DrawSeries(canvas, s, frame);
+    if (legendWidth > 0) DrawLegend(canvas, panel, frame.area, legendWidth);
 }
 
 }  // namespace

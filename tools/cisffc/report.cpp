@@ -287,4 +287,10 @@ cv::Mat DrawReport(const std::string& title, const std::vector<FlatImage>& flats
                       footer);
 }
 
+std::string Fixed(double value, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    return text;
+}
+
 }  // namespace cisffc

@@ -40,6 +40,10 @@ void PrintComparisonTable(std::ostream& out, const std::vector<CorrectionOutcome
 cv::Mat DrawReport(const std::string& title, const std::vector<FlatImage>& flats,
                    const std::vector<CorrectionOutcome>& outcomes, size_t profileOutcome, const std::string& footer);
 
+// A number with this many decimals, as the command summaries print times and
+// rates.
+std::string Fixed(double value, int decimals);
+
 }  // namespace cisffc
 
 #endif  // CISFFC_REPORT_H

@@ -121,7 +121,7 @@ int HalfSaturationImage(const CorrectionOutcome& outcome);
 
 // The mode names used in tables: "0", "1", ..., "default" for the test
 // functions' fallback mode.
-constexpr int32_t kDefaultMode = 7;
+using vyrffc::kDefaultMode;
 std::string ModeName(int32_t mode);
 int32_t DefaultMode(RunKind run);
 

@@ -45,10 +45,12 @@ std::string ReadText(const std::string& path) {
 
 class CisffcTest : public ::testing::Test {
 protected:
-    ToolRun Run(const std::string& arguments) {
+    // `shell` runs first in the shell that starts the tool (limits, say).
+    ToolRun Run(const std::string& arguments, const std::string& shell = "") {
         const std::string out = temp_.path() + "stdout.txt";
         const std::string err = temp_.path() + "stderr.txt";
-        const std::string command = std::string(CISFFC_PROGRAM) + " " + arguments + " >" + out + " 2>" + err;
+        const std::string command =
+            shell + std::string(CISFFC_PROGRAM) + " " + arguments + " >" + out + " 2>" + err;
         const int raw = std::system(command.c_str());
         ToolRun run;
         run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -124,6 +126,28 @@ TEST_F(CisffcTest, KeepGoingCorrectsAroundABadImage) {
     }
     // Only the images (the dark one too), no temporary file left over.
     EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 6);
+}
+
+// A system that starts no more threads (here every thread's stack would be
+// larger than the address space left) still gets the whole batch corrected,
+// each image read in turn instead of ahead.
+TEST_F(CisffcTest, ABatchThatCannotReadAheadReadsInTurn) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers need more address space than the limit leaves";
+#endif
+    const std::string folder = Simulate("module");
+    const std::string file = temp_.path() + "module.ffcal";
+    ASSERT_EQ(Run("calibrate " + folder + " --save " + file).status, 0);
+    const std::string images = " " + folder + "/heldout --jobs 2 --quiet --out ";
+    ASSERT_EQ(Run("correct --calibration " + file + images + temp_.path() + "ahead").status, 0);
+
+    const std::string noThreads = "ulimit -s 2000000; ulimit -v 1500000; ";
+    const ToolRun run = Run("correct --calibration " + file + images + temp_.path() + "inturn", noThreads);
+    EXPECT_EQ(run.status, 0) << run.err;
+    for (const auto& entry : fs::directory_iterator(temp_.path() + "ahead")) {
+        const std::string name = entry.path().filename().string();
+        EXPECT_EQ(ReadText(temp_.path() + "inturn/" + name), ReadText(entry.path().string())) << name;
+    }
 }
 
 TEST_F(CisffcTest, OutputsReplaceFilesButWriteThroughLinksAndFifos) {

@@ -1,0 +1,112 @@
+#include "calibrate_command.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "column_ranges.h"
+#include "output_file.h"
+#include "platform.h"
+#include "report.h"
+#include "results_json.h"
+#include "tool_error.h"
+
+namespace cisffc {
+
+namespace {
+
+void PrintSegmentedSummary(std::ostream& out, const vyrffc::Results& r) {
+    std::vector<int32_t> breaks;
+    for (int32_t column : r.referenceColumns) {
+        if (r.segQuadBreaks[column] != 256) breaks.push_back(r.segQuadBreaks[column]);
+    }
+    std::sort(breaks.begin(), breaks.end());
+    out << "Breakpoints  ";
+    if (breaks.empty()) {
+        out << "none\n";
+    } else {
+        out << "quadratic pieces join at gray " << breaks.front() << " to " << breaks.back() << " (median "
+            << breaks[breaks.size() / 2] << ")\n";
+    }
+    const std::vector<int32_t> incomplete = r.IncompleteColumns();
+    if (!incomplete.empty()) {
+        out << "Incomplete   " << incomplete.size() << " column(s) with one piece only: " << FormatColumns(incomplete)
+            << "\n";
+    }
+}
+
+// The dark columns (the first eight with their ranges) and the gains.
+void PrintMapSummary(std::ostream& out, const vyrffc::Results& r) {
+    std::vector<int32_t> flagged;
+    for (size_t c = 0; c < r.columnFlags.size(); ++c) {
+        if (r.columnFlags[c]) flagged.push_back(static_cast<int32_t>(c));
+    }
+    out << "Dark columns " << flagged.size() << " flagged";
+    for (size_t i = 0; i < flagged.size() && i < 8; ++i) {
+        const auto& range = r.columnDarkRanges[flagged[i]];
+        out << (i == 0 ? ": " : ", ") << flagged[i];
+        if (range.size() >= 2) out << " (" << range[0] << ".." << range[1] << ")";
+    }
+    out << (flagged.size() > 8 ? ", ..." : "") << "\n";
+    if (r.run == RunKind::kCurrent) {
+        out << "Gains        quadratic " << r.realQuadGain << ", cubic " << r.realCubicGain
+            << " (folded into the coefficients)\n";
+    } else {
+        out << "Gains        range gain " << r.rangeGain << "\n";
+    }
+}
+
+void PrintCalibrationSummary(std::ostream& out, const Calibration& calibration) {
+    const vyrffc::Results& r = calibration.results();
+    out << "Source       " << calibration.source << "\n";
+    out << "Image size   " << r.imageWidth << "x" << r.imageHeight << "\n";
+    out << "Run          " << RunName(r.run) << ", " << r.significantDigits << " significant digits";
+    if (calibration.seconds > 0.0) out << ", " << Fixed(calibration.seconds, 3) << " s";
+    out << "\n";
+    out << "Reference    columns " << FormatColumns(r.referenceColumns) << " (" << r.referenceColumns.size() << ")\n";
+    out << "Groups       " << r.columnGroups.size() << " column groups\n";
+    if (r.run == RunKind::kSegmented) {
+        PrintSegmentedSummary(out, r);
+    } else {
+        PrintMapSummary(out, r);
+    }
+}
+
+}  // namespace
+
+void AddCalibrateOptions(CLI::App& command, CalibrateCommand& options) {
+    command.add_option("DIR", options.folder, "Calibration folder")->required();
+    AddCalibrationOptions(command, options.calibration);
+    command.add_option("--save", options.savePath, "Write the calibration file for correct and report");
+    command.add_option("--json", options.jsonPath,
+                       "Write the parameters and all results to this file (- for standard output)");
+}
+
+int RunCalibrate(const CalibrateCommand& command) {
+    std::vector<NamedFile> outputs;
+    if (!command.savePath.empty()) outputs.push_back({"--save", command.savePath});
+    if (!command.jsonPath.empty()) outputs.push_back({"--json", command.jsonPath});
+    std::vector<NamedFile> inputs;
+    AddCalibrationImages(command.folder, inputs);
+    CheckOutputs(outputs, inputs);
+    const Calibration calibration = CalibrateFromFolder(command.folder, ToSettings(command.calibration));
+    PrintNotes(calibration);
+    // With an output on standard output the summary goes out of its way.
+    std::ostream& summary = command.jsonPath == "-" || command.savePath == "-" ? ToolErrors() : std::cout;
+    PrintCalibrationSummary(summary, calibration);
+    // Seen before a write that may wait (a FIFO without its reader yet).
+    summary.flush();
+    if (!command.savePath.empty()) {
+        WriteFileAtomically(command.savePath, calibration.library.Serialize());
+        if (command.savePath != "-") summary << "Saved        " << command.savePath << "\n";
+    }
+    if (!command.jsonPath.empty()) {
+        WriteFileAtomically(command.jsonPath, CalibrationToJson(calibration).dump(1) + "\n");
+        if (command.jsonPath != "-") summary << "Results      " << command.jsonPath << "\n";
+    }
+    FailIfIncomplete(calibration);
+    return kExitSuccess;
+}
+
+}  // namespace cisffc

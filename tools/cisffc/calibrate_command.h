@@ -1,0 +1,24 @@
+// cisffc calibrate: a calibration from a folder of images, its summary, and
+// optionally the calibration file and every result as JSON.
+#ifndef CISFFC_CALIBRATE_COMMAND_H
+#define CISFFC_CALIBRATE_COMMAND_H
+
+#include <string>
+
+#include "calibration_options.h"
+
+namespace cisffc {
+
+struct CalibrateCommand {
+    std::string folder;
+    CalibrationOptions calibration;
+    std::string jsonPath;  // "-": standard output
+    std::string savePath;  // the calibration file
+};
+
+void AddCalibrateOptions(CLI::App& command, CalibrateCommand& options);
+int RunCalibrate(const CalibrateCommand& command);
+
+}  // namespace cisffc
+
+#endif  // CISFFC_CALIBRATE_COMMAND_H

@@ -1,0 +1,175 @@
+#include "demo_command.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+
+#include <CLI/CLI.hpp>
+
+#include "calibration.h"
+#include "correct_command.h"
+#include "images.h"
+#include "output_file.h"
+#include "report.h"
+#include "simulate_command.h"
+#include "tool_error.h"
+#include "uniformity.h"
+
+namespace cisffc {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A module of the size integrators meet: a few thousand columns on several
+// chips, calibrated over 48 light levels, checked on 16 levels in between.
+SimulateCommand DemoModule(const std::string& outFolder) {
+    SimulateCommand module;
+    module.folder = (fs::path(outFolder) / "module").string();
+    module.simulator.width = 5120;
+    module.simulator.height = 16;
+    module.simulator.levels = 48;
+    module.simulator.chips = 10;
+    module.simulator.darkColumns = 6;
+    module.simulator.seed = 7;
+    module.heldOut = 16;
+    module.replace = true;
+    return module;
+}
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+struct DemoRun {
+    RunKind run;
+    TestFunction test;
+    std::vector<int32_t> modes;
+};
+
+struct HeldOutImages {
+    std::string folder;
+    std::vector<FlatImage> flats;
+    std::vector<FlatImage> dark;  // one image
+    double seconds = 0.0;         // time the reading took
+};
+
+// Returns the held-out paths.
+std::vector<std::string> SimulateModule(const DemoCommand& command, const SimulateCommand& module) {
+    const cissim::SimulatorOptions& options = module.simulator;
+    std::cout << "Simulating a CIS module: " << options.width << " columns on " << options.chips << " chips, "
+              << options.levels << " calibration levels, " << module.heldOut << " held-out levels\n";
+    const auto start = std::chrono::steady_clock::now();
+    EnsureFolder(command.outFolder);
+    const std::vector<std::string> heldOut = WriteSimulatedModule(module);
+    std::printf("  simulated in %.2f s: %s\n\n", SecondsSince(start), module.folder.c_str());
+    return heldOut;
+}
+
+HeldOutImages LoadHeldOut(const SimulateCommand& module, const std::vector<std::string>& paths) {
+    const auto start = std::chrono::steady_clock::now();
+    HeldOutImages heldOut;
+    heldOut.folder = (fs::path(module.folder) / "heldout").string();
+    heldOut.flats = LoadFlatImages(paths, module.simulator.width);
+    heldOut.dark = LoadFlatImages({(fs::path(heldOut.folder) / kDarkImageName).string()}, module.simulator.width);
+    heldOut.seconds = SecondsSince(start);
+    return heldOut;
+}
+
+// As on a production line: the run calibrates once and saves its file; the
+// held-out images are corrected from the file read back, once per mode.
+void CalibrateAndEvaluate(const DemoCommand& command, const SimulateCommand& module, const DemoRun& demoRun,
+                          const HeldOutImages& heldOut, std::vector<CorrectionOutcome>& outcomes) {
+    vyrffc::Settings settings;
+    settings.run = demoRun.run;
+    const Calibration made = CalibrateFromFolder(module.folder + "/", settings);
+    const std::string file = (fs::path(command.outFolder) / (std::string(RunName(demoRun.run)) + ".ffcal")).string();
+    const std::string bytes = made.library.Serialize();
+    WriteFileAtomically(file, bytes);
+    const auto start = std::chrono::steady_clock::now();
+    Calibration calibration = LoadCalibration(file);
+    std::printf("Calibrated (%s) in %.3f s, saved %s (%.1f kB), read back in %.4f s\n", RunName(demoRun.run),
+                made.seconds, file.c_str(), bytes.size() / 1000.0, SecondsSince(start));
+    calibration.seconds = made.seconds;
+    const size_t incomplete = calibration.results().IncompleteColumns().size();
+    if (incomplete > 0) std::printf("  %zu column(s) kept a single piece\n", incomplete);
+    for (int32_t mode : demoRun.modes) {
+        outcomes.push_back(EvaluateCorrection(calibration, demoRun.test, mode, heldOut.flats, &heldOut.dark.front()));
+    }
+    if (demoRun.run == RunKind::kSegmented) outcomes.push_back(EvaluateTwoPieces(calibration, heldOut.flats));
+}
+
+void PrintTables(const HeldOutImages& heldOut, const std::vector<CorrectionOutcome>& outcomes) {
+    std::printf("Held-out images read in %.3f s\n\n", heldOut.seconds);
+    PrintComparisonTable(std::cout, outcomes);
+    std::cout << "\n";
+    PrintLevelTable(std::cout, heldOut.flats, outcomes.front());
+    PrintSensorFigures(std::cout, heldOut.flats, outcomes.front(), kDarkImageName);
+}
+
+// One curve per run in the picture (its plainest polynomial modes); the
+// table has every mode.
+std::vector<CorrectionOutcome> DrawnOutcomes(const std::vector<CorrectionOutcome>& outcomes) {
+    std::vector<CorrectionOutcome> drawn;
+    for (const CorrectionOutcome& outcome : outcomes) {
+        for (const char* label : {"current mode 0", "current mode 1", "previous mode 0", "previous mode 6",
+                                  "segmented mode 1", "segmented 2-piece"}) {
+            if (outcome.label == label) drawn.push_back(outcome);
+        }
+    }
+    return drawn;
+}
+
+void DrawDemoReport(const DemoCommand& command, const SimulateCommand& module, const HeldOutImages& heldOut,
+                    const std::vector<CorrectionOutcome>& outcomes) {
+    const auto start = std::chrono::steady_clock::now();
+    const std::string picture = (fs::path(command.outFolder) / "report.png").string();
+    const cissim::SimulatorOptions& options = module.simulator;
+    WritePictureAtomically(picture, DrawReport("Flat-field calibration of a simulated " +
+                                                   std::to_string(options.width) + "-column CIS module",
+                                               heldOut.flats, DrawnOutcomes(outcomes), 0,
+                                               "simulated module, seed " + std::to_string(options.seed) +
+                                                   "; drawn by cisffc demo, library " + vyrffc::LibraryVersion()));
+    std::printf("\nReport drawn in %.3f s\n", SecondsSince(start));
+    std::cout << "Picture: " << picture << "\n";
+}
+
+// The production flow: the line corrects every frame from the file saved
+// once, never from the calibration folder.
+int CorrectOnTheLine(const DemoCommand& command, const HeldOutImages& heldOut) {
+    CorrectCommand correct;
+    correct.calibrationFile = (fs::path(command.outFolder) / "current.ffcal").string();
+    correct.arguments = {heldOut.folder};
+    correct.outFolder = (fs::path(command.outFolder) / "corrected").string();
+    correct.jobs = 0;
+    std::cout << "\nOn the line: cisffc correct --calibration " << correct.calibrationFile << " " << heldOut.folder
+              << " --out " << correct.outFolder << "\n";
+    return RunCorrect(correct);
+}
+
+}  // namespace
+
+void AddDemoOptions(CLI::App& command, DemoCommand& options) {
+    command.add_option("--out", options.outFolder, "Folder for the module and the picture")->capture_default_str();
+}
+
+int RunDemo(const DemoCommand& command) {
+    const auto demoStart = std::chrono::steady_clock::now();
+    const SimulateCommand module = DemoModule(command.outFolder);
+    const HeldOutImages heldOut = LoadHeldOut(module, SimulateModule(command, module));
+    const std::vector<DemoRun> runs = {
+        {RunKind::kCurrent, TestFunction::kCurrent, {0, 1, 6, kDefaultMode}},
+        {RunKind::kPrevious, TestFunction::kPrevious, {0, 1, 5, 6, kDefaultMode}},
+        {RunKind::kSegmented, TestFunction::kCurrent, {0, 1}},
+    };
+    std::vector<CorrectionOutcome> outcomes;
+    for (const DemoRun& demoRun : runs) CalibrateAndEvaluate(command, module, demoRun, heldOut, outcomes);
+    PrintTables(heldOut, outcomes);
+    DrawDemoReport(command, module, heldOut, outcomes);
+    const int status = CorrectOnTheLine(command, heldOut);
+    std::printf("Whole demo %.1f s\n", SecondsSince(demoStart));
+    return status;
+}
+
+}  // namespace cisffc
