@@ -27,9 +27,7 @@ namespace fs = std::filesystem;
 namespace {
 
 RunKind ParseRun(const std::string& text) {
-    if (text == "current") return RunKind::kCurrent;
-    if (text == "previous") return RunKind::kPrevious;
-    if (text == "segmented") return RunKind::kSegmented;
+    if (const std::optional<RunKind> run = vyrffc::RunNamed(text)) return *run;
     FailUsage("--run: expected current, previous or segmented, got \"" + text + "\"");
 }
 
