@@ -8,7 +8,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 PACKAGES = cmake make g++ pkg-config libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev \
            libeigen3-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev \
-           pybind11-dev python3-dev python3-numpy python3-pytest
+           pybind11-dev python3-dev python3-numpy python3-pytest python3-venv python3-pip python3-setuptools python3-wheel
 # Clang and its sanitizer and libFuzzer run-time libraries, for the checking builds.
 CHECK_PACKAGES = clang libclang-rt-14-dev
 PREFIX ?= /usr/local

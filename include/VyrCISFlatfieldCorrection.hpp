@@ -22,6 +22,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -67,6 +68,9 @@ enum class ErrorReason {
 // The reason's name, e.g. "too few images".
 VYRFFC_API const char* ReasonName(ErrorReason reason);
 
+// Every reason, in the order declared: what a binding lists to its users.
+VYRFFC_API std::vector<ErrorReason> AllErrorReasons();
+
 class VYRFFC_API Error : public std::runtime_error {
 public:
     Error(ErrorReason reason, const std::string& message);
@@ -82,6 +86,12 @@ enum class CalibrationRun {
     kPrevious,   // low/high mapping, previous generation
     kSegmented,  // two-piece fits with an automatic breakpoint
 };
+
+// The run's name as files and users spell it: "current", "previous" or
+// "segmented"; RunNamed gives the run of such a name (exact spelling), or
+// nothing.
+VYRFFC_API const char* RunName(CalibrationRun run);
+VYRFFC_API std::optional<CalibrationRun> RunNamed(std::string_view name);
 
 // The two correction rules; each run's results are meant for its own.
 enum class Generation { kCurrent, kPrevious };

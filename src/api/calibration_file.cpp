@@ -413,15 +413,13 @@ void RequireColumns(const std::vector<int32_t>& columns, int32_t width, const ch
     }
 }
 
-CalibrationRun RunNamed(const std::string& name) {
-    for (CalibrationRun run : {CalibrationRun::kCurrent, CalibrationRun::kPrevious, CalibrationRun::kSegmented}) {
-        if (name == RunName(run)) return run;
-    }
+CalibrationRun KnownRun(const std::string& name) {
+    if (const std::optional<CalibrationRun> run = RunNamed(name)) return *run;
     Corrupt("the run \"" + name + "\" is unknown");
 }
 
 void ReadScalars(const std::map<std::string, std::string>& metadata, Results& r) {
-    r.run = RunNamed(Text(metadata, "run"));
+    r.run = KnownRun(Text(metadata, "run"));
     r.significantDigits = static_cast<uint32_t>(Whole(metadata, "significantDigits", 0, 4294967295ll));
     r.imageHeight = static_cast<int32_t>(Whole(metadata, "imageHeight", 1, std::numeric_limits<int32_t>::max()));
     r.imageWidth = static_cast<int32_t>(Whole(metadata, "imageWidth", 1, std::numeric_limits<int32_t>::max()));

@@ -27,6 +27,17 @@ const char* ReasonName(ErrorReason reason) {
     return "unknown";
 }
 
+// ReasonName's switch names every reason (the compiler warns of one it
+// misses) and the reasons count up from 0, so the list is the names found
+// before the first "unknown" and cannot miss a reason added later.
+std::vector<ErrorReason> AllErrorReasons() {
+    std::vector<ErrorReason> reasons;
+    for (int value = 0; std::string_view(ReasonName(static_cast<ErrorReason>(value))) != "unknown"; ++value) {
+        reasons.push_back(static_cast<ErrorReason>(value));
+    }
+    return reasons;
+}
+
 std::string LibraryVersion() { return VYR_FFC_VERSION; }
 
 int FileFormatVersion() { return kCalibrationFileFormat; }

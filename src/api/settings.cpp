@@ -64,6 +64,13 @@ const char* RunName(CalibrationRun run) {
     return "unknown";
 }
 
+std::optional<CalibrationRun> RunNamed(std::string_view name) {
+    for (CalibrationRun run : {CalibrationRun::kCurrent, CalibrationRun::kPrevious, CalibrationRun::kSegmented}) {
+        if (name == RunName(run)) return run;
+    }
+    return std::nullopt;
+}
+
 std::vector<std::vector<int32_t>> ConsecutiveGroups(int32_t width, int32_t groupWidth) {
     std::vector<std::vector<int32_t>> groups;
     for (int64_t first = 0; first < width; first += groupWidth) {

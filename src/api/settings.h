@@ -8,8 +8,6 @@
 
 namespace vyrffc {
 
-const char* RunName(CalibrationRun run);
-
 // The image size (the size most usable images have, the first to reach that
 // count on a tie), the reference columns and the groups, each defaulted when
 // not given; throws kInvalidSettings or kColumnOutsideImage with the reason.

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <new>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -263,6 +264,22 @@ TEST_F(CxxInterface, RefusalsNameTheirReason) {
         {[&] { cv::Mat empty; calibrations_[0].Correct(empty, empty, 0); }, ErrorReason::kImageUnusable},
     };
     for (const auto& [call, reason] : cases) EXPECT_EQ(ReasonOf(call), reason) << ReasonName(reason);
+}
+
+// Bindings list the reasons from AllErrorReasons and read run names with
+// RunNamed: a reason left out or a name that does not read back would reach
+// users as a reason they cannot match or a run they cannot ask for.
+TEST(Names, EveryReasonListedOnceWithItsOwnNameAndEveryRunReadsBack) {
+    const std::vector<ErrorReason> reasons = AllErrorReasons();
+    ASSERT_EQ(reasons.size(), static_cast<size_t>(ErrorReason::kUnfillableRow) + 1);
+    std::set<std::string> names;
+    for (size_t i = 0; i < reasons.size(); ++i) {
+        EXPECT_EQ(static_cast<size_t>(reasons[i]), i);
+        EXPECT_TRUE(names.insert(ReasonName(reasons[i])).second) << ReasonName(reasons[i]);
+    }
+    EXPECT_EQ(names.count("unknown"), 0u);
+    for (CalibrationRun run : kRuns) EXPECT_EQ(RunNamed(RunName(run)), run) << RunName(run);
+    for (const char* other : {"", "Current", "segmented ", "unknown"}) EXPECT_FALSE(RunNamed(other)) << other;
 }
 
 // Files the image library cannot use, files that are no regular files (a

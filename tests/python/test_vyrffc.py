@@ -1,4 +1,6 @@
+import pathlib
 import pickle
+import re
 import shutil
 import struct
 import sys
@@ -219,3 +221,99 @@ def test_correction_lets_other_python_threads_run(calibrations):
     # returned; released, it runs at a good part of its own pace even on a busy
     # machine.
     assert count > 0.25 * rate * corrected[0], (count, rate, corrected)
+
+
+def test_correct_writes_into_out_and_takes_single_lines(folder, calibrations):
+    image = folder["heldout"]
+    for run, calibration in calibrations.items():
+        for mode in modes(run):
+            expected = calibration.correct(image, mode)
+            out = np.empty_like(image)
+            assert calibration.correct(image, mode, out=out) is out and np.array_equal(out, expected)
+            # Every other column of a wider array: written there and nowhere else.
+            wide = np.zeros((image.shape[0], 2 * WIDTH), np.uint8)
+            calibration.correct(image, mode, out=wide[:, ::2])
+            assert np.array_equal(wide[:, ::2], expected) and not wide[:, 1::2].any()
+            in_place = image.copy()
+            calibration.correct(in_place, mode, out=in_place)
+            assert np.array_equal(in_place, expected), (run, mode)
+            # A line is corrected as the row it would be in a frame.
+            line = np.empty(WIDTH, np.uint8)
+            for row in (0, 5, image.shape[0] - 1):
+                assert np.array_equal(calibration.correct(image[row], mode), expected[row])
+                calibration.correct(image[row], mode, out=line)
+                assert np.array_equal(line, expected[row])
+
+
+def test_correct_refuses_unusable_outputs_and_empty_frames(folder, calibrations):
+    current, image = calibrations["current"], folder["heldout"]
+    read_only = np.empty_like(image)
+    read_only.flags.writeable = False
+    for out, kind in ((np.empty(image.shape, np.uint16), TypeError), (np.empty_like(image)[1:], ValueError),
+                      (np.empty(WIDTH, np.uint8), ValueError), (read_only, ValueError), (image.tolist(), TypeError)):
+        with pytest.raises(kind):
+            current.correct(image, out=out)
+    for empty in (np.empty((0, WIDTH), np.uint8), np.empty(0, np.uint8), np.empty((4, 0), np.uint8)):
+        with pytest.raises(vyrffc.Error, match="empty") as raised:
+            current.correct(empty)
+        assert raised.value.reason == "image unusable"
+
+
+def colour_bmp(width, height):
+    stride = (3 * width + 3) & ~3
+    return struct.pack("<2sIHHIIiiHHIIiiII", b"BM", 54 + stride * height, 0, 0, 54, 40, width, height, 1, 24, 0,
+                       stride * height, 2835, 2835, 0, 0) + bytes(stride * height)
+
+
+def test_image_files_read_and_write_8_bit_gray_only(folder, tmp_path):
+    levels = sorted(folder["path"].glob("level_*.bmp"))
+    assert np.array_equal(vyrffc.read_image(levels[10]), folder["images"][10])
+    dark = vyrffc.read_image(folder["path"] / "heldout" / "dark.bmp")
+    assert dark.shape == (8, WIDTH) and dark.mean() < folder["heldout"].mean() / 4
+    image = folder["heldout"]
+    for name in ("out.bmp", "out.png", "out.tif"):
+        vyrffc.write_image(tmp_path / name, image[:, ::3])
+        assert np.array_equal(vyrffc.read_image(tmp_path / name), image[:, ::3]), name
+    (tmp_path / "colour.bmp").write_bytes(colour_bmp(WIDTH, 2))
+    cases = [
+        (lambda: vyrffc.read_image(tmp_path / "colour.bmp"), vyrffc.Error, "image unusable"),
+        (lambda: vyrffc.read_image(tmp_path / "missing.bmp"), vyrffc.FileError, "file unreadable"),
+        (lambda: vyrffc.write_image(tmp_path / "wide.png", image.astype(np.uint16)), vyrffc.Error, "image unusable"),
+        (lambda: vyrffc.write_image(tmp_path / "no" / "out.png", image), vyrffc.FileError, "file unreadable"),
+    ]
+    for call, kind, reason in cases:
+        with pytest.raises(kind) as raised:
+            call()
+        assert raised.value.reason == reason
+    with pytest.raises(ValueError, match="name it"):
+        vyrffc.write_image(tmp_path / "out.jpg", image)
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["colour.bmp", "out.bmp", "out.png", "out.tif"]
+
+
+def readme_reader():
+    """The README's plain-numpy reader of calibration files, run as written there."""
+    readme = (pathlib.Path(__file__).resolve().parents[2] / "README.md").read_text()
+    code = re.search(r"```python\n(import json\n.*?def read_calibration.*?)```", readme, re.S).group(1)
+    namespace = {}
+    exec(code, namespace)
+    return namespace["read_calibration"]
+
+
+@pytest.mark.parametrize("run", RUNS)
+def test_readme_reader_reads_saved_files_and_checks_their_checksum(calibrations, run, tmp_path):
+    read_calibration, calibration = readme_reader(), calibrations[run]
+    calibration.save(tmp_path / "module.ffcal")
+    metadata, tables = read_calibration(tmp_path / "module.ffcal")
+    assert metadata["run"] == run and int(metadata["imageWidth"]) == WIDTH
+    assert np.array_equal(tables["cubicCoeffs"], calibration.cubic)
+    assert np.array_equal(tables["referenceColumns"], calibration.reference_columns)
+    if run == "segmented":
+        assert np.array_equal(tables["segCubicCoeffs"], calibration.seg_cubic)
+    else:
+        assert np.array_equal(tables["columnLuts"], calibration.tables)
+        assert np.array_equal(tables["columnFlags"] == -1, calibration.dark_flags)
+    damaged = bytearray((tmp_path / "module.ffcal").read_bytes())
+    damaged[-1] ^= 1
+    (tmp_path / "damaged.ffcal").write_bytes(damaged)
+    with pytest.raises(ValueError, match="checksum"):
+        read_calibration(tmp_path / "damaged.ffcal")

@@ -6,15 +6,6 @@
 
 namespace cisffc {
 
-const char* RunName(RunKind run) {
-    switch (run) {
-    case RunKind::kCurrent: return "current";
-    case RunKind::kPrevious: return "previous";
-    case RunKind::kSegmented: return "segmented";
-    }
-    return "?";
-}
-
 Calibration CalibrateFromFolder(const std::string& folder, const vyrffc::Settings& settings) {
     std::vector<std::string> warnings;
     const auto start = std::chrono::steady_clock::now();

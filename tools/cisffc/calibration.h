@@ -16,7 +16,7 @@ namespace cisffc {
 using RunKind = vyrffc::CalibrationRun;
 using TestFunction = vyrffc::Generation;
 
-const char* RunName(RunKind run);
+using vyrffc::RunName;
 
 struct Calibration {
     vyrffc::Calibration library;

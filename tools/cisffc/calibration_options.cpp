@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <optional>
 
 #include <CLI/CLI.hpp>
 
@@ -16,9 +17,7 @@ namespace cisffc {
 namespace {
 
 RunKind ParseRun(const std::string& text) {
-    if (text == "current") return RunKind::kCurrent;
-    if (text == "previous") return RunKind::kPrevious;
-    if (text == "segmented") return RunKind::kSegmented;
+    if (const std::optional<RunKind> run = vyrffc::RunNamed(text)) return *run;
     FailUsage("--run: expected current, previous or segmented, got \"" + text + "\"");
 }
 

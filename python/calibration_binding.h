@@ -1,0 +1,14 @@
+// vyrffc.Calibration and the functions that make one: calibrate,
+// calibrate_images and load.
+#ifndef VYRFFC_PYTHON_CALIBRATION_BINDING_H
+#define VYRFFC_PYTHON_CALIBRATION_BINDING_H
+
+#include <pybind11/pybind11.h>
+
+namespace vyrffc_python {
+
+void BindCalibration(pybind11::module_& m);
+
+}  // namespace vyrffc_python
+
+#endif  // VYRFFC_PYTHON_CALIBRATION_BINDING_H
