@@ -39,7 +39,9 @@ add_custom_command(OUTPUT ${_tool_imports}
   COMMAND_EXPAND_LISTS VERBATIM)
 add_custom_target(cisffc_opencv_imports DEPENDS ${_tool_imports})
 add_dependencies(cisffc cisffc_opencv_imports)
-target_link_libraries(cisffc PRIVATE ${_tool_imports})
+# After the static libraries that need it on the link line.
+target_link_libraries(cis_simulator INTERFACE ${_tool_imports})
+target_link_libraries(cisffc_core INTERFACE ${_tool_imports})
 
 # Warnings are errors in the libraries' own code.
 target_compile_options(ffc_internal PRIVATE -Wall -Werror)

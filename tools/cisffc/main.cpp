@@ -71,6 +71,7 @@ void AddModeOptions(CLI::App& command, std::string& mode, std::string& test) {
 
 int main(int argc, char** argv) {
     EndOnInterrupt();
+    BinaryStandardOutput();
     KeepStandardErrorForTheTool();
     // The tool explains failures itself, one line each; the image library's
     // own warnings would only add noise.
