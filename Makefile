@@ -3,6 +3,9 @@
 # make test-asan  the test suite under AddressSanitizer and UndefinedBehaviorSanitizer,
 #                 with short libFuzzer runs (Clang); any report fails
 # make test-tsan  the threaded tests under ThreadSanitizer (Clang)
+# make test-windows  the Windows DLLs and cisffc cross-compiled with MinGW-w64,
+#                 their OpenCV imports and exports checked, and what runs
+#                 without OpenCV run under wine
 # make install    install into PREFIX (default /usr/local)
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
@@ -11,9 +14,12 @@ PACKAGES = cmake make g++ pkg-config libopencv-core-dev libopencv-imgproc-dev li
            pybind11-dev python3-dev python3-numpy python3-pytest python3-venv python3-pip python3-setuptools python3-wheel
 # Clang and its sanitizer and libFuzzer run-time libraries, for the checking builds.
 CHECK_PACKAGES = clang libclang-rt-14-dev
+# The Windows cross build, wine to run its programs, and GoogleTest's sources
+# to build the tests for Windows.
+WINDOWS_PACKAGES = g++-mingw-w64-x86-64-posix mingw-w64-tools wine wine64 googletest
 PREFIX ?= /usr/local
 
-.PHONY: all deps check-deps configure build test test-asan test-tsan install demo bench clean
+.PHONY: all deps check-deps windows-deps configure build test test-asan test-tsan test-windows install demo bench clean
 
 all: build
 
@@ -43,6 +49,14 @@ test-tsan: check-deps
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan
 
+# The headers the cross build borrows (OpenCV's, Eigen, nlohmann-json, CLI11)
+# are those of the packages of make test.
+windows-deps: deps
+	@./scripts/install-deps.sh $(WINDOWS_PACKAGES)
+
+test-windows: windows-deps
+	JOBS=$(JOBS) ./scripts/windows/check.sh
+
 install: build
 	cmake --install $(BUILD) --prefix $(PREFIX)
 
@@ -56,4 +70,4 @@ bench: build
 	$(BUILD)/bench/ffc_bench $(BENCH_ARGS)
 
 clean:
-	rm -rf $(BUILD) build-asan build-tsan
+	rm -rf $(BUILD) build-asan build-tsan build-windows

@@ -3,7 +3,13 @@
 set(FFC_DEBIAN_PACKAGES "libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev libeigen3-dev")
 
 include(FfcFindOpenCV)
-ffc_find_opencv(ffc_opencv _ffc_opencv_found)
+if(FFC_WINDOWS_CROSS)
+  include(windows/WindowsCross)
+  set(_ffc_opencv_found TRUE)
+  set(FFC_OPENCV_FROM_PACKAGE TRUE)
+else()
+  ffc_find_opencv(ffc_opencv _ffc_opencv_found)
+endif()
 if(NOT _ffc_opencv_found)
   message(FATAL_ERROR "OpenCV (core, imgproc, imgcodecs) was not found. On Debian install: "
                       "apt-get install ${FFC_DEBIAN_PACKAGES}")

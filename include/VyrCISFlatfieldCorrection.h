@@ -29,6 +29,9 @@
 //    (parameters, destruction).
 //  - Arguments include std::string, std::vector and cv::Mat, so the host must be
 //    built against the same standard library and the same OpenCV.
+//  - On Windows, folder and file names are narrow strings in the process code
+//    page, as the host's own narrow file calls take them: the library lists
+//    and reads exactly what those calls would.
 #ifndef VYR_CIS_FLATFIELD_CORRECTION_H
 #define VYR_CIS_FLATFIELD_CORRECTION_H
 

@@ -15,6 +15,8 @@
 //  - Images are 8-bit, single channel (CV_8UC1), one sensor line per row.
 //  - A Calibration is immutable once made. Any number of threads may correct
 //    through one Calibration at the same time.
+//  - File and folder names are UTF-8 on every system; on Windows they reach
+//    the system through its wide calls.
 //  - Gray values and coefficients follow the conventions of
 //    VyrCISFlatfieldCorrection.h: coefficients in ascending powers.
 #ifndef VYR_CIS_FLATFIELD_CORRECTION_HPP

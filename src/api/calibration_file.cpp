@@ -1,8 +1,5 @@
 #include "api/calibration_file.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -623,7 +620,7 @@ void Calibration::Save(const std::string& path) const { WriteFile(path, Serializ
 
 Calibration Calibration::Load(const std::string& path) {
     ffc::InputFile file;
-    const ffc::OpenStatus status = file.Open(path);
+    const ffc::OpenStatus status = file.Open(path, ffc::NameEncoding::kUtf8);
     if (status != ffc::OpenStatus::kOpened) {
         throw Error(ErrorReason::kFileUnreadable,
                     "the calibration file " + path + " " + ffc::DescribeOpenStatus(status));

@@ -39,7 +39,8 @@ namespace {
 void ReadImageToCorrect(const std::string& path, cv::Mat& image, std::vector<uint8_t>& fileBytes) {
     ffc::InputFile file;
     ffc::ImageHeader header;
-    ffc::ImageFileStatus status = ffc::OpenImageFile(path, ffc::kLargestGrayImageFile, file, header);
+    ffc::ImageFileStatus status = ffc::OpenImageFile(path, ffc::kLargestGrayImageFile, file, header,
+                                                        ffc::NameEncoding::kUtf8);
     if (status == ffc::ImageFileStatus::kRead) status = ffc::DecodeStored(file, header, fileBytes, image);
     if (status != ffc::ImageFileStatus::kRead) {
         image.release();

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
-#ifdef __SSE2__
+// SSE2 is part of every x86-64 processor; MSVC says so by _M_X64 alone.
+#if defined(__SSE2__) || defined(_M_X64)
+#define FFC_HAVE_SSE2 1
 #include <emmintrin.h>
 #endif
 
@@ -39,7 +41,7 @@ void FillGainedLutColumnPlain(const int32_t* lut, float gain, uint8_t* table) {
     }
 }
 
-#ifdef __SSE2__
+#ifdef FFC_HAVE_SSE2
 
 // Four table entries at a time, with the operations of the evaluations in
 // their order: the float products, their sum in double or in float, and the
@@ -109,7 +111,7 @@ void FillGainedLutColumnSse2(const int32_t* lut, float gain, uint8_t* table) {
 
 template <int K, bool kIntegerSum>
 void FillPolynomialColumn(const PreparedRule& prepared, const float* k, int first, int last, uint8_t* table) {
-#ifdef __SSE2__
+#ifdef FFC_HAVE_SSE2
     if (prepared.fill == TableFill::kSse2) {
         FillPolynomialColumnSse2<K, kIntegerSum>(prepared, k, first, last, table);
         return;
@@ -119,7 +121,7 @@ void FillPolynomialColumn(const PreparedRule& prepared, const float* k, int firs
 }
 
 void FillGainedLutColumn(const PreparedRule& prepared, const int32_t* lut, uint8_t* table) {
-#ifdef __SSE2__
+#ifdef FFC_HAVE_SSE2
     if (prepared.fill == TableFill::kSse2) {
         FillGainedLutColumnSse2(lut, prepared.rule.gain, table);
         return;
@@ -258,7 +260,7 @@ void PreparedRule::FillColumnTable(int column, int first, int last, uint8_t* tab
 }
 
 bool TableFillRuns(TableFill fill) {
-#ifdef __SSE2__
+#ifdef FFC_HAVE_SSE2
     return fill == TableFill::kPlain || fill == TableFill::kSse2;
 #else
     return fill == TableFill::kPlain;

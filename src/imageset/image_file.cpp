@@ -122,9 +122,10 @@ bool WithinLimits(const ImageHeader& header) {
 
 }  // namespace
 
-ImageFileStatus OpenImageFile(const std::string& path, uint64_t largestFile, InputFile& file, ImageHeader& header) {
+ImageFileStatus OpenImageFile(const std::string& path, uint64_t largestFile, InputFile& file, ImageHeader& header,
+                              NameEncoding encoding) {
     header = ImageHeader();
-    switch (file.Open(path)) {
+    switch (file.Open(path, encoding)) {
         case OpenStatus::kOpened: break;
         case OpenStatus::kMissing: return ImageFileStatus::kMissing;
         case OpenStatus::kNotRegular: return ImageFileStatus::kNotRegular;

@@ -58,7 +58,8 @@ struct ImageHeader {
 // Opens `path` and reads its header. kRead when it may be decoded: a regular
 // file whose header, if known, is within the limits and whose length holds
 // the pixels the header places and is at most `largestFile`.
-ImageFileStatus OpenImageFile(const std::string& path, uint64_t largestFile, InputFile& file, ImageHeader& header);
+ImageFileStatus OpenImageFile(const std::string& path, uint64_t largestFile, InputFile& file, ImageHeader& header,
+                              NameEncoding encoding = NameEncoding::kHost);
 
 // The opened file decoded as 8-bit gray, colour converted by the image
 // library; an empty image with the status when it cannot be decoded. The

@@ -1,12 +1,16 @@
 #include "platform/file_read.h"
 
+// The POSIX branch and what both share; file_read_windows.cpp is the Windows one.
+
 #include <cerrno>
 #include <string>
 #include <utility>
 
+#if !defined(_WIN32)
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace ffc {
 
@@ -20,6 +24,7 @@ const char* DescribeOpenStatus(OpenStatus status) {
     return "cannot be opened";
 }
 
+#if !defined(_WIN32)
 InputFile::~InputFile() { Close(); }
 
 InputFile::InputFile(InputFile&& other) noexcept
@@ -40,7 +45,7 @@ void InputFile::Close() {
     size_ = 0;
 }
 
-OpenStatus InputFile::Open(const std::string& path) {
+OpenStatus InputFile::Open(const std::string& path, NameEncoding) {
     Close();
     // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a
     // writer. The type is then taken from the opened file itself, so a name
@@ -93,6 +98,8 @@ std::string InputFile::NameForReopening(const std::string& path) const {
 #endif
     return path;
 }
+
+#endif  // !_WIN32
 
 bool InputFile::ReadAll(std::vector<uint8_t>& bytes) const {
     bytes.resize(static_cast<size_t>(size_));

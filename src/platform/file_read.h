@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_name.h"
+
 namespace ffc {
 
 enum class OpenStatus {
@@ -38,9 +40,10 @@ public:
     InputFile& operator=(const InputFile&) = delete;
 
     // Never blocks: a special file is refused without waiting for a writer.
-    OpenStatus Open(const std::string& path);
+    // `encoding` says how Windows reads the name (see file_name.h).
+    OpenStatus Open(const std::string& path, NameEncoding encoding = NameEncoding::kHost);
 
-    bool IsOpen() const { return handle_ >= 0; }
+    bool IsOpen() const { return handle_ != kClosed; }
     // The size when opened.
     uint64_t Size() const { return size_; }
 
@@ -60,7 +63,14 @@ public:
 
 private:
     void Close();
-    int handle_ = -1;
+#if defined(_WIN32)
+    using Handle = void*;  // a HANDLE
+    static constexpr Handle kClosed = nullptr;
+#else
+    using Handle = int;
+    static constexpr Handle kClosed = -1;
+#endif
+    Handle handle_ = kClosed;
     uint64_t size_ = 0;
 };
 

@@ -1,3 +1,5 @@
+// The POSIX branch; file_write_windows.cpp is the Windows one.
+#if !defined(_WIN32)
 #include "platform/file_write.h"
 
 #include <cerrno>
@@ -193,3 +195,5 @@ std::string WriteWholeFile(const std::string& path, std::string_view bytes) {
 }
 
 }  // namespace ffc
+
+#endif  // !_WIN32

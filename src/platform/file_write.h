@@ -11,6 +11,11 @@
 // to it directly. A folder, a block device or a socket is refused, and so is
 // a name in a folder that does not exist: folders are never created here.
 //
+// On Windows the name is UTF-8. The new file is flushed and moved over the
+// old one (MoveFileExW, written through); a file another program holds open,
+// or one marked read-only, is refused and left as it was. The new file takes
+// the permissions of its folder.
+//
 // This is the only place that opens a file for writing.
 #ifndef VYR_FFC_PLATFORM_FILE_WRITE_H
 #define VYR_FFC_PLATFORM_FILE_WRITE_H

@@ -5,15 +5,13 @@
 #include <random>
 #include <string>
 
-#include <unistd.h>
-
 namespace ffc::testing {
 
 TempFolder::TempFolder() {
     static std::atomic<int> counter{0};
     std::random_device device;
     const std::filesystem::path folder = std::filesystem::temp_directory_path() /
-        ("ffc-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + "-" +
+        ("ffc-test-" + std::to_string(device()) + "-" + std::to_string(counter++) + "-" +
          std::to_string(device()));
     std::filesystem::create_directories(folder);
     path_ = folder.string() + "/";

@@ -76,6 +76,7 @@ int Run(const std::function<int()>& run) {
 
 int main(int argc, char** argv) {
     EndOnInterrupt();
+    BinaryStandardOutput();
     KeepStandardErrorForTheTool();
     // The tool explains failures itself, one line each; the image library's
     // own warnings would only add noise.

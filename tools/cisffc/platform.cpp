@@ -1,15 +1,23 @@
 #include "platform.h"
 
 #include <atomic>
+#include <cstdint>
 #include <csignal>
 #include <ctime>
 #include <filesystem>
 #include <iostream>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <stdlib.h>
+#include <windows.h>
+#else
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 namespace cisffc {
 
@@ -55,8 +63,12 @@ size_t AppendText(char* text, size_t at, const char* words) {
         length = AppendText(text, length, " image(s)");
     }
     length = AppendText(text, length, "\n");
+#if defined(_WIN32)
+    (void)::_write(2, text, static_cast<unsigned>(length));
+#else
     ssize_t ignored = ::write(STDERR_FILENO, text, length);
     (void)ignored;
+#endif
     ::_exit(kExitInterrupted);
 }
 
@@ -69,7 +81,11 @@ void OnInterrupt(int) {
 }
 
 [[noreturn]] void WaitForTheEnd() {
+#if defined(_WIN32)
+    for (;;) ::Sleep(INFINITE);
+#else
     for (;;) ::pause();
+#endif
 }
 
 void EndWriting() {
@@ -81,6 +97,17 @@ void EndWriting() {
 }
 
 }  // namespace
+
+#if defined(_WIN32)
+// Windows runs the handler on a thread of its own for Ctrl+C and Ctrl+Break;
+// there is nothing to restart or to inherit as ignored.
+void EndOnInterrupt() {
+    for (const int signal : {SIGINT, SIGTERM, SIGBREAK}) std::signal(signal, OnInterrupt);
+}
+
+void BinaryStandardOutput() { (void)::_setmode(::_fileno(stdout), _O_BINARY); }
+#else
+void BinaryStandardOutput() {}
 
 void EndOnInterrupt() {
     struct sigaction action {};
@@ -97,6 +124,7 @@ void EndOnInterrupt() {
         ::sigaction(signal, &action, nullptr);
     }
 }
+#endif
 
 void NoteImagesDone(size_t done, size_t total) {
     g_total.store(total);
@@ -131,7 +159,11 @@ void WithoutInterruption(const std::function<void()>& write) {
 std::string UtcNow() {
     const std::time_t now = std::time(nullptr);
     std::tm utc{};
+#if defined(_WIN32)
+    ::gmtime_s(&utc, &now);
+#else
     ::gmtime_r(&now, &utc);
+#endif
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M UTC", &utc);
     return text;
@@ -151,6 +183,28 @@ void KeepStandardErrorForTheTool() {
     std::cerr.rdbuf(nullptr);
 }
 
+#if defined(_WIN32)
+bool StandardErrorIsTerminal() { return ::_isatty(2) != 0; }
+
+int StandardErrorColumns() {
+    CONSOLE_SCREEN_BUFFER_INFO info{};
+    if (!::GetConsoleScreenBufferInfo(::GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+    return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+// The volume and the file's index on it, as POSIX has device and inode.
+static std::string ExistingFileIdentity(const std::filesystem::path& path) {
+    const HANDLE handle = ::CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return "";
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool known = ::GetFileInformationByHandle(handle, &info);
+    ::CloseHandle(handle);
+    if (!known) return "";
+    const uint64_t index = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    return "file " + std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(index);
+}
+#else
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
 
 int StandardErrorColumns() {
@@ -159,15 +213,21 @@ int StandardErrorColumns() {
     return size.ws_col;
 }
 
-std::string FileIdentity(const std::string& path) {
+static std::string ExistingFileIdentity(const std::filesystem::path& path) {
     struct stat info {};
-    if (::stat(path.c_str(), &info) == 0) {
-        return "file " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
-    }
+    if (::stat(path.c_str(), &info) != 0) return "";
+    return "file " + std::to_string(info.st_dev) + ":" + std::to_string(info.st_ino);
+}
+#endif
+
+std::string FileIdentity(const std::string& path) {
     namespace fs = std::filesystem;
+    const fs::path name = fs::u8path(path);
+    const std::string identity = ExistingFileIdentity(name);
+    if (!identity.empty()) return identity;
     std::error_code error;
-    const fs::path absolute = fs::weakly_canonical(fs::absolute(path, error), error);
-    return "name " + absolute.lexically_normal().string();
+    const fs::path absolute = fs::weakly_canonical(fs::absolute(name, error), error);
+    return "name " + absolute.lexically_normal().u8string();
 }
 
 }  // namespace cisffc

@@ -27,6 +27,10 @@ void NoteImagesDone(size_t done, size_t total);
 // Runs `write` with interruptions held off until it returns or throws.
 void WithoutInterruption(const std::function<void()>& write);
 
+// Standard output takes bytes as they are (Windows would turn "\n" into
+// "\r\n" in a calibration written to "-").
+void BinaryStandardOutput();
+
 // The time now, as "2026-01-31 14:05 UTC".
 std::string UtcNow();
 
