@@ -26,6 +26,15 @@
 #include "support/image_files.h"
 #include "support/temp_folder.h"
 
+// GCC names the sanitizers with macros, Clang with __has_feature.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define CISFFC_TEST_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define CISFFC_TEST_SANITIZED 1
+#endif
+#endif
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -132,7 +141,7 @@ TEST_F(CisffcTest, KeepGoingCorrectsAroundABadImage) {
 // larger than the address space left) still gets the whole batch corrected,
 // each image read in turn instead of ahead.
 TEST_F(CisffcTest, ABatchThatCannotReadAheadReadsInTurn) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(CISFFC_TEST_SANITIZED)
     GTEST_SKIP() << "the sanitizers need more address space than the limit leaves";
 #endif
     const std::string folder = Simulate("module");
