@@ -10,6 +10,8 @@
 #include <opencv2/core/utils/logger.hpp>
 
 #include "calibrate_command.h"
+#include "capture_command.h"
+#include "check_command.h"
 #include "correct_command.h"
 #include "demo_command.h"
 #include "platform.h"
@@ -93,6 +95,8 @@ int main(int argc, char** argv) {
     CorrectCommand correct;
     ReportCommand report;
     DemoCommand demo;
+    CaptureCommand capture;
+    CheckCommand check;
     const std::vector<Subcommand> subcommands = {
         Row("simulate", "Write a simulated calibration folder, with held-out flat images in DIR/heldout/", simulate,
             AddSimulateOptions, RunSimulate),
@@ -110,6 +114,14 @@ int main(int argc, char** argv) {
             report, AddReportOptions, RunReport),
         Row("demo", "Simulate a module, run all three calibrations, compare them and draw the report", demo,
             AddDemoOptions, RunDemo),
+        Row("capture",
+            "Capture a calibration series (and a dark image) from a GenICam camera into the --out folder; "
+            "--calibrate calibrates from it at once",
+            capture, AddCaptureOptions, RunCapture),
+        Row("check",
+            "Grab frames of the white target from a GenICam camera, correct them with --calibration FILE and say "
+            "whether the camera needs a new calibration",
+            check, AddCheckOptions, RunCheck),
     };
     std::vector<CLI::App*> added;
     for (const Subcommand& subcommand : subcommands) {

@@ -12,6 +12,7 @@ enum ExitStatus : int {
     kExitSuccess = 0,
     kExitFailed = 1,  // a calibration or correction failed, or an output could not be written
     kExitUsage = 2,   // the command line itself is wrong
+    kExitRecalibrate = 3,  // check: the camera no longer meets the limits with its calibration
 };
 
 class ToolError : public std::runtime_error {
