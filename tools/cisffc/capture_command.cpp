@@ -121,6 +121,20 @@ void CaptureDark(Camera& camera, const CaptureCommand& command, const ExposurePl
     std::cout << "Dark image   dark.bmp at " << Fixed1(taken) << " us\n";
 }
 
+void CaptureSeries(Camera& camera, const CaptureCommand& command, const ExposurePlan& plan, const fs::path& folder) {
+    Progress progress(plan.levels.size(), true);
+    std::vector<uchar> encoded;
+    for (size_t k = 0; k < plan.levels.size(); ++k) {
+        const double exposure = camera.SetExposure(plan.levels[k]);
+        const cv::Mat image =
+            AverageFrames(camera.GrabSum(command.average, command.settle, command.timeoutMs), command.average);
+        WriteImageAtomically((folder / LevelName(k, plan.levels.size(), exposure)).string(), image, &encoded);
+        progress.Update(k + 1);
+    }
+    progress.Finish();
+    CaptureDark(camera, command, plan, folder);
+}
+
 void MoveIntoPlace(const Target& target, const std::string& name) {
     WithoutInterruption([&] {
         std::error_code error;
@@ -182,17 +196,12 @@ int RunCapture(const CaptureCommand& command) {
     fs::remove_all(target.partial, error);
     fs::create_directory(target.partial, error);
     if (error) FailRun("cannot make the folder " + target.partial.string() + ": " + error.message());
-    Progress progress(plan.levels.size(), true);
-    std::vector<uchar> encoded;
-    for (size_t k = 0; k < plan.levels.size(); ++k) {
-        const double exposure = camera->SetExposure(plan.levels[k]);
-        const cv::Mat image =
-            AverageFrames(camera->GrabSum(command.average, command.settle, command.timeoutMs), command.average);
-        WriteImageAtomically((target.partial / LevelName(k, plan.levels.size(), exposure)).string(), image, &encoded);
-        progress.Update(k + 1);
+    try {
+        CaptureSeries(*camera, command, plan, target.partial);
+    } catch (...) {
+        fs::remove_all(target.partial, error);
+        throw;
     }
-    progress.Finish();
-    CaptureDark(*camera, command, plan, target.partial);
     MoveIntoPlace(target, command.folder);
 
     const FrameCounts counts = camera->Counts();

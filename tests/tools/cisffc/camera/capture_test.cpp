@@ -163,31 +163,39 @@ struct Refusal {
     std::string camera;    // the CAMERA argument
     bool withoutMono8;     // the camera's description lacks Mono8
     int framePeriodUs;     // the camera's frame period
+    std::string options;   // more capture options
     std::string reason;    // part of the one line on stderr
 };
 
 class CameraRefusalTest : public CameraTest, public ::testing::WithParamInterface<Refusal> {};
 
-// Each failure ends the capture with one line, status 1 and no folder.
+// Each failure ends the capture with one line, status 1 and no folder, not
+// even the hidden one the series is written into.
 TEST_P(CameraRefusalTest, EndsWithItsReasonAndLeavesNoFolder) {
     const Refusal& refusal = GetParam();
     TestCameraOptions options = SmallModule();
     if (refusal.withoutMono8) options.genicamFile = TestCamera::DescriptionWithoutMono8(temp_.path());
     options.framePeriodUs = refusal.framePeriodUs;
     Start(options);
-    const ToolRun run = Run("capture " + refusal.camera + " --timeout 300 --out " + temp_.path() + "series");
+    const ToolRun run =
+        Run("capture " + refusal.camera + " --timeout 300 --out " + temp_.path() + "series " + refusal.options);
     EXPECT_EQ(run.status, 1) << run.err;
     EXPECT_NE(run.err.find(refusal.reason), std::string::npos) << run.err;
-    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    const std::string lastLine = run.err.substr(run.err.rfind('\n', run.err.size() - 2) + 1);
+    EXPECT_EQ(lastLine.rfind("cisffc: ", 0), 0u) << run.err;
     EXPECT_FALSE(fs::exists(temp_.path() + "series"));
+    EXPECT_FALSE(fs::exists(temp_.path() + ".series.capturing"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Capture, CameraRefusalTest,
-    ::testing::Values(Refusal{"MissingCamera", "NO-SUCH-CAMERA", false, 5000, "camera NO-SUCH-CAMERA not found"},
-                      Refusal{"Mono8Refused", TestCamera::Address(), true, 5000, "refuses the pixel format Mono8"},
-                      Refusal{"FramesTimeOut", TestCamera::Address(), false, 20000000,
-                              "no frame from the camera within 300 ms"}),
+    ::testing::Values(
+        Refusal{"MissingCamera", "NO-SUCH-CAMERA", false, 5000, "", "camera NO-SUCH-CAMERA not found"},
+        Refusal{"Mono8Refused", TestCamera::Address(), true, 5000, "", "refuses the pixel format Mono8"},
+        Refusal{"FramesTimeOut", TestCamera::Address(), false, 20000000, "", "no frame from the camera within 300 ms"},
+        // The series is written by then: the light never goes off.
+        Refusal{"LightStaysOn", TestCamera::Address(), false, 5000, "--dark-unattended --dark-timeout 1",
+                "the light did not go off"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
 }  // namespace
