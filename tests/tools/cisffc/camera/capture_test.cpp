@@ -167,6 +167,8 @@ struct Refusal {
     std::string reason;    // part of the one line on stderr
 };
 
+void PrintTo(const Refusal& refusal, std::ostream* out) { *out << refusal.name; }
+
 class CameraRefusalTest : public CameraTest, public ::testing::WithParamInterface<Refusal> {};
 
 // Each failure ends the capture with one line, status 1 and no folder, not

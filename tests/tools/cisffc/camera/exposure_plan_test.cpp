@@ -51,6 +51,8 @@ struct Unusable {
     const char* reason;
 };
 
+void PrintTo(const Unusable& unusable, std::ostream* out) { *out << unusable.name; }
+
 class UnusableLight : public ::testing::TestWithParam<Unusable> {};
 
 TEST_P(UnusableLight, EndsWithItsReason) {
