@@ -106,10 +106,12 @@ int ResidualMode(const Calibration& calibration) {
     return std::find(modes.begin(), modes.end(), kDefaultMode) != modes.end() ? kDefaultMode : 1;
 }
 
-// The columns the residual is measured on: those not flagged for their dark
-// response, which the flagged share already counts and which may read 0 in
-// dim light whatever the calibration.
-std::vector<int32_t> UnflaggedColumns(const Results& results) {
+// The columns the residual is measured on: those the segmented run fits (it
+// leaves the others at 0), or those not flagged for their dark response,
+// which the flagged share already counts and which may read 0 in dim light
+// whatever the calibration.
+std::vector<int32_t> ResidualColumns(const Results& results) {
+    if (results.run == CalibrationRun::kSegmented) return results.referenceColumns;
     std::vector<int32_t> columns;
     for (int32_t c = 0; c < results.imageWidth; ++c) {
         if (static_cast<size_t>(c) >= results.columnFlags.size() || results.columnFlags[c] != -1) columns.push_back(c);
@@ -134,7 +136,7 @@ double ResidualNonUniformity(const Calibration& calibration, const cv::Mat& imag
 }
 
 CalibrationImageAssessment AssessImage(const Calibration& calibration, const cv::Mat& image, int32_t index,
-                                       const CalibrationSetVerdict& verdict, const std::vector<int32_t>& unflagged) {
+                                       const CalibrationSetVerdict& verdict, const std::vector<int32_t>& residualColumns) {
     const Results& results = calibration.results();
     CalibrationImageAssessment a;
     a.index = index;
@@ -149,7 +151,7 @@ CalibrationImageAssessment AssessImage(const Calibration& calibration, const cv:
     a.rowCorrelation = RowCorrelation(image, results.referenceColumns);
     a.sceneLike = a.rowCorrelation > kSceneCorrelation;
     if (a.inside && !a.clipped) {
-        a.residualNonUniformity = ResidualNonUniformity(calibration, image, verdict.correctionMode, unflagged);
+        a.residualNonUniformity = ResidualNonUniformity(calibration, image, verdict.correctionMode, residualColumns);
     }
     return a;
 }
@@ -252,7 +254,7 @@ CalibrationSetVerdict AssessCalibrationSet(const Calibration& calibration, const
     CalibrationSetVerdict verdict;
     ChooseRange(results, verdict);
     verdict.correctionMode = ResidualMode(calibration);
-    const std::vector<int32_t> unflagged = UnflaggedColumns(results);
+    const std::vector<int32_t> residualColumns = ResidualColumns(results);
     for (size_t i = 0; i < images.size(); ++i) {
         const cv::Mat& image = images[i];
         if (image.type() != CV_8UC1 || image.rows != results.imageHeight || image.cols != results.imageWidth ||
@@ -260,7 +262,7 @@ CalibrationSetVerdict AssessCalibrationSet(const Calibration& calibration, const
             ++verdict.skippedImages;
             continue;
         }
-        verdict.images.push_back(AssessImage(calibration, image, static_cast<int32_t>(i), verdict, unflagged));
+        verdict.images.push_back(AssessImage(calibration, image, static_cast<int32_t>(i), verdict, residualColumns));
     }
     if (verdict.images.empty()) {
         throw Error(ErrorReason::kTooFewImages, "no image of the calibration's size " +
