@@ -23,6 +23,7 @@
 #define VYR_CIS_FLATFIELD_CORRECTION_HPP
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -217,6 +218,119 @@ VYRFFC_API Calibration CalibrateFolder(const std::string& folder, const Settings
 // calibrating from that.
 VYRFFC_API Calibration CalibrateImages(const std::vector<cv::Mat>& images, const Settings& settings,
                                        std::vector<std::string>* warnings = nullptr);
+
+// Sensor figures, as EMVA 1288 (release 4.0) defines them for a line sensor.
+//
+// Rules shared by the measuring functions below:
+//  - The rows of an image are L repeated exposures of one line. The temporal
+//    variance comes from each column's variation over its rows; the spatial
+//    variance of the column means is corrected by it (s^2 - sigma^2 / L), for
+//    the flat and the dark image alike.
+//  - `columns` picks the columns measured (empty: every column); a column
+//    outside the image is kColumnOutsideImage. An image that is not 8-bit
+//    gray, or has fewer than 2 rows or 2 measured columns, is kImageUnusable.
+//  - Sums run in double (per column in exact integers) in a fixed order: the
+//    same image gives the same bits on every run.
+//  - A figure the images cannot resolve is a bound ("< value"); one they cannot
+//    give at all is NaN, with the reason in Figure::why.
+
+// One image's statistics, its rows taken as L repeated exposures of one line.
+struct LineStatistics {
+    int32_t rows = 0;                        // L
+    int32_t columns = 0;                     // W, the columns measured
+    double mean = 0;                         // mu_y, over every measured pixel
+    double temporalVariance = 0;             // sigma^2_y: mean of the columns' variances over their rows (L - 1)
+    double measuredSpatialVariance = 0;      // variance of the column means (W - 1)
+    double spatialVariance = 0;              // s^2_y = measured - sigma^2_y / L; may come out negative
+    double spatialVarianceUncertainty = 0;   // one standard deviation of spatialVariance from the temporal noise
+    double clippedLow = 0, clippedHigh = 0;  // shares of measured pixels at 0 and at 255
+};
+
+VYRFFC_API LineStatistics MeasureLine(const cv::Mat& image, const std::vector<int32_t>& columns = {});
+
+// A share of pixels at 0 or 255 above this makes an image clipped: its mean
+// and variances lose the cut tail.
+constexpr double kMostClippedShare = 0.01;
+
+// True when more than kMostClippedShare of the measured pixels sit at 0 or at
+// 255.
+VYRFFC_API bool IsClipped(const LineStatistics& statistics);
+
+struct Figure {
+    double value = std::numeric_limits<double>::quiet_NaN();
+    bool bound = false;  // measured only as "< value"
+    std::string why;     // when value is NaN: why it cannot be measured
+};
+
+struct SensorFigures {
+    Figure prnu;       // fraction: sqrt(s^2_y.flat - s^2_y.dark) / (mu_y.flat - mu_y.dark)
+    Figure dsnu;       // gray levels (DN): s_y.dark
+    Figure darkNoise;  // gray levels (DN): sigma_y.dark
+    LineStatistics flat, dark;
+};
+
+// The figures of a flat image against a dark one of the same width
+// (kImageUnusable otherwise), over the same columns. A spatial variance (or a
+// difference of two) below twice its standard deviation is a bound, and so is
+// a temporal variance below the rounding's 1/12. PRNU is NaN when the flat is
+// clipped or not brighter than the dark; DSNU and the dark noise are NaN when
+// the dark is clipped.
+VYRFFC_API SensorFigures MeasureSensorFigures(const cv::Mat& flat, const cv::Mat& dark,
+                                              const std::vector<int32_t>& columns = {});
+
+// The flat image PRNU is measured on: the index of the one whose mean above the
+// dark level is nearest half of saturation (255 minus the dark mean), among
+// those not clipped; the first of equals; -1 when there is none.
+VYRFFC_API int NearestHalfSaturation(const std::vector<LineStatistics>& flats, const LineStatistics& dark);
+
+// "0.178%", "< 0.05%", "1.23 DN", "< 0.3 DN", "n/a": `percent` prints a
+// fraction in percent, otherwise gray levels with " DN". A bound is rounded
+// up, so that it still bounds.
+VYRFFC_API std::string FormatFigure(const Figure& figure, bool percent, int decimals = 3);
+
+// A verdict on a calibration set: how well the images a calibration was made
+// from can calibrate, from the images themselves and the results.
+//
+// The levels are the images' means over the reference columns. The range they
+// are judged in is the fitting range of a low/high run; the segmented run fits
+// each column from the darkest image up to where it clips, so its range is
+// 0 to 255. The residual non-uniformity is that of the set corrected through
+// the calibration (in the default mode, or mode 1 for the segmented run, which
+// serves only 0 and 1): per image the spatial spread of the corrected column
+// means less the temporal noise, as MeasureLine gives it, over their mean, on
+// the columns not flagged (the segmented run: the columns it fits); for the
+// set, the median over the images inside the range.
+struct CalibrationImageAssessment {
+    int32_t index = 0;             // position in the images given
+    double level = 0;              // mean over the reference columns
+    bool inside = false;           // level strictly inside the range
+    bool clipped = false;          // reference columns clipped (IsClipped)
+    double rowCorrelation = 0;     // of neighbouring columns' changes from row to row; NaN: none to tell
+    bool sceneLike = false;        // rows change together across columns: a scene, not a flat target
+    double residualNonUniformity = std::numeric_limits<double>::quiet_NaN();  // NaN: outside or clipped
+};
+
+struct CalibrationSetVerdict {
+    double rangeLow = 0, rangeHigh = 0;  // the range the levels are judged in
+    int correctionMode = 0;              // the mode of the residual non-uniformity
+    std::vector<CalibrationImageAssessment> images;  // those of the calibration's size, in order
+    int32_t skippedImages = 0;           // not 8-bit gray of the calibration's size
+    int32_t levelsInside = 0;
+    double lowestInside = 0, highestInside = 0;  // NaN when no level is inside
+    double largestGap = 0;                 // between consecutive levels inside
+    bool extrapolatesLow = false, extrapolatesHigh = false;  // no level near that end of the range
+    int32_t clippedImages = 0;
+    int32_t sceneLikeImages = 0;
+    double flaggedShare = 0;               // of the columns, dark-response flagged
+    double residualNonUniformity = 0;      // median over the images inside, not clipped; NaN when none
+    std::vector<std::string> warnings;     // one line each, what to do about it
+};
+
+// Judges `images`, the calibration's own in the order it used them. Images of
+// another size or type are skipped and counted. No image at all is
+// kTooFewImages.
+VYRFFC_API CalibrationSetVerdict AssessCalibrationSet(const Calibration& calibration,
+                                                      const std::vector<cv::Mat>& images);
 
 // Reads an image file to correct into `image` as stored, in any format the
 // image library reads. Only a regular file is opened, and its length and

@@ -317,3 +317,31 @@ def test_readme_reader_reads_saved_files_and_checks_their_checksum(calibrations,
     (tmp_path / "damaged.ffcal").write_bytes(damaged)
     with pytest.raises(ValueError, match="checksum"):
         read_calibration(tmp_path / "damaged.ffcal")
+
+
+
+def test_sensor_figures_print_as_the_tool_does():
+    rng = np.random.default_rng(3)
+    flat = np.rint(120 * (1 + rng.normal(0, 0.01, WIDTH)) + rng.normal(0, 1.0, (64, WIDTH))).astype(np.uint8)
+    dark = np.rint(6 + rng.normal(0, 1.0, (64, WIDTH))).astype(np.uint8)
+    figures = vyrffc.sensor_figures(flat, dark)
+    assert abs(figures.prnu.value - 0.0105) < 0.001 and not figures.prnu.bound  # a 1% gain spread
+    assert figures.dsnu.bound and str(figures.dsnu).startswith("< ")  # the dark has no pattern
+    assert re.fullmatch(r"PRNU 1\.\d{3}%, DSNU < 0\.\d\d DN, dark noise 1\.0\d DN", str(figures))
+    clipped = vyrffc.sensor_figures(flat, np.zeros_like(dark), columns=[0, 5, 9])
+    assert clipped.flat.columns == 3 and str(clipped.dsnu) == "n/a" and clipped.dsnu.why
+    statistics = [vyrffc.measure_line(image) for image in (flat, np.full_like(flat, 255))]
+    assert vyrffc.nearest_half_saturation(statistics, figures.dark) == 0
+    assert vyrffc.nearest_half_saturation(statistics[1:], figures.dark) is None
+
+
+def test_assess_tells_a_full_set_from_a_narrow_one(folder, calibrations):
+    verdict = vyrffc.assess(calibrations["current"], folder["images"])
+    # The fixture's 4 dark columns in 384 are all it warns of.
+    assert len(verdict.images) == len(folder["images"]) and verdict.flagged_share == 4 / WIDTH
+    assert len(verdict.warnings) == 1 and "respond only above a dark threshold" in verdict.warnings[0]
+    narrow = folder["images"][12:20]
+    warnings = vyrffc.assess(vyrffc.calibrate_images(narrow), np.stack(narrow)).warnings
+    assert any("levels lie inside the fitting range" in w for w in warnings)
+    with pytest.raises(TypeError):
+        vyrffc.assess("module.ffcal", narrow)
