@@ -1,27 +1,22 @@
 #include "check_command.h"
 
 #include <cmath>
-#include <cstdio>
+#include <cstring>
 #include <iostream>
 
 #include <CLI/CLI.hpp>
 
 #include "calibration_options.h"
-#include "capture_command.h"
 #include "camera/camera.h"
 #include "camera/exposure_plan.h"
+#include "capture_command.h"
+#include "images.h"
 #include "tool_error.h"
 #include "uniformity.h"
 
 namespace cisffc {
 
 namespace {
-
-std::string Percent(double fraction) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3f%%", 100.0 * fraction);
-    return text;
-}
 
 // "0.5%" or "0.5" (percent either way); NaN when empty.
 double ParseLimit(const std::string& text, const std::string& option) {
@@ -37,48 +32,43 @@ double ParseLimit(const std::string& text, const std::string& option) {
     FailUsage(option + ": give a percentage such as 0.5%, not " + text);
 }
 
-// The camera a calibration was made for against the one connected: a
-// calibration that names another camera is refused; one that names none is
-// taken with a note.
+// The camera a calibration was made for against the one connected: one that
+// names another serial is refused; one that names none is taken with a note.
 void CompareCamera(const Calibration& calibration, const CameraIdentity& camera) {
     (void)calibration;
     std::cout << "Identity     the calibration names no camera; serial " << camera.serial << " not compared\n";
 }
 
-struct Measured {
-    double rawNonUniformity = 0.0;
-    double correctedNonUniformity = 0.0;
-    double level = 0.0;
-    int frames = 0;
-};
-
-// The mean figures over the frames, each measured over the columns the
-// calibration covers.
-Measured Measure(const CorrectionOutcome& outcome) {
-    Measured measured;
-    for (size_t i = 0; i < outcome.corrected.size(); ++i) {
-        measured.rawNonUniformity += outcome.raw[i].nonUniformity;
-        measured.correctedNonUniformity += outcome.corrected[i].nonUniformity;
-        measured.level += outcome.raw[i].mean;
-        ++measured.frames;
+// The frames one under another: one image whose rows are all exposures of
+// the same line, which is how the figures take them.
+cv::Mat Stacked(const std::vector<cv::Mat>& frames) {
+    cv::Mat stacked(frames.front().rows * static_cast<int>(frames.size()), frames.front().cols, CV_8UC1);
+    int row = 0;
+    for (const cv::Mat& frame : frames) {
+        for (int r = 0; r < frame.rows; ++r, ++row) std::memcpy(stacked.ptr(row), frame.ptr(r), frame.cols);
     }
-    if (measured.frames > 0) {
-        measured.rawNonUniformity /= measured.frames;
-        measured.correctedNonUniformity /= measured.frames;
-        measured.level /= measured.frames;
-    }
-    return measured;
+    return stacked;
 }
 
-// One line per figure with its limit; false when a limit is exceeded.
-bool Within(const std::string& name, double value, double limit) {
-    std::cout << name << Percent(value);
+// The spatial spread of the column means, less the temporal noise, over their
+// mean: PRNU against a dark line of 0, which is what a corrected dark line is.
+vyrffc::Figure NonUniformity(const cv::Mat& image) {
+    return vyrffc::MeasureSensorFigures(image, cv::Mat::zeros(image.size(), CV_8UC1)).prnu;
+}
+
+// One figure with its limit; false when the limit is exceeded or the figure
+// cannot be measured against it.
+bool Within(const std::string& label, const vyrffc::Figure& figure, double limit) {
+    std::cout << label << vyrffc::FormatFigure(figure, true);
+    if (std::isnan(figure.value) && !figure.why.empty()) std::cout << " (" << figure.why << ")";
     if (std::isnan(limit)) {
         std::cout << "\n";
         return true;
     }
-    const bool within = value <= limit;
-    std::cout << " (limit " << Percent(limit) << ": " << (within ? "pass" : "FAIL") << ")\n";
+    const bool within = figure.value <= limit;  // false for NaN
+    vyrffc::Figure shown;
+    shown.value = limit;
+    std::cout << ", limit " << vyrffc::FormatFigure(shown, true) << ": " << (within ? "pass" : "FAIL") << "\n";
     return within;
 }
 
@@ -90,20 +80,23 @@ void AddCheckOptions(CLI::App& command, CheckCommand& options) {
     AddModeOptions(command, options.mode, options.test);
     command.add_option("--exposure", options.exposure, "Exposure in microseconds; 0: as the camera is set")
         ->capture_default_str()->check(CLI::Range(0.0, 1e8));
-    command.add_option("--frames", options.frames, "Frames measured")->capture_default_str()->check(CLI::Range(1, 1000));
+    command.add_option("--frames", options.frames, "Frames measured, their rows taken together")
+        ->capture_default_str()->check(CLI::Range(1, 1000));
+    command.add_option("--dark", options.darkPath,
+                       "A dark image of the camera (capture's dark.bmp) for PRNU; left out: a dark line of 0");
     command.add_option("--max-nu", options.maxNonUniformity,
-                       "Highest corrected non-uniformity that passes, e.g. 0.5%");
+                       "Highest corrected non-uniformity that passes, e.g. 0.5%; above it: exit status 3");
     command.add_option("--max-prnu", options.maxPrnu, "Highest corrected PRNU that passes, e.g. 1%");
 }
 
 int RunCheck(const CheckCommand& command) {
     const double maxNu = ParseLimit(command.maxNonUniformity, "--max-nu");
+    const double maxPrnu = ParseLimit(command.maxPrnu, "--max-prnu");
     const AppliedCalibration applied =
         ObtainCalibration(command.calibrationPath, "", CalibrationOptions{}, command.mode, command.test);
     const Calibration& calibration = applied.calibration;
     const vyrffc::Results& r = calibration.results();
-    const int32_t mode = applied.mode;
-    const TestFunction test = applied.test;
+    const cv::Mat rawDark = command.darkPath.empty() ? cv::Mat() : ReadCorrectable(command.darkPath, r.imageWidth);
 
     std::unique_ptr<Camera> camera = Camera::Open(command.camera);
     const CameraIdentity identity = camera->Identity();
@@ -113,22 +106,39 @@ int RunCheck(const CheckCommand& command) {
     camera->SetRegion(r.imageWidth, r.imageHeight);
     const double exposure = command.exposure > 0.0 ? camera->SetExposure(command.exposure) : camera->Exposure();
 
-    std::vector<FlatImage> flats;
+    std::vector<cv::Mat> raw;
+    std::vector<cv::Mat> corrected(command.frames);
     for (int i = 0; i < command.frames; ++i) {
-        FlatImage flat;
-        flat.name = "frame " + std::to_string(i + 1);
-        flat.raw = AverageFrames(camera->GrabSum(1, i == 0 ? command.settle : 0, command.timeoutMs), 1);
-        flat.columnMeans = ColumnMeans(flat.raw);
-        flats.push_back(std::move(flat));
+        raw.push_back(AverageFrames(camera->GrabSum(1, i == 0 ? command.settle : 0, command.timeoutMs), 1));
+        CorrectImage(calibration, applied.test, applied.mode, raw.back(), corrected[i],
+                     "frame " + std::to_string(i + 1));
     }
-    const CorrectionOutcome outcome = EvaluateCorrection(calibration, test, mode, flats);
-    const Measured measured = Measure(outcome);
-    std::cout << "Frames       " << measured.frames << " of " << r.imageWidth << "x" << r.imageHeight << " at gray "
-               << measured.level << " (" << exposure << " us), corrected in mode " << ModeName(mode) << "\n";
-    std::cout << "Raw          non-uniformity " << Percent(measured.rawNonUniformity) << "\n";
-    const bool pass = Within("Corrected    non-uniformity ", measured.correctedNonUniformity, maxNu);
+    const cv::Mat rawLine = Stacked(raw);
+    const cv::Mat correctedLine = Stacked(corrected);
+    const vyrffc::LineStatistics rawStatistics = vyrffc::MeasureLine(rawLine);
+    std::cout << "Frames       " << command.frames << " of " << r.imageWidth << "x" << r.imageHeight << " at "
+              << exposure << " us, raw gray " << rawStatistics.mean << ", corrected in mode "
+              << ModeName(applied.mode) << " to gray " << vyrffc::MeasureLine(correctedLine).mean << "\n";
+    const GrayRange range = FittingRange(r);
+    if (!(rawStatistics.mean > range.low && rawStatistics.mean < range.high)) {
+        std::cout << "Note         gray " << rawStatistics.mean << " lies outside the calibration's fitting range "
+                  << range.low << ".." << range.high << ": set an exposure that brings the target inside it\n";
+    }
+    std::cout << "Raw          non-uniformity " << vyrffc::FormatFigure(NonUniformity(rawLine), true) << "\n";
+    bool pass = Within("Corrected    non-uniformity ", NonUniformity(correctedLine), maxNu);
+    if (!rawDark.empty() || !std::isnan(maxPrnu)) {
+        cv::Mat correctedDark = cv::Mat::zeros(correctedLine.size(), CV_8UC1);
+        if (!rawDark.empty()) {
+            cv::Mat dark;
+            CorrectImage(calibration, applied.test, applied.mode, rawDark, dark, command.darkPath);
+            correctedDark = dark;
+        }
+        const vyrffc::Figure prnu = vyrffc::MeasureSensorFigures(correctedLine, correctedDark).prnu;
+        pass = Within(rawDark.empty() ? "Corrected    PRNU (dark 0) " : "Corrected    PRNU ", prnu, maxPrnu) && pass;
+    }
     if (pass) return kExitSuccess;
-    std::cout << "Verdict      recalibrate: the corrected line is no longer flat enough\n";
+    std::cout << "Verdict      recalibrate: the corrected line is out of its limits (light, optics or sensor have "
+                 "drifted since the calibration)\n";
     return kExitRecalibrate;
 }
 

@@ -19,6 +19,7 @@ struct CheckCommand {
     std::string test;         // empty: the run's own test function
     double exposure = 0.0;    // us; 0: as the camera is set
     int frames = 8;
+    std::string darkPath;  // for PRNU; empty: a dark line of 0
     int settle = 1;
     int timeoutMs = 5000;
     std::string maxNonUniformity;  // "0.5%"; empty: no limit
