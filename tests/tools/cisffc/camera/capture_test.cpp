@@ -163,6 +163,7 @@ struct Refusal {
     std::string camera;    // the CAMERA argument
     bool withoutMono8;     // the camera's description lacks Mono8
     int framePeriodUs;     // the camera's frame period
+    bool light;            // the target lit
     std::string options;   // more capture options
     std::string reason;    // part of the one line on stderr
 };
@@ -179,6 +180,7 @@ TEST_P(CameraRefusalTest, EndsWithItsReasonAndLeavesNoFolder) {
     if (refusal.withoutMono8) options.genicamFile = TestCamera::DescriptionWithoutMono8(temp_.path());
     options.framePeriodUs = refusal.framePeriodUs;
     Start(options);
+    camera_->SetLight(refusal.light);
     const ToolRun run =
         Run("capture " + refusal.camera + " --timeout 300 --out " + temp_.path() + "series " + refusal.options);
     EXPECT_EQ(run.status, 1) << run.err;
@@ -192,11 +194,13 @@ TEST_P(CameraRefusalTest, EndsWithItsReasonAndLeavesNoFolder) {
 INSTANTIATE_TEST_SUITE_P(
     Capture, CameraRefusalTest,
     ::testing::Values(
-        Refusal{"MissingCamera", "NO-SUCH-CAMERA", false, 5000, "", "camera NO-SUCH-CAMERA not found"},
-        Refusal{"Mono8Refused", TestCamera::Address(), true, 5000, "", "refuses the pixel format Mono8"},
-        Refusal{"FramesTimeOut", TestCamera::Address(), false, 20000000, "", "no frame from the camera within 300 ms"},
+        Refusal{"MissingCamera", "NO-SUCH-CAMERA", false, 5000, true, "", "camera NO-SUCH-CAMERA not found"},
+        Refusal{"Mono8Refused", TestCamera::Address(), true, 5000, true, "", "refuses the pixel format Mono8"},
+        Refusal{"FramesTimeOut", TestCamera::Address(), false, 20000000, true, "",
+                "no frame from the camera within 300 ms"},
+        Refusal{"NoLight", TestCamera::Address(), false, 5000, false, "", "the light is too weak"},
         // The series is written by then: the light never goes off.
-        Refusal{"LightStaysOn", TestCamera::Address(), false, 5000, "--dark-unattended --dark-timeout 1",
+        Refusal{"LightStaysOn", TestCamera::Address(), false, 5000, true, "--dark-unattended --dark-timeout 1",
                 "the light did not go off"}),
     [](const ::testing::TestParamInfo<Refusal>& info) { return std::string(info.param.name); });
 
