@@ -304,8 +304,10 @@ VYRFFC_API void RequireCamera(const Calibration& calibration, const CameraIdenti
 // the low end of the range three quarters of the columns give 0 or less, at
 // the high end three quarters give 255 or more), and the previous run's
 // modes 5, 6 and 7 multiply by 255 / its upper fit bound. Mode 4, and modes
-// 0 and 1 of the previous run, give the reference level itself. Example, a
-// current run fitted over 35..180: raw 60 -> 32, 120 -> 116, 186 -> 214.
+// 0 and 1 of the previous and segmented runs, give the reference level
+// itself. The demo's calibrations, raw 60, 120 and 186: current run (fitting
+// range 35..228), mode 0: 34.8, 121.2, 216.1; mode 4: 60.1, 119.7, 185.9;
+// previous run (upper fit bound 180), mode 6: 84.3, 169.3, 254.4.
 // Throws kInvalidSettings for a level outside 0..255, and what Correct
 // throws (a mode not served; mode 4 above raw 254).
 VYRFFC_API double OutputLevel(const Calibration& calibration, double rawReferenceLevel, int mode,

@@ -8,7 +8,7 @@ namespace cisffc {
 const char* const kOutputLevelHelp =
     "Output level: the correction does not keep the raw gray scale. The current run folds a gain and an offset "
     "into its fits so that its fitting range fills 0..255 (in the demo raw 60 at the reference columns becomes "
-    "about 32 and raw 186 about 214); the previous run's modes 5, 6 and 7 multiply by 255 / its upper fit bound; "
+    "about 35 and raw 186 about 216); the previous run's modes 5, 6 and 7 multiply by 255 / its upper fit bound; "
     "mode 4, and modes 0 and 1 of the previous and segmented runs, give the reference columns' own level. "
     "report prints the mapping of the calibration and mode it uses.";
 
