@@ -168,8 +168,8 @@ VYRFFC_API std::vector<int> ServedModes(CalibrationRun run, Generation generatio
 // takes the current run's flagged dark columns to 0 to 15, the quadratic
 // keeps them at 10 to 27; in the dark (line at 0) modes 5, 6 and 7 of the
 // current run lift them to the bottom of their dark range (7), mode 0 leaves
-// them at 0. With the previous run, mode 0 leaves them 10 to 27 levels above
-// a line at 14 where mode 6 keeps them within 1.
+// them at 0 or 1. With the previous run, mode 0 leaves them 11 to 27 levels
+// above a line at 14 where mode 6 keeps them within 1.
 VYRFFC_API int DefaultMode(CalibrationRun run, Generation generation);
 
 // Who the calibrated camera is: free text, UTF-8 without control characters.
