@@ -21,7 +21,11 @@ const ModeEntry kModes[] = {
     {1, "cubic", "the cubic per column, rounded to gray", "the cubic per column, rounded to gray"},
     {4, "table", "the mapping table per column; fails on a raw 255 (no hole candidates)",
      "the mapping table per column; fails on a raw 255 (no hole candidates)"},
-    {5, "dark-backward", "quadratic times gain; dark pixels filled backward from a line's first regular pixel",
+    // Mode 5 is the one whose value rule differs between the rules; its
+    // current line says so, since help texts show that line.
+    {5, "dark-backward",
+     "quadratic times gain (previous rule: mapping table times the range gain); dark pixels filled backward "
+     "from a line's first regular pixel",
      "mapping table times the range gain; dark pixels filled backward from a line's first regular pixel"},
     {6, "quadratic-dark-forward", "quadratic times gain; dark pixels filled forward along the line",
      "quadratic times the range gain; dark pixels filled forward along the line"},
