@@ -1,5 +1,7 @@
 #include "calibration_facts.h"
 
+#include <iterator>
+
 #include "report.h"
 #include "tool_error.h"
 
