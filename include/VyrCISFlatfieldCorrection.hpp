@@ -113,7 +113,8 @@ enum class Generation { kCurrent, kPrevious };
 //                           copy their neighbour clamped into their dark
 //                           range, those at the start of a line filled back
 //                           from its first regular pixel
-//   6 quadratic-dark-forward the quadratic times the gain (current: the
+//   6 quadratic-dark-forward
+//                           the quadratic times the gain (current: the
 //                           quadratic gain, previous: the range gain); dark
 //                           pixels filled forward, the first of a line from
 //                           the first regular pixel
