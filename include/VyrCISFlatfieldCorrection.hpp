@@ -29,6 +29,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <opencv2/core/mat.hpp>
@@ -66,6 +67,7 @@ enum class ErrorReason {
     kNoHoleCandidate,      // mode 4 met a raw value it has no candidate for
     kDarkRangeMissing,     // a dark pixel in a column without a dark range
     kUnfillableRow,        // mode 4 met a row without a single mapped pixel
+    kCameraMismatch,       // a calibration of another camera, or of no named camera
 };
 
 // The reason's name, e.g. "too few images".
@@ -99,9 +101,47 @@ VYRFFC_API std::optional<CalibrationRun> RunNamed(std::string_view name);
 // The two correction rules; each run's results are meant for its own.
 enum class Generation { kCurrent, kPrevious };
 
-// The number ServedModes lists for the default mode; Correct takes every
-// number but 0, 1, 4, 5 and 6 as the default mode.
-constexpr int kDefaultMode = 7;
+// Correction modes. Each has a number (the one the twelve functions take)
+// and a name; the rule behind it depends on the generation:
+//   0 quadratic             the quadratic per column, rounded to gray
+//   1 cubic                 the cubic per column, rounded to gray
+//   4 table                 the mapping table per column; a raw 255 has no
+//                           value (no run writes hole candidates), so an image
+//                           with a saturated pixel fails with kNoHoleCandidate
+//   5 dark-backward         current rule: the quadratic times the quadratic
+//                           gain; previous rule: the table times the range
+//                           gain; dark pixels (raw 0 in a flagged column)
+//                           copy their neighbour clamped into their dark
+//                           range, those at the start of a line filled back
+//                           from its first regular pixel
+//   6 quadratic-dark-forward
+//                           the quadratic times the gain (current: the
+//                           quadratic gain, previous: the range gain); dark
+//                           pixels filled forward, the first of a line from
+//                           the first regular pixel
+//   7 cubic-dark-forward    the same with the cubic; the row the twelve
+//                           functions fall back on for any other number, so
+//                           also named "default" (its old name)
+// Correct refuses every other number. Gains: the current run folds its gains
+// into the coefficients and leaves 1; the previous run's range gain is
+// 255 / its upper fit bound, so its modes 5, 6 and 7 stretch the output by it
+// and modes 0, 1 and 4 do not (see OutputLevel).
+constexpr int kDefaultMode = 7;  // the twelve functions' fallback row, mode 7
+
+// Every mode number, ascending: 0, 1, 4, 5, 6, 7.
+VYRFFC_API std::vector<int> AllModes();
+
+// The mode's name as above ("quadratic", ..., "cubic-dark-forward"), or
+// nullptr for a number that is no mode.
+VYRFFC_API const char* ModeName(int mode);
+
+// The mode of a name, or of its digits ("0", "1", "4", "5", "6", "7"), or 7
+// for "default"; nothing for anything else (exact spelling).
+VYRFFC_API std::optional<int> ModeNamed(std::string_view name);
+
+// One line saying what the mode does under the generation's rule, for help
+// texts; nullptr for a number that is no mode.
+VYRFFC_API const char* ModeDescription(int mode, Generation generation);
 
 // The modes a calibration of `run` serves with the rule of `generation`, in
 // ascending order. The others read results that run does not make (a gain it
@@ -109,6 +149,43 @@ constexpr int kDefaultMode = 7;
 // current run, previous rule: 0, 1, 4; previous run, current rule: 0, 1, 4;
 // segmented run, either rule: 0, 1; a run with its own rule: every mode.
 VYRFFC_API std::vector<int> ServedModes(CalibrationRun run, Generation generation);
+
+// The mode a calibration of `run` corrects in when none is named, with the
+// rule of `generation`: of the modes it serves, the one that corrects every
+// image (mode 4 fails on a raw 255, which a specular highlight gives), with
+// the lowest residual non-uniformity and flagged dark columns kept nearest
+// their neighbours in dim light:
+//   current run: 0 (quadratic);
+//   previous run: 6 (quadratic-dark-forward) with its own rule, 0 with the
+//   current rule;
+//   segmented run: 1 (cubic).
+// Measured on two simulated 7,296-column modules (residual non-uniformity:
+// standard deviation over mean of the column means of held-out flat images
+// inside the fitting range, after correction):
+//   current run    0, 5, 6: 0.81%, 0.61%   1, 7: 0.88%, 0.67%   4: 0.46%, 0.46%
+//   previous run   6: 0.36%, 0.35%   0: 0.42%, 0.41%   7: 0.45%, 0.45%
+//                  1, 4, 5: 0.50% to 0.52%
+//   segmented run  1: 1.47%, 1.37%   0: 2.13%, 1.93%
+// In dim light (reference columns at raw 58, corrected line at 26) the cubic
+// takes the current run's flagged dark columns to 0 to 15, the quadratic
+// keeps them at 10 to 27; in the dark (line at 0) modes 5, 6 and 7 of the
+// current run lift them to the bottom of their dark range (7), mode 0 leaves
+// them at 0 or 1. With the previous run, mode 0 leaves them 11 to 27 levels
+// above a line at 14 where mode 6 keeps them within 1.
+VYRFFC_API int DefaultMode(CalibrationRun run, Generation generation);
+
+// Who the calibrated camera is: free text, UTF-8 without control characters.
+// Model and serial up to 128 bytes each; up to 64 notes, each a key of 1 to
+// 64 bytes without '=' and a value of up to 1024 bytes, the keys distinct.
+// A calibration keeps its notes in ascending key order. Empty model and
+// serial: no camera named.
+struct CameraIdentity {
+    std::string model;
+    std::string serial;
+    std::vector<std::pair<std::string, std::string>> notes;
+
+    bool Named() const { return !model.empty() || !serial.empty(); }
+};
 
 // How to calibrate. Zero sizes and empty lists take the defaults.
 struct Settings {
@@ -125,6 +202,9 @@ struct Settings {
     // than half of that joins no group.
     std::vector<std::vector<int32_t>> columnGroups;
     int32_t groupWidth = 64;
+    // Kept in the calibration and its file; a value outside the bounds of
+    // CameraIdentity is kInvalidSettings.
+    CameraIdentity camera;
 };
 
 // Everything a calibration produced, as plain arrays, one entry per column
@@ -138,6 +218,8 @@ struct VYRFFC_API Results {
     int32_t imageWidth = 0;
     std::vector<int32_t> referenceColumns;
     std::vector<std::vector<int32_t>> columnGroups;
+    // The camera named when calibrating; files of format 1 and 2 name none.
+    CameraIdentity camera;
 
     // Low/high runs: the exclusive bounds of the raw gray values the fits use.
     float fitLowBound = 0.0f;
@@ -179,7 +261,7 @@ public:
     std::vector<int> Modes(Generation generation) const;
 
     // Corrects `input` into `output` as the test function of `generation`
-    // does in `mode` (0, 1, 4, 5, 6; any other value is the default mode), in
+    // does in `mode` (a number of AllModes; any other is kInvalidSettings), in
     // bands of rows on `threads` threads (0: one per core; at most one per 16
     // rows and 256 in all; a negative count is kInvalidSettings). Threads the
     // system will not start leave their rows to the others. A mode that
@@ -191,6 +273,8 @@ public:
     // tables (256 bytes a column), which the calibration keeps.
     void Correct(const cv::Mat& input, cv::Mat& output, int mode, int threads = 0) const;
     void Correct(const cv::Mat& input, cv::Mat& output, int mode, Generation generation, int threads) const;
+    // In DefaultMode of this calibration's run and rule, one thread per core.
+    void Correct(const cv::Mat& input, cv::Mat& output) const;
 
     // The calibration file's contents, or a calibration read back from them.
     // Save writes them to `path` as WriteFile does; Load reads a file.
@@ -206,6 +290,30 @@ public:
 private:
     std::shared_ptr<const State> state_;
 };
+
+// Throws kCameraMismatch unless the calibration names a camera whose model
+// and serial are those of `expected` (an empty field of `expected` is not
+// compared; notes never are); kInvalidSettings when `expected` names none.
+VYRFFC_API void RequireCamera(const Calibration& calibration, const CameraIdentity& expected);
+
+// The output level that a raw level of the reference columns becomes when
+// `calibration` corrects in `mode` with the rule of `generation`: the mean,
+// over the reference columns, of what the correction writes for the whole
+// raw levels either side, interpolated linearly (every column of a line at
+// that raw level). The two differ because the output scale is set by the
+// calibration, not by the raw levels: the current run folds a gain and an
+// offset into its coefficients so that its fitting range fills 0..255 (at
+// the low end of the range three quarters of the columns give 0 or less, at
+// the high end three quarters give 255 or more), and the previous run's
+// modes 5, 6 and 7 multiply by 255 / its upper fit bound. Mode 4, and modes
+// 0 and 1 of the previous and segmented runs, give the reference level
+// itself. The demo's calibrations, raw 60, 120 and 186: current run (fitting
+// range 35..228), mode 0: 34.8, 121.2, 216.1; mode 4: 60.1, 119.7, 185.9;
+// previous run (upper fit bound 180), mode 6: 84.3, 169.3, 254.4.
+// Throws kInvalidSettings for a level outside 0..255, and what Correct
+// throws (a mode not served; mode 4 above raw 254).
+VYRFFC_API double OutputLevel(const Calibration& calibration, double rawReferenceLevel, int mode,
+                              Generation generation);
 
 // Calibrates from the "*.bmp" files of `folder` (a missing trailing separator
 // is added). Files that cannot be used (another size, not an image, not a

@@ -22,7 +22,8 @@ in a file, and correct camera images with it:
     cal = vyrffc.calibrate("calib/")               # a Calibration
     cal.tables.shape, cal.cubic.shape               # (W, 256) int32, (W, 4) float32
     raw = vyrffc.read_image("line.bmp")             # 8-bit gray file to 2-D uint8
-    corrected = cal.correct(raw, mode=1)            # 2-D uint8 in, new 2-D uint8 out
+    corrected = cal.correct(raw)                    # 2-D uint8 in, new 2-D uint8 out, default mode
+    cal.correct(raw, mode="cubic")                  # a mode by name or number (vyrffc.MODES)
     cal.correct(raw, out=corrected)                 # or into an array of your own
     vyrffc.write_image("corrected.png", corrected)
     cal.save("module.ffcal"); cal = vyrffc.load("module.ffcal")

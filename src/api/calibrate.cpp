@@ -7,6 +7,7 @@
 
 #include "VyrCISFlatfieldCorrection.hpp"
 #include "api/calibration_state.h"
+#include "api/camera_identity.h"
 #include "api/image_list.h"
 #include "api/settings.h"
 #include "calib/runs.h"
@@ -126,6 +127,12 @@ void RequireRunCalibrated(const ffc::RunOutcome& outcome, CalibrationRun run) {
                 "same value, so the images do not span a usable range of light levels");
 }
 
+// Checked before any image is read: the identity costs nothing to check.
+void RequireKeptCamera(const Settings& settings) {
+    const std::string problem = CameraIdentityProblem(settings.camera);
+    if (!problem.empty()) throw Error(ErrorReason::kInvalidSettings, problem);
+}
+
 Calibration Calibrate(ImageList list, const Settings& requested, std::vector<std::string>* warningsOut) {
     const Settings settings = ResolveSettings(requested, list);
     std::vector<std::string> warnings;
@@ -143,6 +150,7 @@ Calibration Calibrate(ImageList list, const Settings& requested, std::vector<std
     made.run = settings.run;
     made.significantDigits = settings.significantDigits;
     made.columnGroups = settings.columnGroups;
+    made.camera = KeptCameraIdentity(settings.camera);
     // The low/high runs report the range they fitted in; the segmented run has none.
     if (outcome.range) {
         made.fitLowBound = outcome.range->lowBound;
@@ -163,11 +171,13 @@ Calibration Calibrate(ImageList list, const Settings& requested, std::vector<std
 }  // namespace
 
 Calibration CalibrateFolder(const std::string& folder, const Settings& settings, std::vector<std::string>* warnings) {
+    RequireKeptCamera(settings);
     return Calibrate(ReadFolderImages(folder), settings, warnings);
 }
 
 Calibration CalibrateImages(const std::vector<cv::Mat>& images, const Settings& settings,
                             std::vector<std::string>* warnings) {
+    RequireKeptCamera(settings);
     return Calibrate(ProfileImages(images), settings, warnings);
 }
 

@@ -34,14 +34,16 @@ int ThreadsToUse(int threads) {
     return std::min(threads, kMostThreads);
 }
 
-std::string ModeName(int mode) { return mode == kDefaultMode ? "the default mode" : "mode " + std::to_string(mode); }
+// "mode 6 (quadratic-dark-forward)"
+std::string ModeText(int mode) { return "mode " + std::to_string(mode) + " (" + ModeName(mode) + ")"; }
 
-// "0, 1 and 4"
-std::string ModeList(const std::vector<int>& modes) {
+// "0, 1 and 4", or with the names: "0 (quadratic), 1 (cubic) and 4 (table)"
+std::string ModeList(const std::vector<int>& modes, bool named = false) {
     std::string text;
     for (size_t i = 0; i < modes.size(); ++i) {
         if (i > 0) text += i + 1 == modes.size() ? " and " : ", ";
-        text += modes[i] == kDefaultMode ? "default" : std::to_string(modes[i]);
+        text += std::to_string(modes[i]);
+        if (named) text += std::string(" (") + ModeName(modes[i]) + ")";
     }
     return text;
 }
@@ -50,13 +52,17 @@ const char* RuleName(Generation generation) {
     return generation == Generation::kPrevious ? "previous-generation" : "current-generation";
 }
 
-int ModeNumber(int mode) {
-    return mode == 0 || mode == 1 || mode == 4 || mode == 5 || mode == 6 ? mode : kDefaultMode;
+// The twelve functions take any other number as mode 7; a caller of this
+// interface who passes 2 has made a slip, not chosen mode 7.
+void RequireAMode(int mode) {
+    if (ModeName(mode) != nullptr) return;
+    throw Error(ErrorReason::kInvalidSettings,
+                std::to_string(mode) + " is not a correction mode; the modes are " + ModeList(AllModes(), true));
 }
 
 [[noreturn]] void ThrowModeUnavailable(CalibrationRun run, Generation generation, int mode) {
     throw Error(ErrorReason::kModeUnavailable,
-                ModeName(ModeNumber(mode)) + " of the " + RuleName(generation) + " rule reads results the " +
+                ModeText(mode) + " of the " + RuleName(generation) + " rule reads results the " +
                     RunName(run) + " run does not make (its image would come out constant or not at all); with "
                     "that rule this calibration serves modes " + ModeList(ServedModes(run, generation)));
 }
@@ -189,6 +195,10 @@ void Calibration::Correct(const cv::Mat& input, cv::Mat& output, int mode, int t
     Correct(input, output, mode, generation(), threads);
 }
 
+void Calibration::Correct(const cv::Mat& input, cv::Mat& output) const {
+    Correct(input, output, DefaultMode(state_->settings.run, generation()), generation(), 0);
+}
+
 void Calibration::Correct(const cv::Mat& input, cv::Mat& output, int mode, Generation generation,
                           int threads) const {
     CorrectInBands(state_->instance, state_->settings.run, input, output, mode, generation, threads,
@@ -200,8 +210,9 @@ void CorrectInBands(const FlatFieldCorrectionInstance& instance, CalibrationRun 
     // A header of its own: the caller may pass one Mat as input and output.
     const cv::Mat input = given;
     const int usable = ThreadsToUse(threads);
+    RequireAMode(mode);
     const std::vector<int> served = ServedModes(run, generation);
-    if (std::find(served.begin(), served.end(), ModeNumber(mode)) == served.end()) {
+    if (std::find(served.begin(), served.end(), mode) == served.end()) {
         ThrowModeUnavailable(run, generation, mode);
     }
     const ffc::Generation rule = ToRule(generation);
@@ -275,6 +286,7 @@ Calibration MakeCalibration(FlatFieldCorrectionInstance instance, Results settin
     state->settings.columnGroups = std::move(settings.columnGroups);
     state->settings.fitLowBound = settings.fitLowBound;
     state->settings.fitHighBound = settings.fitHighBound;
+    state->settings.camera = std::move(settings.camera);
     return Calibration(std::move(state));
 }
 
@@ -291,6 +303,7 @@ Calibration MakeCalibration(Results results) {
     settings.columnGroups = results.columnGroups;
     settings.fitLowBound = results.fitLowBound;
     settings.fitHighBound = results.fitHighBound;
+    settings.camera = results.camera;
     return MakeCalibration(MakeInstance(std::move(results)), std::move(settings));
 }
 

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 
 #include "api/calibration_state.h"
+#include "api/camera_identity.h"
 #include "api/settings.h"
 #include "platform/file_read.h"
 
@@ -27,6 +28,11 @@ const char* const kFormatName = "VyrCISFlatfieldCorrection calibration";
 // From this version on the checksum covers the whole file; version 1 covered
 // the metadata entries and the tables' bytes, not where the header put them.
 constexpr int kWholeFileChecksum = 2;
+// From this version on the header names the camera: cameraModel and
+// cameraSerial (empty for none) and one entry per note, its key behind this
+// prefix.
+constexpr int kCameraIdentity = 3;
+constexpr std::string_view kNotePrefix = "note.";
 // The metadata and a dozen table descriptors take about 2 KB: a header far
 // longer is no calibration file, and is refused before it is read.
 constexpr uint64_t kMaxHeaderLength = 1 << 20;
@@ -431,6 +437,20 @@ void ReadScalars(const std::map<std::string, std::string>& metadata, Results& r)
     r.rangeGain = Real(metadata, "rangeGain");
 }
 
+CameraIdentity ReadCameraIdentity(const std::map<std::string, std::string>& metadata) {
+    CameraIdentity camera;
+    camera.model = Text(metadata, "cameraModel");
+    camera.serial = Text(metadata, "cameraSerial");
+    for (const auto& [key, value] : metadata) {
+        if (key.compare(0, kNotePrefix.size(), kNotePrefix) == 0) {
+            camera.notes.emplace_back(key.substr(kNotePrefix.size()), value);
+        }
+    }
+    const std::string problem = CameraIdentityProblem(camera);
+    if (!problem.empty()) Corrupt(problem);
+    return camera;
+}
+
 void ReadColumnLists(TableReader& tables, Results& r) {
     r.referenceColumns = tables.Values<int32_t>("referenceColumns", kI32);
     if (r.referenceColumns.empty()) Corrupt("it lists no reference column");
@@ -529,6 +549,7 @@ std::vector<int32_t> ReadBreakpoints(TableReader& tables, const char* name, uint
 Results ReadResults(const Layout& layout, std::string_view body) {
     Results r;
     ReadScalars(layout.metadata, r);
+    if (layout.version >= kCameraIdentity) r.camera = ReadCameraIdentity(layout.metadata);
     const uint64_t width = static_cast<uint64_t>(r.imageWidth);
     TableReader tables(layout, body);
     ReadCoefficients(tables, width, r);
@@ -573,7 +594,7 @@ std::string WriteCalibrationFile(const Results& r) {
     }
     // The checksum's digits are written as zeros, then the whole file is
     // hashed and the digits put in their place.
-    tables.header()["__metadata__"] = std::map<std::string, std::string>{
+    std::map<std::string, std::string> metadata{
         {"format", kFormatName},
         {"formatVersion", std::to_string(kCalibrationFileFormat)},
         {"libraryVersion", LibraryVersion()},
@@ -591,7 +612,11 @@ std::string WriteCalibrationFile(const Results& r) {
         {"realCubicGain", FloatText(r.realCubicGain)},
         {"rangeGain", FloatText(r.rangeGain)},
         {"checksum", std::string(kChecksumDigits, '0')},
+        {"cameraModel", r.camera.model},
+        {"cameraSerial", r.camera.serial},
     };
+    for (const auto& [key, value] : r.camera.notes) metadata[std::string(kNotePrefix) + key] = value;
+    tables.header()["__metadata__"] = metadata;
     std::string header = tables.header().dump();
     header.append((8 - header.size() % 8) % 8, ' ');
     std::string file(8, '\0');

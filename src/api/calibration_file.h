@@ -8,7 +8,8 @@
 //    text (floats with 9 significant digits, which give their bits back), and
 //    a 64-bit FNV-1a checksum of the whole file, taken with its own 16 digits
 //    read as '0' characters (format version 1: of the metadata and the
-//    tables only);
+//    tables only); from format version 3 on, the camera's model and serial
+//    and its notes, each note as "note.KEY";
 //  - per table its type ("I8", "I16", "I32", "F32"), shape and byte range.
 // The mapping tables are stored as per-column steps (entry 0, then each entry
 // less the one before), which fit one byte for tables of real sensors; a
@@ -25,7 +26,7 @@ namespace vyrffc {
 
 // The format version this library writes, and the newest it reads; it reads
 // every older one too.
-constexpr int kCalibrationFileFormat = 2;
+constexpr int kCalibrationFileFormat = 3;
 
 std::string WriteCalibrationFile(const Results& results);
 

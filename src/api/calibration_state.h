@@ -16,7 +16,7 @@ namespace vyrffc {
 
 struct Calibration::State {
     FlatFieldCorrectionInstance instance;
-    Results settings;  // run, significantDigits, columnGroups, fit bounds
+    Results settings;  // run, significantDigits, columnGroups, fit bounds, camera
     mutable std::once_flag resultsMade;
     mutable Results results;
 };

@@ -23,6 +23,7 @@ const char* ReasonName(ErrorReason reason) {
         case ErrorReason::kNoHoleCandidate: return "no hole candidate";
         case ErrorReason::kDarkRangeMissing: return "dark range missing";
         case ErrorReason::kUnfillableRow: return "unfillable row";
+        case ErrorReason::kCameraMismatch: return "camera mismatch";
     }
     return "unknown";
 }

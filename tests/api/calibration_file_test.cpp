@@ -135,6 +135,35 @@ TEST_F(CalibrationFile, FilesOfTheFirstFormatStillLoad) {
     ExpectRefused(flipped, ErrorReason::kFileCorrupt, "checksum", "format 1, flipped");
 }
 
+// Written before cameras were named: they load with none, and a file that
+// names one keeps it, notes included, through a write and a read.
+TEST_F(CalibrationFile, TheCameraIsKeptAndFilesOfEarlierFormatsNameNone) {
+    for (const char* name : {"current_run_format1.ffcal", "previous_run_format2.ffcal"}) {
+        const Calibration old = Calibration::Load(std::string(FFC_API_TEST_DATA) + name);
+        EXPECT_FALSE(old.results().camera.Named()) << name;
+        EXPECT_TRUE(old.results().camera.notes.empty()) << name;
+        EXPECT_EQ(old.results().imageWidth, 16) << name;
+        EXPECT_EQ(ReadCalibrationFile(old.Serialize()).columnLuts, old.results().columnLuts) << name;
+    }
+    Results named = results_[1];
+    named.camera = {"CIS 7296", "SN 17", {{"lens", "A"}, {"site", "L\u00ednea 4"}}};
+    const std::string bytes = WriteCalibrationFile(named);
+    const Results read = ReadCalibrationFile(bytes);
+    EXPECT_EQ(read.camera.model, "CIS 7296");
+    EXPECT_EQ(read.camera.serial, "SN 17");
+    EXPECT_EQ(read.camera.notes, named.camera.notes);
+    EXPECT_EQ(WriteCalibrationFile(read), bytes);
+
+    // An identity no calibration keeps, behind a valid checksum.
+    const auto edited = [&](const std::function<void(Json&)>& edit) { return EditedHeader(bytes, edit); };
+    const std::pair<std::string, const char*> cases[] = {
+        {edited([](Json& h) { h["__metadata__"]["cameraSerial"] = "SN\x07"; }), "control characters"},
+        {edited([](Json& h) { h["__metadata__"]["note.lens"] = std::string(1025, 'a'); }), "bytes long"},
+        {edited([](Json& h) { h["__metadata__"].erase("cameraModel"); }), "cameraModel is missing"},
+    };
+    for (const auto& [contents, words] : cases) ExpectRefused(contents, ErrorReason::kFileCorrupt, words, words);
+}
+
 TEST_F(CalibrationFile, DamagedHeadersAreRefusedWithTheirReason) {
     const std::string good = WriteCalibrationFile(results_[0]);
     const auto header = [&](const std::function<void(Json&)>& edit) { return EditedHeader(good, edit); };
@@ -154,8 +183,8 @@ TEST_F(CalibrationFile, DamagedHeadersAreRefusedWithTheirReason) {
         {"length 2^62", huge, ErrorReason::kFileCorrupt, "runs past its end"},
         {"trailing bytes", ffc::testing::Resigned(good + std::string(3, '\0')), ErrorReason::kFileCorrupt, "file ends"},
         {"array", header([](Json& h) { h = Json::array({1, 2}); }), ErrorReason::kFileCorrupt, "not an object"},
-        {"newer", header([](Json& h) { h["__metadata__"]["formatVersion"] = "3"; }), ErrorReason::kFileTooNew,
-         "version 3"},
+        {"newer", header([](Json& h) { h["__metadata__"]["formatVersion"] = "4"; }), ErrorReason::kFileTooNew,
+         "version 4"},
         {"metadata number", header([](Json& h) { h["__metadata__"]["imageWidth"] = 24; }), ErrorReason::kFileCorrupt,
          "not text"},
         {"run missing", header([](Json& h) { h["__metadata__"].erase("run"); }), ErrorReason::kFileCorrupt, "missing"},

@@ -261,9 +261,46 @@ TEST_F(CxxInterface, RefusalsNameTheirReason) {
         {[&] { cv::Mat out; calibrations_[0].Correct(*image_, out, 5, Generation::kPrevious, 1); },
          ErrorReason::kModeUnavailable},
         {[&] { cv::Mat out; calibrations_[0].Correct(*image_, out, 0, -1); }, ErrorReason::kInvalidSettings},
+        // The twelve functions take any other number as mode 7; here it is a slip.
+        {[&] { cv::Mat out; calibrations_[0].Correct(*image_, out, 2); }, ErrorReason::kInvalidSettings},
+        {[&] { cv::Mat out; calibrations_[1].Correct(*image_, out, -1); }, ErrorReason::kInvalidSettings},
+        {[&] { RequireCamera(calibrations_[0], {"", "SN 1", {}}); }, ErrorReason::kCameraMismatch},
+        {[&] { RequireCamera(calibrations_[0], {}); }, ErrorReason::kInvalidSettings},
         {[&] { cv::Mat empty; calibrations_[0].Correct(empty, empty, 0); }, ErrorReason::kImageUnusable},
     };
     for (const auto& [call, reason] : cases) EXPECT_EQ(ReasonOf(call), reason) << ReasonName(reason);
+}
+
+// The camera given to a calibration is kept, notes in key order, and checked
+// like every setting before any image is read; RequireCamera compares what
+// is asked for and refuses another camera.
+TEST_F(CxxInterface, TheCameraIsKeptCheckedAndRequired) {
+    Settings settings = SettingsFor(CalibrationRun::kCurrent);
+    settings.camera = {"CIS 7296", "SN 17", {{"site", "Halle 4, Linie 2"}, {"lens", "A"}}};
+    const Calibration named = CalibrateFolder(folder_->path(), settings);
+    EXPECT_EQ(named.results().camera.notes,
+              (std::vector<std::pair<std::string, std::string>>{{"lens", "A"}, {"site", "Halle 4, Linie 2"}}));
+    EXPECT_EQ(Calibration::Deserialize(named.Serialize()).results().camera.serial, "SN 17");
+    RequireCamera(named, {"", "SN 17", {}});
+    RequireCamera(named, {"CIS 7296", "SN 17", {}});
+    for (const CameraIdentity& other : {CameraIdentity{"", "SN 18", {}}, CameraIdentity{"CIS 2048", "SN 17", {}}}) {
+        EXPECT_EQ(ReasonOf([&] { RequireCamera(named, other); }), ErrorReason::kCameraMismatch);
+    }
+    const CameraIdentity refused[] = {
+        {"CIS\n7296", "", {}},
+        {"", std::string(129, 's'), {}},
+        {"", "\xC0\xAF", {}},  // an overlong '/'
+        {"", "", {{"lens", "A"}, {"lens", "B"}}},
+        {"", "", {{"a=b", "c"}}},
+        {"", "", {{"", "c"}}},
+        {"", "", std::vector<std::pair<std::string, std::string>>(65, {"k", "v"})},
+    };
+    for (const CameraIdentity& camera : refused) {
+        settings.camera = camera;
+        EXPECT_EQ(ReasonOf([&] { CalibrateFolder(folder_->path() + "missing", settings); }),
+                  ErrorReason::kInvalidSettings)
+            << camera.model << camera.serial;
+    }
 }
 
 // Bindings list the reasons from AllErrorReasons and read run names with
@@ -271,7 +308,7 @@ TEST_F(CxxInterface, RefusalsNameTheirReason) {
 // users as a reason they cannot match or a run they cannot ask for.
 TEST(Names, EveryReasonListedOnceWithItsOwnNameAndEveryRunReadsBack) {
     const std::vector<ErrorReason> reasons = AllErrorReasons();
-    ASSERT_EQ(reasons.size(), static_cast<size_t>(ErrorReason::kUnfillableRow) + 1);
+    ASSERT_EQ(reasons.size(), static_cast<size_t>(ErrorReason::kCameraMismatch) + 1);
     std::set<std::string> names;
     for (size_t i = 0; i < reasons.size(); ++i) {
         EXPECT_EQ(static_cast<size_t>(reasons[i]), i);

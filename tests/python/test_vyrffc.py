@@ -345,3 +345,31 @@ def test_assess_tells_a_full_set_from_a_narrow_one(folder, calibrations):
     assert any("levels lie inside the fitting range" in w for w in warnings)
     with pytest.raises(TypeError):
         vyrffc.assess("module.ffcal", narrow)
+
+
+def test_modes_by_name_the_default_of_each_run_and_the_camera(folder, calibrations):
+    image = folder["heldout"]
+    # The C++ interface's defaults, which the tool takes too.
+    for run, default in (("current", 0), ("previous", 6), ("segmented", 1)):
+        calibration = calibrations[run]
+        assert calibration.default_mode() == default
+        assert np.array_equal(calibration.correct(image), calibration.correct(image, vyrffc.MODES[default]))
+    current = calibrations["current"]
+    assert np.array_equal(current.correct(image, "default"), current.correct(image, np.int64(7)))
+    for slip in (2, 3, -1, 8, "Cubic", 1.0, True):
+        with pytest.raises(vyrffc.Error, match="unknown mode") as raised:
+            current.correct(image, slip)
+        assert raised.value.reason == "invalid settings"
+
+    named = vyrffc.calibrate_images(folder["images"], camera_model="CIS 7296", camera_serial="SN17",
+                                    notes={"site": "Line 4", "lens": "A"})
+    back = pickle.loads(pickle.dumps(named))
+    assert back.camera == {"model": "CIS 7296", "serial": "SN17", "notes": {"lens": "A", "site": "Line 4"}}
+    assert current.camera == {"model": None, "serial": None, "notes": {}}
+    back.require_camera(serial="SN17", model="CIS 7296")
+    for calibration, serial in ((back, "SN18"), (current, "SN17")):
+        with pytest.raises(vyrffc.Error) as raised:
+            calibration.require_camera(serial=serial)
+        assert raised.value.reason == "camera mismatch"
+    with pytest.raises(vyrffc.Error, match="twice|control"):
+        vyrffc.calibrate_images(folder["images"], notes={"lens": "A\nB"})

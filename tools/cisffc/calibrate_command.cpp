@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "calibration_facts.h"
 #include "column_ranges.h"
 #include "output_file.h"
 #include "platform.h"
@@ -66,6 +67,7 @@ void PrintCalibrationSummary(std::ostream& out, const Calibration& calibration) 
     out << "\n";
     out << "Reference    columns " << FormatColumns(r.referenceColumns) << " (" << r.referenceColumns.size() << ")\n";
     out << "Groups       " << r.columnGroups.size() << " column groups\n";
+    if (r.camera.Named() || !r.camera.notes.empty()) out << "Camera       " << CameraText(r.camera) << "\n";
     if (r.run == RunKind::kSegmented) {
         PrintSegmentedSummary(out, r);
     } else {
@@ -81,6 +83,11 @@ void AddCalibrateOptions(CLI::App& command, CalibrateCommand& options) {
     command.add_option("--save", options.savePath, "Write the calibration file for correct and report");
     command.add_option("--json", options.jsonPath,
                        "Write the parameters and all results to this file (- for standard output)");
+    command.add_option("--camera-model", options.cameraModel, "The camera's model, kept in the calibration");
+    command.add_option("--camera-serial", options.cameraSerial,
+                       "The camera's serial number, kept in the calibration; correct --require-serial checks it");
+    command.add_option("--note", options.notes, "A note KEY=VALUE kept in the calibration (repeatable)")
+        ->allow_extra_args(false);
 }
 
 int RunCalibrate(const CalibrateCommand& command) {
@@ -90,7 +97,9 @@ int RunCalibrate(const CalibrateCommand& command) {
     std::vector<NamedFile> inputs;
     AddCalibrationImages(command.folder, inputs);
     CheckOutputs(outputs, inputs);
-    const Calibration calibration = CalibrateFromFolder(command.folder, ToSettings(command.calibration));
+    vyrffc::Settings settings = ToSettings(command.calibration);
+    settings.camera = ParseCameraIdentity(command.cameraModel, command.cameraSerial, command.notes);
+    const Calibration calibration = CalibrateFromFolder(command.folder, settings);
     PrintNotes(calibration);
     // With an output on standard output the summary goes out of its way.
     std::ostream& summary = command.jsonPath == "-" || command.savePath == "-" ? ToolErrors() : std::cout;

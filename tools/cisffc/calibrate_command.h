@@ -5,6 +5,9 @@
 
 #include <string>
 
+#include <string>
+#include <vector>
+
 #include "calibration_options.h"
 
 namespace cisffc {
@@ -14,6 +17,9 @@ struct CalibrateCommand {
     CalibrationOptions calibration;
     std::string jsonPath;  // "-": standard output
     std::string savePath;  // the calibration file
+    std::string cameraModel;
+    std::string cameraSerial;
+    std::vector<std::string> notes;  // KEY=VALUE
 };
 
 void AddCalibrateOptions(CLI::App& command, CalibrateCommand& options);

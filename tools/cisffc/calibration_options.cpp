@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "calibration_facts.h"
 #include "column_ranges.h"
 #include "images.h"
 #include "platform.h"
@@ -27,8 +28,33 @@ struct ModeChoice {
 };
 
 ModeChoice ChooseMode(const std::string& mode, const std::string& test, RunKind run) {
-    const int32_t chosen = ParseMode(mode, run);
-    return {chosen, ParseTestFunction(test, run, chosen)};
+    const TestFunction rule = ParseTestFunction(test, run);
+    const int32_t chosen = ParseMode(mode, run, rule);
+    RequireServed(chosen, rule, run);
+    return {chosen, rule};
+}
+
+// "6 (quadratic-dark-forward)"
+std::string ModeLabel(int32_t mode) { return std::to_string(mode) + " (" + vyrffc::ModeName(mode) + ")"; }
+
+// One line per mode, as the current rule has it (mode 5's line names what the
+// previous rule does instead).
+std::string ModeHelp() {
+    std::string help = "Correction mode, a number or a name:";
+    for (int mode : vyrffc::AllModes()) {
+        help += "\n  " + std::to_string(mode) + " " + vyrffc::ModeName(mode) + ": " +
+                vyrffc::ModeDescription(mode, TestFunction::kCurrent);
+    }
+    const auto defaultOf = [](RunKind run, TestFunction rule) { return ModeLabel(vyrffc::DefaultMode(run, rule)); };
+    help += "\nDefault: " + defaultOf(RunKind::kCurrent, TestFunction::kCurrent) + " for the current run, " +
+            defaultOf(RunKind::kPrevious, TestFunction::kPrevious) + " for the previous run (" +
+            defaultOf(RunKind::kPrevious, TestFunction::kCurrent) + " with --test current), " +
+            defaultOf(RunKind::kSegmented, TestFunction::kCurrent) +
+            " for the segmented run: of the modes that correct every image (4 fails on a raw 255), the lowest "
+            "residual non-uniformity, with dark columns kept nearest their neighbours in dim light (simulated "
+            "7,296-column module: current run 0.81% against 0.88% for the cubic modes, previous run 0.36% against "
+            "0.42% for mode 0, segmented run 1.47% against 2.13% for mode 0)";
+    return help;
 }
 
 }  // namespace
@@ -54,39 +80,32 @@ vyrffc::Settings ToSettings(const CalibrationOptions& options) {
     return settings;
 }
 
-int32_t ParseMode(const std::string& text, RunKind run) {
-    int32_t mode = DefaultMode(run);
-    if (text == "default") {
-        mode = kDefaultMode;
-    } else if (text == "0" || text == "1" || text == "4" || text == "5" || text == "6") {
-        mode = text[0] - '0';
-    } else if (!text.empty()) {
-        FailUsage("--mode: expected 0, 1, 4, 5, 6 or default, got \"" + text + "\"");
-    }
-    return mode;
+int32_t ParseMode(const std::string& text, RunKind run, TestFunction test) {
+    if (text.empty()) return vyrffc::DefaultMode(run, test);
+    if (const std::optional<int> mode = vyrffc::ModeNamed(text)) return *mode;
+    std::string known;
+    for (int mode : vyrffc::AllModes()) known += std::to_string(mode) + " " + vyrffc::ModeName(mode) + ", ";
+    FailUsage("--mode: expected one of " + known + "got \"" + text + "\"");
 }
 
-TestFunction ParseTestFunction(const std::string& text, RunKind run, int32_t mode) {
-    TestFunction test = run == RunKind::kPrevious ? TestFunction::kPrevious : TestFunction::kCurrent;
-    if (text == "current") {
-        test = TestFunction::kCurrent;
-    } else if (text == "previous") {
-        test = TestFunction::kPrevious;
-    } else if (!text.empty()) {
-        FailUsage("--test: expected current or previous, got \"" + text + "\"");
-    }
+TestFunction ParseTestFunction(const std::string& text, RunKind run) {
+    if (text == "current") return TestFunction::kCurrent;
+    if (text == "previous") return TestFunction::kPrevious;
+    if (!text.empty()) FailUsage("--test: expected current or previous, got \"" + text + "\"");
+    return run == RunKind::kPrevious ? TestFunction::kPrevious : TestFunction::kCurrent;
+}
+
+void RequireServed(int32_t mode, TestFunction test, RunKind run) {
     // Refused before any work: the calibration would give a constant image.
     const std::vector<int> served = vyrffc::ServedModes(run, test);
-    if (std::find(served.begin(), served.end(), mode) == served.end()) {
-        std::string modes;
-        for (size_t i = 0; i < served.size(); ++i) {
-            modes += (i == 0 ? "" : i + 1 == served.size() ? " and " : ", ") + ModeName(served[i]);
-        }
-        FailUsage("--mode " + ModeName(mode) + ": with the " +
-                  (test == TestFunction::kPrevious ? "previous" : "current") + "-generation test it reads results the " +
-                  RunName(run) + " calibration does not hold; with that test it serves modes " + modes);
+    if (std::find(served.begin(), served.end(), mode) != served.end()) return;
+    std::string modes;
+    for (size_t i = 0; i < served.size(); ++i) {
+        modes += (i == 0 ? "" : i + 1 == served.size() ? " and " : ", ") + std::to_string(served[i]);
     }
-    return test;
+    FailUsage("--mode " + ModeLabel(mode) + ": with the " +
+              (test == TestFunction::kPrevious ? "previous" : "current") + "-generation test it reads results the " +
+              RunName(run) + " calibration does not hold; with that test it serves modes " + modes);
 }
 
 std::vector<CLI::Option*> AddCalibrationOptions(CLI::App& command, CalibrationOptions& options) {
@@ -128,12 +147,10 @@ void AddCalibrationFile(CLI::App& command, std::string& path, const std::vector<
 }
 
 void AddModeOptions(CLI::App& command, std::string& mode, std::string& test) {
-    command.add_option("--mode", mode,
-                       "Correction mode: 0 quadratic, 1 cubic, 4 mapping tables, 5 and 6 quadratic with gain and "
-                       "dark pixels, default cubic with gain and dark pixels. Default: default (segmented: 1)")
-        ->check(CLI::IsMember({"0", "1", "4", "5", "6", "default"}));
+    command.add_option("--mode", mode, ModeHelp());
     command.add_option("--test", test, "Test function: current or previous; default: the run's own")
         ->check(CLI::IsMember({"current", "previous"}));
+    command.footer(kOutputLevelHelp);
 }
 
 AppliedCalibration ObtainCalibration(const std::string& file, const std::string& folder,

@@ -32,11 +32,14 @@ struct CalibrationOptions {
 
 vyrffc::Settings ToSettings(const CalibrationOptions& options);
 
-// "0", "1", "4", "5", "6" or "default"; empty for the run's own default.
-int32_t ParseMode(const std::string& text, RunKind run);
-// "current" or "previous"; empty for the run's own. A mode that a calibration
-// of the run does not serve with that test function is a usage error.
-TestFunction ParseTestFunction(const std::string& text, RunKind run, int32_t mode);
+// A mode number or name (vyrffc::ModeNamed); empty for the default mode of
+// the run and test function.
+int32_t ParseMode(const std::string& text, RunKind run, TestFunction test);
+// "current" or "previous"; empty for the run's own.
+TestFunction ParseTestFunction(const std::string& text, RunKind run);
+// A mode that a calibration of the run does not serve with that test
+// function is a usage error.
+void RequireServed(int32_t mode, TestFunction test, RunKind run);
 
 // --run, --digits, --ref-cols, --groups, --group-width, --width, --height.
 // Returns the options, which a calibration file excludes.
@@ -44,7 +47,7 @@ std::vector<CLI::Option*> AddCalibrationOptions(CLI::App& command, CalibrationOp
 // --calibration: applying a saved calibration instead of calibrating from a
 // folder, so none of `calibrationOptions` goes with it.
 void AddCalibrationFile(CLI::App& command, std::string& path, const std::vector<CLI::Option*>& calibrationOptions);
-// --mode and --test.
+// --mode and --test, and the help on the output level.
 void AddModeOptions(CLI::App& command, std::string& mode, std::string& test);
 
 // The calibration a command works with and how it is applied.

@@ -12,6 +12,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "calibration_facts.h"
 #include "images.h"
 #include "output_file.h"
 #include "platform.h"
@@ -152,6 +153,15 @@ void AddCorrectOptions(CLI::App& command, CorrectCommand& options) {
         ->required();
     AddCalibrationFile(command, options.calibrationFile, AddCalibrationOptions(command, options.calibration));
     AddModeOptions(command, options.mode, options.test);
+    CLI::Option* serial = command.add_option("--require-serial", options.requireSerial,
+                                             "Refuse a calibration file of a camera with another serial, or of no "
+                                             "named camera, before any image is read");
+    CLI::Option* model = command.add_option("--require-model", options.requireModel,
+                                            "Refuse a calibration file of another camera model, likewise");
+    for (CLI::Option* required : {serial, model}) {
+        // Only a calibration file names a camera.
+        required->needs(command.get_option("--calibration"));
+    }
     options.jobs = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
     command.add_option("--jobs", options.jobs, "Threads that correct each image")
         ->capture_default_str()->check(CLI::Range(1, 1024));
@@ -167,6 +177,7 @@ int RunCorrect(const CorrectCommand& command) {
         ObtainCalibration(command.calibrationFile, inputs.folder, command.calibration, command.mode, command.test);
     const Calibration& calibration = applied.calibration;
     const int32_t mode = applied.mode;
+    RequireCameraOf(calibration, command.requireModel, command.requireSerial);
     FailIfIncomplete(calibration);
     EnsureFolder(command.outFolder);
 
@@ -181,7 +192,7 @@ int RunCorrect(const CorrectCommand& command) {
     }
     if (!command.quiet) {
         std::cout << "Corrected " << total << " image(s) with the " << RunName(calibration.results().run)
-                  << " calibration, mode " << ModeName(mode) << ", into " << command.outFolder << " ("
+                  << " calibration, mode " << mode << " (" << vyrffc::ModeName(mode) << "), into " << command.outFolder << " ("
                   << Fixed(seconds > 0 ? total / seconds : 0.0, 1) << " images/s)\n";
     }
     return kExitSuccess;

@@ -19,6 +19,9 @@ struct CorrectCommand {
     CalibrationOptions calibration;
     std::string mode;  // empty: the run's default
     std::string test;  // empty: the run's own test function
+    // The camera the calibration file must name; empty: not compared.
+    std::string requireModel;
+    std::string requireSerial;
     int jobs = 0;      // 0: one thread per core
     bool keepGoing = false;
     bool quiet = false;

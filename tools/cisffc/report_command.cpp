@@ -5,6 +5,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "calibration_facts.h"
 #include "images.h"
 #include "output_file.h"
 #include "platform.h"
@@ -128,7 +129,9 @@ int RunReport(const ReportCommand& command) {
     const CorrectionOutcome outcome =
         EvaluateCorrection(calibration, applied.test, mode, flats, dark.empty() ? nullptr : &dark.front());
     const std::string darkName = dark.empty() ? "" : dark.front().name;
+    text << "Camera: " << CameraText(r.camera) << "\n";
     PrintLevelTable(text, flats, outcome);
+    PrintOutputLevel(text, calibration, applied.test, mode);
     PrintSensorFigures(text, flats, outcome, darkName);
     const cv::Mat figure = DrawReport("Flat-field calibration report: " + outcome.label + ", " + calibration.source,
                                       flats, {outcome}, 0, ReportFooter(calibration, mode));

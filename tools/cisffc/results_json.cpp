@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "calibration_facts.h"
 #include "column_ranges.h"
 
 namespace cisffc {
@@ -54,6 +55,7 @@ json CalibrationToJson(const Calibration& calibration) {
         {"imageHeight", r.imageHeight},
         {"referenceColumns", FormatColumns(r.referenceColumns)},
         {"columnGroups", Groups(r.columnGroups)},
+        {"camera", CameraJson(r.camera)},
     };
     json results;
     results["quadCoeffs"] = FloatLists(r.quadCoeffs);

@@ -235,13 +235,6 @@ int HalfSaturationImage(const CorrectionOutcome& outcome) {
     return best;
 }
 
-std::string ModeName(int32_t mode) {
-    switch (mode) {
-    case 0: case 1: case 4: case 5: case 6: return std::to_string(mode);
-    default: return "default";
-    }
-}
-
-int32_t DefaultMode(RunKind run) { return run == RunKind::kSegmented ? 1 : kDefaultMode; }
+std::string ModeName(int32_t mode) { return std::to_string(mode); }
 
 }  // namespace cisffc

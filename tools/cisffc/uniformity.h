@@ -119,11 +119,9 @@ OutcomeSummary Summarize(const CorrectionOutcome& outcome);
 // not clipped before or after correction; -1 when there is none.
 int HalfSaturationImage(const CorrectionOutcome& outcome);
 
-// The mode names used in tables: "0", "1", ..., "default" for the test
-// functions' fallback mode.
+// The mode as tables show it: its number.
 using vyrffc::kDefaultMode;
 std::string ModeName(int32_t mode);
-int32_t DefaultMode(RunKind run);
 
 }  // namespace cisffc
 

@@ -22,6 +22,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include "VyrCISFlatfieldCorrection.hpp"
 #include "cis_simulator.h"
 #include "support/image_files.h"
 #include "support/temp_folder.h"
@@ -220,8 +221,8 @@ TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
         {"calibrate", 2, "DIR is required"},
         {"calibrate " + module + " --ref-cols 0-300000000", 2, "beyond any sensor line"},
         {"calibrate " + module + " --width 2147483647 --height 16", 2, "not in range"},
-        {"correct --calibration " + file + " " + held + " --mode 7" + out, 2, "--mode"},
-        {"correct --calibration " + file + " " + held + " --test previous" + out, 2, "serves modes 0, 1 and 4"},
+        {"correct --calibration " + file + " " + held + " --mode 2" + out, 2, "--mode"},
+        {"correct --calibration " + file + " " + held + " --test previous --mode 6" + out, 2, "serves modes 0, 1 and 4"},
         {"correct --calibration " + file + " " + held + " --run previous" + out, 2, "excludes"},
         {"correct --calibration " + file + " " + held + " " + held + "heldout_01.bmp" + out, 2, "would both be"},
         {"correct --calibration " + file + " " + colour + out, 1, "only 8-bit gray images"},
@@ -283,6 +284,69 @@ TEST_F(CisffcTest, ReportGivesSensorFiguresAndNamesClippedImages) {
     EXPECT_EQ(clipped.out.substr(clipped.out.find('\n', row) - 12, 12), ",1,255,0,0,1") << clipped.out;
     const size_t line = clipped.err.find("level_047.bmp");
     EXPECT_NE(clipped.err.substr(line, clipped.err.find('\n', line) - line).find("clipped"), std::string::npos);
+}
+
+// The tool names modes as the library does and, without --mode, corrects as
+// the C++ interface does without one: the same bytes.
+TEST_F(CisffcTest, ModesByNameAndTheDefaultAreTheLibrarysOwn) {
+    const std::string module = Simulate("module") + "/";
+    const std::string file = temp_.path() + "module.ffcal", image = module + "heldout/heldout_02.bmp";
+    ASSERT_EQ(Run("calibrate " + module + " --save " + file).status, 0);
+    const vyrffc::Calibration calibration = vyrffc::Calibration::Load(file);
+    const cv::Mat raw = cv::imread(image, cv::IMREAD_GRAYSCALE);
+    cv::Mat byDefault, cubic;
+    calibration.Correct(raw, byDefault);
+    calibration.Correct(raw, cubic, 1);
+    const std::pair<std::string, const cv::Mat*> cases[] = {{"", &byDefault}, {" --mode cubic", &cubic}};
+    for (const auto& [mode, expected] : cases) {
+        const std::string out = temp_.path() + "out" + std::to_string(mode.size());
+        ASSERT_EQ(Run("correct --calibration " + file + " " + image + mode + " --out " + out).status, 0) << mode;
+        EXPECT_EQ(cv::norm(cv::imread(out + "/heldout_02.bmp", cv::IMREAD_GRAYSCALE), *expected, cv::NORM_INF), 0.0)
+            << mode;
+    }
+    // One line of help per mode, each with its name.
+    const std::string help = Run("correct --help").out;
+    for (int mode : vyrffc::AllModes()) {
+        EXPECT_NE(help.find(std::to_string(mode) + " " + vyrffc::ModeName(mode) + ": "), std::string::npos) << help;
+    }
+}
+
+// The camera given to calibrate is kept in the file and the JSON, printed by
+// report, and required by correct before any image is read.
+TEST_F(CisffcTest, TheCameraIsKeptReportedAndRequired) {
+    const std::string module = Simulate("module") + "/";
+    const std::string file = temp_.path() + "module.ffcal", json = temp_.path() + "module.json";
+    const ToolRun calibrated = Run("calibrate " + module + " --camera-model 'CIS 7296' --camera-serial SN17 --note "
+                                   "lens=A --note 'site=Line 4' --save " + file + " --json " + json);
+    ASSERT_EQ(calibrated.status, 0) << calibrated.err;
+    const nlohmann::json camera = nlohmann::json::parse(ReadText(json))["parameters"]["camera"];
+    EXPECT_EQ(camera["serial"], "SN17");
+    EXPECT_EQ(camera["notes"]["site"], "Line 4");
+
+    const ToolRun report = Run("report --calibration " + file + " --heldout " + module + "heldout --out " +
+                               temp_.path() + "report.png");
+    ASSERT_EQ(report.status, 0) << report.err;
+    EXPECT_NE(report.out.find("Camera: model CIS 7296, serial SN17; notes: lens=A, site=Line 4"), std::string::npos);
+    EXPECT_NE(report.out.find("Output level (mode 0, quadratic): raw 60 at the reference columns -> "),
+              std::string::npos) << report.out;
+
+    const std::string images = " " + module + "heldout --out " + temp_.path() + "corrected";
+    const std::vector<std::tuple<std::string, int, std::string>> cases = {
+        {"correct --calibration " + file + " --require-serial SN18" + images, 1, "not serial \"SN18\""},
+        {"correct --calibration " + file + " --require-model 'CIS 2048'" + images, 1, "not model"},
+        {"correct --calibration " CISFFC_FORMAT2_CALIBRATION " --require-serial SN17" + images, 1, "names no camera"},
+        {"correct " + module + " --require-serial SN17" + images, 2, "--calibration"},
+        {"calibrate " + module + " --note lens", 2, "KEY=VALUE"},
+    };
+    for (const auto& [arguments, status, reason] : cases) {
+        const ToolRun run = Run(arguments);
+        EXPECT_EQ(run.status, status) << arguments << "\n" << run.err;
+        EXPECT_NE(run.err.find(reason), std::string::npos) << arguments << "\n" << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_FALSE(fs::exists(temp_.path() + "corrected")) << arguments;
+    }
+    EXPECT_EQ(Run("correct --calibration " + file + " --require-serial SN17 --require-model 'CIS 7296'" + images).status,
+              0);
 }
 
 TEST_F(CisffcTest, BareCommandAndVersionSayWhatTheyAre) {
