@@ -144,6 +144,24 @@ void MoveIntoPlace(const Target& target, const std::string& name) {
     });
 }
 
+// calibrate on the captured folder, with the camera's model and serial and
+// how the series was taken kept in the calibration.
+CalibrateCommand CalibrationOfCapture(const CaptureCommand& command, const CameraIdentity& camera,
+                                      const ExposurePlan& plan) {
+    CalibrateCommand calibrate;
+    calibrate.folder = command.folder;
+    calibrate.savePath = command.savePath;
+    calibrate.jsonPath = command.jsonPath;
+    calibrate.cameraModel = camera.model;
+    calibrate.cameraSerial = camera.serial;
+    calibrate.notes = {"vendor=" + camera.vendor,
+                       "series=" + std::to_string(plan.levels.size()) + " levels, " + Fixed1(plan.levels.front()) +
+                           " to " + Fixed1(plan.levels.back()) + " us, " + std::to_string(command.average) +
+                           " acquisition(s) each"};
+    calibrate.notes.insert(calibrate.notes.end(), command.notes.begin(), command.notes.end());
+    return calibrate;
+}
+
 }  // namespace
 
 void AddCameraOptions(CLI::App& command, std::string& camera, int& settle, int& timeoutMs) {
@@ -176,6 +194,10 @@ void AddCaptureOptions(CLI::App& command, CaptureCommand& options) {
                                               "Calibrate from the series as calibrate does and print its summary");
     command.add_option("--save", options.savePath, "With --calibrate: write the calibration file")->needs(calibrate);
     command.add_option("--json", options.jsonPath, "With --calibrate: write every result")->needs(calibrate);
+    command.add_option("--note", options.notes,
+                       "With --calibrate: a note KEY=VALUE kept in the calibration beside the camera's model and "
+                       "serial (repeatable)")
+        ->needs(calibrate);
 }
 
 int RunCapture(const CaptureCommand& command) {
@@ -183,7 +205,8 @@ int RunCapture(const CaptureCommand& command) {
     const Target target = CheckedTarget(command.folder);
     const auto start = std::chrono::steady_clock::now();
     std::unique_ptr<Camera> camera = Camera::Open(command.camera);
-    PrintCamera(camera->Identity());
+    const CameraIdentity identity = camera->Identity();
+    PrintCamera(identity);
     const int32_t width = command.width > 0 ? command.width : camera->MaxWidth();
     camera->SetRegion(width, command.lines);
     const ExposurePlan plan = PlanExposures(*camera, command.levels, command.settle, command.timeoutMs);
@@ -212,11 +235,7 @@ int RunCapture(const CaptureCommand& command) {
     if (!command.calibrate) return kExitSuccess;
     std::cout << "\n";
     std::cout.flush();
-    CalibrateCommand calibrate;
-    calibrate.folder = command.folder;
-    calibrate.savePath = command.savePath;
-    calibrate.jsonPath = command.jsonPath;
-    return RunCalibrate(calibrate);
+    return RunCalibrate(CalibrationOfCapture(command, identity, plan));
 }
 
 }  // namespace cisffc

@@ -5,6 +5,7 @@
 #define CISFFC_CAPTURE_COMMAND_H
 
 #include <string>
+#include <vector>
 
 namespace CLI {
 class App;
@@ -27,6 +28,7 @@ struct CaptureCommand {
     bool calibrate = false;
     std::string savePath;
     std::string jsonPath;
+    std::vector<std::string> notes;  // KEY=VALUE, kept in the calibration with the camera's identity
 };
 
 // CAMERA, --settle and --timeout, as capture and check both take them.

@@ -9,6 +9,7 @@
 #include "calibration_options.h"
 #include "camera/camera.h"
 #include "camera/exposure_plan.h"
+#include "calibration_facts.h"
 #include "capture_command.h"
 #include "images.h"
 #include "tool_error.h"
@@ -32,11 +33,17 @@ double ParseLimit(const std::string& text, const std::string& option) {
     FailUsage(option + ": give a percentage such as 0.5%, not " + text);
 }
 
-// The camera a calibration was made for against the one connected: one that
-// names another serial is refused; one that names none is taken with a note.
+// The camera a calibration was made for against the one connected, by
+// serial number: one that names another is refused; one that names none
+// (made before calibrations kept their camera) is taken with a note.
 void CompareCamera(const Calibration& calibration, const CameraIdentity& camera) {
-    (void)calibration;
-    std::cout << "Identity     the calibration names no camera; serial " << camera.serial << " not compared\n";
+    const vyrffc::CameraIdentity& named = calibration.results().camera;
+    if (named.serial.empty()) {
+        std::cout << "Identity     the calibration names no camera serial; " << camera.serial << " not compared\n";
+        return;
+    }
+    RequireCameraOf(calibration, "", camera.serial);
+    std::cout << "Identity     serial " << camera.serial << ", as the calibration names\n";
 }
 
 // The frames one under another: one image whose rows are all exposures of
@@ -118,7 +125,7 @@ int RunCheck(const CheckCommand& command) {
     const vyrffc::LineStatistics rawStatistics = vyrffc::MeasureLine(rawLine);
     std::cout << "Frames       " << command.frames << " of " << r.imageWidth << "x" << r.imageHeight << " at "
               << exposure << " us, raw gray " << rawStatistics.mean << ", corrected in mode "
-              << ModeName(applied.mode) << " to gray " << vyrffc::MeasureLine(correctedLine).mean << "\n";
+              << applied.mode << " (" << vyrffc::ModeName(applied.mode) << ") to gray " << vyrffc::MeasureLine(correctedLine).mean << "\n";
     const GrayRange range = FittingRange(r);
     if (!(rawStatistics.mean > range.low && rawStatistics.mean < range.high)) {
         std::cout << "Note         gray " << rawStatistics.mean << " lies outside the calibration's fitting range "

@@ -135,8 +135,9 @@ TEST_F(CameraTest, CapturedSeriesCalibratesAsTheSimulatorRenderedAtTheSameLevels
 }
 
 // A calibration made from the camera keeps it flat; once the column gains
-// drift (an aged lamp, a moved target) check says to recalibrate.
-TEST_F(CameraTest, CheckPassesOnTheCalibratedModuleAndFailsAfterTheGainsDrift) {
+// drift (an aged lamp, a moved target) check says to recalibrate; another
+// camera of the same width is refused by its serial number.
+TEST_F(CameraTest, CheckPassesOnTheCalibratedModuleAndFailsAfterTheGainsDriftOrOnAnotherCamera) {
     TestCameraOptions options = SmallModule();
     options.repeatable = false;
     Start(options);
@@ -156,6 +157,13 @@ TEST_F(CameraTest, CheckPassesOnTheCalibratedModuleAndFailsAfterTheGainsDrift) {
     const ToolRun after = Run(check);
     EXPECT_EQ(after.status, 3) << after.out << after.err;
     EXPECT_NE(after.out.find("recalibrate"), std::string::npos) << after.out;
+
+    camera_.reset();
+    options.serial = "CIS0002";
+    Start(options);
+    const ToolRun another = Run(check);
+    EXPECT_EQ(another.status, 1) << another.out << another.err;
+    EXPECT_NE(another.err.find("CIS0002"), std::string::npos) << another.err;
 }
 
 struct Refusal {
