@@ -124,8 +124,9 @@ int RunCheck(const CheckCommand& command) {
     const cv::Mat correctedLine = Stacked(corrected);
     const vyrffc::LineStatistics rawStatistics = vyrffc::MeasureLine(rawLine);
     std::cout << "Frames       " << command.frames << " of " << r.imageWidth << "x" << r.imageHeight << " at "
-              << exposure << " us, raw gray " << rawStatistics.mean << ", corrected in mode "
-              << applied.mode << " (" << vyrffc::ModeName(applied.mode) << ") to gray " << vyrffc::MeasureLine(correctedLine).mean << "\n";
+              << exposure << " us, raw gray " << rawStatistics.mean << ", corrected in mode " << applied.mode
+              << " (" << vyrffc::ModeName(applied.mode) << ") to gray " << vyrffc::MeasureLine(correctedLine).mean
+              << "\n";
     const GrayRange range = FittingRange(r);
     if (!(rawStatistics.mean > range.low && rawStatistics.mean < range.high)) {
         std::cout << "Note         gray " << rawStatistics.mean << " lies outside the calibration's fitting range "
