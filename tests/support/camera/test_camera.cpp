@@ -99,7 +99,9 @@ void TestCamera::DriftGains(double amplitude) {
     std::lock_guard<std::mutex> lock(state_->mutex);
     std::vector<double>& gains = state_->module.columnGain;
     const double width = static_cast<double>(gains.size());
-    for (size_t c = 0; c < gains.size(); ++c) gains[c] *= 1.0 + amplitude * std::sin(2.0 * cissim::kPi * 3.0 * c / width);
+    for (size_t c = 0; c < gains.size(); ++c) {
+        gains[c] *= 1.0 + amplitude * std::sin(2.0 * cissim::kPi * 3.0 * c / width);
+    }
     state_->byHeight.clear();
 }
 

@@ -41,7 +41,9 @@ TEST(ExposurePlan, LevelsRiseEvenlyFromTheShortestToBeyondSaturation) {
     EXPECT_EQ(plan.levels.front(), camera.shortest);
     EXPECT_NEAR(plan.levels.back(), cisffc::kBeyondSaturation * plan.saturation, camera.step);
     const double spacing = (plan.levels.back() - plan.levels.front()) / 47.0;
-    for (size_t k = 1; k < plan.levels.size(); ++k) EXPECT_NEAR(plan.levels[k] - plan.levels[k - 1], spacing, camera.step);
+    for (size_t k = 1; k < plan.levels.size(); ++k) {
+        EXPECT_NEAR(plan.levels[k] - plan.levels[k - 1], spacing, camera.step);
+    }
 }
 
 struct Unusable {
