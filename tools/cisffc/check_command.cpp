@@ -57,10 +57,12 @@ cv::Mat Stacked(const std::vector<cv::Mat>& frames) {
     return stacked;
 }
 
+cv::Mat BlackLine(const cv::Mat& like) { return cv::Mat(like.rows, like.cols, CV_8UC1, cv::Scalar(0)); }
+
 // The spatial spread of the column means, less the temporal noise, over their
 // mean: PRNU against a dark line of 0, which is what a corrected dark line is.
 vyrffc::Figure NonUniformity(const cv::Mat& image) {
-    return vyrffc::MeasureSensorFigures(image, cv::Mat::zeros(image.size(), CV_8UC1)).prnu;
+    return vyrffc::MeasureSensorFigures(image, BlackLine(image)).prnu;
 }
 
 // One figure with its limit; false when the limit is exceeded or the figure
@@ -134,15 +136,12 @@ int RunCheck(const CheckCommand& command) {
     }
     std::cout << "Raw          non-uniformity " << vyrffc::FormatFigure(NonUniformity(rawLine), true) << "\n";
     bool pass = Within("Corrected    non-uniformity ", NonUniformity(correctedLine), maxNu);
-    if (!rawDark.empty() || !std::isnan(maxPrnu)) {
-        cv::Mat correctedDark = cv::Mat::zeros(correctedLine.size(), CV_8UC1);
-        if (!rawDark.empty()) {
-            cv::Mat dark;
-            CorrectImage(calibration, applied.test, applied.mode, rawDark, dark, command.darkPath);
-            correctedDark = dark;
-        }
+    const bool withDark = !command.darkPath.empty();
+    if (withDark || !std::isnan(maxPrnu)) {
+        cv::Mat correctedDark = BlackLine(correctedLine);
+        if (withDark) CorrectImage(calibration, applied.test, applied.mode, rawDark, correctedDark, command.darkPath);
         const vyrffc::Figure prnu = vyrffc::MeasureSensorFigures(correctedLine, correctedDark).prnu;
-        pass = Within(rawDark.empty() ? "Corrected    PRNU (dark 0) " : "Corrected    PRNU ", prnu, maxPrnu) && pass;
+        pass = Within(withDark ? "Corrected    PRNU " : "Corrected    PRNU (dark 0) ", prnu, maxPrnu) && pass;
     }
     if (pass) return kExitSuccess;
     std::cout << "Verdict      recalibrate: the corrected line is out of its limits (light, optics or sensor have "
