@@ -43,6 +43,7 @@ void PrintMapSummary(std::ostream& out, const vyrffc::Results& r) {
         if (r.columnFlags[c]) flagged.push_back(static_cast<int32_t>(c));
     }
     out << "Dark columns " << flagged.size() << " flagged";
+    if (!flagged.empty()) out << ", as column (lowest..highest reference level at which it reads raw 0)";
     for (size_t i = 0; i < flagged.size() && i < 8; ++i) {
         const auto& range = r.columnDarkRanges[flagged[i]];
         out << (i == 0 ? ": " : ", ") << flagged[i];
@@ -102,7 +103,7 @@ int RunCalibrate(const CalibrateCommand& command) {
         if (command.savePath != "-") summary << "Saved        " << command.savePath << "\n";
     }
     if (!command.jsonPath.empty()) {
-        WriteFileAtomically(command.jsonPath, CalibrationToJson(calibration).dump(1) + "\n");
+        WriteFileAtomically(command.jsonPath, JsonText(CalibrationToJson(calibration)));
         if (command.jsonPath != "-") summary << "Results      " << command.jsonPath << "\n";
     }
     FailIfIncomplete(calibration);

@@ -53,7 +53,7 @@ int Parse(CLI::App& app, int argc, char** argv) {
     } catch (const CLI::Success& done) {
         return app.exit(done);
     } catch (const CLI::ParseError& error) {
-        ToolErrors() << "cisffc: the command line is not valid: " << error.what() << " (see cisffc --help)\n";
+        ToolErrors() << "cisffc: the command line is not valid: " << OneLine(error.what()) << " (see cisffc --help)\n";
         return kExitUsage;
     }
     return -1;
@@ -64,10 +64,10 @@ int Run(const std::function<int()>& run) {
     try {
         return run();
     } catch (const ToolError& error) {
-        ToolErrors() << "cisffc: " << error.what() << "\n";
+        ToolErrors() << "cisffc: " << OneLine(error.what()) << "\n";
         return error.status();
     } catch (const std::exception& error) {
-        ToolErrors() << "cisffc: the command stopped on an error it did not expect: " << error.what() << "\n";
+        ToolErrors() << "cisffc: the command stopped on an error it did not expect: " << OneLine(error.what()) << "\n";
         return kExitFailed;
     }
 }

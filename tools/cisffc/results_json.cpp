@@ -37,7 +37,44 @@ json Groups(const std::vector<std::vector<int32_t>>& groups) {
     return list;
 }
 
+bool IsFlatArray(const json& value) {
+    if (!value.is_array()) return false;
+    for (const json& item : value) {
+        if (item.is_structured()) return false;
+    }
+    return true;
+}
+
+// Objects and nested lists one entry a line; a list of numbers or names on
+// one line, so that a column's table is one line, not 256.
+void WriteJson(std::string& text, const json& value, int depth) {
+    if (!value.is_structured() || IsFlatArray(value)) {
+        text += value.dump();
+        return;
+    }
+    if (value.empty()) {
+        text += value.is_array() ? "[]" : "{}";
+        return;
+    }
+    const std::string indent(depth + 1, ' ');
+    text += value.is_array() ? "[\n" : "{\n";
+    bool first = true;
+    for (auto item = value.begin(); item != value.end(); ++item) {
+        text += (first ? "" : ",\n") + indent;
+        first = false;
+        if (value.is_object()) text += json(item.key()).dump() + ": ";
+        WriteJson(text, item.value(), depth + 1);
+    }
+    text += "\n" + std::string(depth, ' ') + (value.is_array() ? "]" : "}");
+}
+
 }  // namespace
+
+std::string JsonText(const json& value) {
+    std::string text;
+    WriteJson(text, value, 0);
+    return text + "\n";
+}
 
 json CalibrationToJson(const Calibration& calibration) {
     const vyrffc::Results& r = calibration.results();
@@ -70,6 +107,7 @@ json CalibrationToJson(const Calibration& calibration) {
     case RunKind::kPrevious:
         results["fitLowBound"] = ShortestDouble(r.fitLowBound);
         results["fitHighBound"] = ShortestDouble(r.fitHighBound);
+        results["columnLuts"] = r.columnLuts;
         results["columnFlags"] = r.columnFlags;
         results["columnDarkRanges"] = r.columnDarkRanges;
         if (r.run == RunKind::kPrevious) results["rangeGain"] = ShortestDouble(r.rangeGain);
