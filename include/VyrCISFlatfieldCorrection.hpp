@@ -23,6 +23,7 @@
 #define VYR_CIS_FLATFIELD_CORRECTION_HPP
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -217,6 +218,73 @@ VYRFFC_API Calibration CalibrateFolder(const std::string& folder, const Settings
 // calibrating from that.
 VYRFFC_API Calibration CalibrateImages(const std::vector<cv::Mat>& images, const Settings& settings,
                                        std::vector<std::string>* warnings = nullptr);
+
+// Sensor figures, as EMVA 1288 (release 4.0) defines them for a line sensor.
+//
+// Rules shared by the measuring functions below:
+//  - The rows of an image are L repeated exposures of one line. The temporal
+//    variance comes from each column's variation over its rows; the spatial
+//    variance of the column means is corrected by it (s^2 - sigma^2 / L), for
+//    the flat and the dark image alike.
+//  - `columns` picks the columns measured (empty: every column); a column
+//    outside the image is kColumnOutsideImage. An image that is not 8-bit
+//    gray, or has fewer than 2 rows or 2 measured columns, is kImageUnusable.
+//  - Sums run in double (per column in exact integers) in a fixed order: the
+//    same image gives the same bits on every run.
+//  - A figure the images cannot resolve is a bound ("< value"); one they cannot
+//    give at all is NaN, with the reason in Figure::why.
+
+// One image's statistics, its rows taken as L repeated exposures of one line.
+struct LineStatistics {
+    int32_t rows = 0;                        // L
+    int32_t columns = 0;                     // W, the columns measured
+    double mean = 0;                         // mu_y, over every measured pixel
+    double temporalVariance = 0;             // sigma^2_y: mean of the columns' variances over their rows (L - 1)
+    double measuredSpatialVariance = 0;      // variance of the column means (W - 1)
+    double spatialVariance = 0;              // s^2_y = measured - sigma^2_y / L; may come out negative
+    double spatialVarianceUncertainty = 0;   // one standard deviation of spatialVariance from the temporal noise
+    double clippedLow = 0, clippedHigh = 0;  // shares of measured pixels at 0 and at 255
+};
+
+VYRFFC_API LineStatistics MeasureLine(const cv::Mat& image, const std::vector<int32_t>& columns = {});
+
+// A share of pixels at 0 or 255 above this makes an image clipped: its mean
+// and variances lose the cut tail.
+constexpr double kMostClippedShare = 0.01;
+
+// True when more than kMostClippedShare of the measured pixels sit at 0 or at
+// 255.
+VYRFFC_API bool IsClipped(const LineStatistics& statistics);
+
+struct Figure {
+    double value = std::numeric_limits<double>::quiet_NaN();
+    bool bound = false;  // measured only as "< value"
+    std::string why;     // when value is NaN: why it cannot be measured
+};
+
+struct SensorFigures {
+    Figure prnu;       // fraction: sqrt(s^2_y.flat - s^2_y.dark) / (mu_y.flat - mu_y.dark)
+    Figure dsnu;       // gray levels (DN): s_y.dark
+    Figure darkNoise;  // gray levels (DN): sigma_y.dark
+    LineStatistics flat, dark;
+};
+
+// The figures of a flat image against a dark one, over the same columns. A
+// spatial variance (or difference of two) below twice its standard deviation
+// is a bound. PRNU is NaN when the flat is clipped or not brighter than the
+// dark; DSNU and the dark noise are NaN when the dark is clipped.
+VYRFFC_API SensorFigures MeasureSensorFigures(const cv::Mat& flat, const cv::Mat& dark,
+                                              const std::vector<int32_t>& columns = {});
+
+// The flat image PRNU is measured on: the index of the one whose mean above the
+// dark level is nearest half of saturation (255 minus the dark mean), among
+// those not clipped; the first of equals; -1 when there is none.
+VYRFFC_API int NearestHalfSaturation(const std::vector<LineStatistics>& flats, const LineStatistics& dark);
+
+// "0.178%", "< 0.05%", "1.23 DN", "< 0.3 DN", "n/a": `percent` prints a
+// fraction in percent, otherwise gray levels with " DN". A bound is rounded
+// up, so that it still bounds.
+VYRFFC_API std::string FormatFigure(const Figure& figure, bool percent, int decimals = 3);
 
 // Reads an image file to correct into `image` as stored, in any format the
 // image library reads. Only a regular file is opened, and its length and
