@@ -82,8 +82,9 @@ int main(int argc, char** argv) {
     // own warnings would only add noise.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     CLI::App app{"cisffc: flat-field calibration of CIS line cameras from a folder of 8-bit BMP images of a "
-                 "white target at many light levels.\nExit status: 0 success, 1 calibration or correction "
-                 "failed, 2 usage error."};
+                 "white target at many light levels.\nExit status: 0 success; 1 a calibration, correction or output "
+                 "failed (calibrate --strict: the set drew a warning); 2 usage error; 3 report: the mode applied "
+                 "misses --max-prnu or --max-nu; 130 interrupted."};
     app.require_subcommand(1);
     app.set_version_flag("--version", "cisffc: library " + vyrffc::LibraryVersion() + ", calibration file format " +
                                           std::to_string(vyrffc::FileFormatVersion()));
@@ -105,8 +106,9 @@ int main(int argc, char** argv) {
             "made from DIR (DIR INPUT...)",
             correct, AddCorrectOptions, RunCorrect),
         Row("report",
-            "Correct flat images with a calibration from DIR or --calibration FILE and measure their column "
-            "non-uniformity, PRNU and DSNU before and after",
+            "Correct flat images with a calibration from DIR or --calibration FILE in every mode it serves, "
+            "measure non-uniformity, PRNU, DSNU and dark noise before and after, name the best mode and check "
+            "the mode applied against --max-prnu and --max-nu",
             report, AddReportOptions, RunReport),
         Row("demo", "Simulate a module, run all three calibrations, compare them and draw the report", demo,
             AddDemoOptions, RunDemo),
