@@ -286,6 +286,48 @@ VYRFFC_API int NearestHalfSaturation(const std::vector<LineStatistics>& flats, c
 // up, so that it still bounds.
 VYRFFC_API std::string FormatFigure(const Figure& figure, bool percent, int decimals = 3);
 
+// A verdict on a calibration set: how well the images a calibration was made
+// from can calibrate, from the images themselves and the results.
+//
+// The levels are the images' means over the reference columns. The range they
+// are judged in is the fitting range of a low/high run; the segmented run fits
+// each column from the darkest image up to where it clips, so its range is
+// 0 to 255. The residual non-uniformity is that of the set corrected through
+// the calibration (in the default mode, or mode 1 for the segmented run, which
+// serves only 0 and 1): the spatial spread of the corrected column means less
+// the temporal noise, as MeasureLine gives it, over their mean.
+struct CalibrationImageAssessment {
+    int32_t index = 0;             // position in the images given
+    double level = 0;              // mean over the reference columns
+    bool inside = false;           // level strictly inside the range
+    bool clipped = false;          // reference columns clipped (IsClipped)
+    double rowCorrelation = 0;     // of neighbouring columns' changes from row to row; NaN: no change
+    bool sceneLike = false;        // rows change together across columns: a scene, not a flat target
+    double residualNonUniformity = std::numeric_limits<double>::quiet_NaN();  // NaN: outside or clipped
+};
+
+struct CalibrationSetVerdict {
+    double rangeLow = 0, rangeHigh = 0;  // the range the levels are judged in
+    int correctionMode = 0;              // the mode of the residual non-uniformity
+    std::vector<CalibrationImageAssessment> images;  // those of the calibration's size, in order
+    int32_t skippedImages = 0;           // not 8-bit gray of the calibration's size
+    int32_t levelsInside = 0;
+    double lowestInside = 0, highestInside = 0;  // NaN when no level is inside
+    double largestGap = 0;                 // between consecutive levels inside
+    bool extrapolatesLow = false, extrapolatesHigh = false;  // no level near that end of the range
+    int32_t clippedImages = 0;
+    int32_t sceneLikeImages = 0;
+    double flaggedShare = 0;               // of the columns, dark-response flagged
+    double residualNonUniformity = 0;      // mean over the images inside, not clipped; NaN when none
+    std::vector<std::string> warnings;     // one line each, what to do about it
+};
+
+// Judges `images`, the calibration's own in the order it used them. Images of
+// another size or type are skipped and counted. No image at all is
+// kTooFewImages.
+VYRFFC_API CalibrationSetVerdict AssessCalibrationSet(const Calibration& calibration,
+                                                      const std::vector<cv::Mat>& images);
+
 // Reads an image file to correct into `image` as stored, in any format the
 // image library reads. Only a regular file is opened, and its length and
 // header are checked before it is read whole. Throws, naming the file,

@@ -417,4 +417,12 @@ The interpreter lock is released while it works.)doc")
     m.def("load", &LoadFile, py::arg("path"), kLoadDoc);
 }
 
+const vyrffc::Calibration& CalibrationOf(const py::handle& object) {
+    if (!py::isinstance<PyCalibration>(object)) {
+        throw py::type_error("calibration must be a vyrffc.Calibration, not " +
+                             py::str(py::type::handle_of(object).attr("__name__")).cast<std::string>());
+    }
+    return object.cast<const PyCalibration&>().calibration;
+}
+
 }  // namespace vyrffc_python

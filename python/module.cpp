@@ -7,6 +7,7 @@
 #include "VyrCISFlatfieldCorrection.hpp"
 #include "calibration_binding.h"
 #include "errors.h"
+#include "figures.h"
 #include "files.h"
 
 namespace {
@@ -33,6 +34,13 @@ vyrffc.FileError, which is also an OSError. vyrffc.REASONS lists every
 reason. Files of a folder that a calibration skips are reported with
 warnings.warn as vyrffc.SkippedFileWarning.
 
+Sensor figures as EMVA 1288 defines them for a line sensor, and a verdict on
+the images a calibration was made from:
+
+    figures = vyrffc.sensor_figures(flat, dark)     # rows: repeated exposures
+    print(figures)                                  # PRNU 0.178%, DSNU < 0.05 DN, ...
+    verdict = vyrffc.assess(cal, images)            # verdict.warnings: what to fix
+
 Results are bit for bit those of the C++ interface; calibration and
 correction release the interpreter lock while they work.)doc";
 
@@ -45,4 +53,5 @@ PYBIND11_MODULE(vyrffc, m) {
     vyrffc_python::BindErrors(m);
     vyrffc_python::BindCalibration(m);
     vyrffc_python::BindFiles(m);
+    vyrffc_python::BindFigures(m);
 }
