@@ -14,6 +14,7 @@ struct CalibrateCommand {
     CalibrationOptions calibration;
     std::string jsonPath;  // "-": standard output
     std::string savePath;  // the calibration file
+    bool strict = false;   // a warning on the calibration set fails the run
 };
 
 void AddCalibrateOptions(CLI::App& command, CalibrateCommand& options);

@@ -1,6 +1,7 @@
 #include "results_json.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 
@@ -76,7 +77,43 @@ std::string JsonText(const json& value) {
     return text + "\n";
 }
 
-json CalibrationToJson(const Calibration& calibration) {
+namespace {
+
+// NaN, which JSON cannot hold, as null.
+json Number(double value) { return std::isnan(value) ? json(nullptr) : json(value); }
+
+json VerdictJson(const vyrffc::CalibrationSetVerdict& v) {
+    json images = json::array();
+    for (const vyrffc::CalibrationImageAssessment& image : v.images) {
+        images.push_back({{"index", image.index},
+                          {"level", Number(image.level)},
+                          {"inside", image.inside},
+                          {"clipped", image.clipped},
+                          {"rowCorrelation", Number(image.rowCorrelation)},
+                          {"sceneLike", image.sceneLike},
+                          {"residualNonUniformity", Number(image.residualNonUniformity)}});
+    }
+    return {{"rangeLow", Number(v.rangeLow)},
+            {"rangeHigh", Number(v.rangeHigh)},
+            {"correctionMode", v.correctionMode},
+            {"images", images},
+            {"skippedImages", v.skippedImages},
+            {"levelsInside", v.levelsInside},
+            {"lowestInside", Number(v.lowestInside)},
+            {"highestInside", Number(v.highestInside)},
+            {"largestGap", Number(v.largestGap)},
+            {"extrapolatesLow", v.extrapolatesLow},
+            {"extrapolatesHigh", v.extrapolatesHigh},
+            {"clippedImages", v.clippedImages},
+            {"sceneLikeImages", v.sceneLikeImages},
+            {"flaggedShare", Number(v.flaggedShare)},
+            {"residualNonUniformity", Number(v.residualNonUniformity)},
+            {"warnings", v.warnings}};
+}
+
+}  // namespace
+
+json CalibrationToJson(const Calibration& calibration, const vyrffc::CalibrationSetVerdict* verdict) {
     const vyrffc::Results& r = calibration.results();
     json root;
     // The JSON carries only what the calibration holds, no paths or times, so
@@ -126,6 +163,7 @@ json CalibrationToJson(const Calibration& calibration) {
     }
     }
     root["results"] = results;
+    if (verdict != nullptr) root["calibrationSet"] = VerdictJson(*verdict);
     return root;
 }
 

@@ -107,11 +107,42 @@ TEST_F(CisffcTest, CalibrationJsonCarriesTheParametersAndResults) {
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(again.out, text);
 
+    // The verdict on the set, its warnings as printed (here only of the six
+    // dark columns, over 1% of so short a line).
+    const nlohmann::json& verdict = json["calibrationSet"];
+    EXPECT_EQ(verdict["images"].size(), 48u);
+    EXPECT_GT(verdict["levelsInside"].get<int>(), 20);
+    ASSERT_EQ(verdict["warnings"].size(), 1u) << verdict["warnings"];
+    EXPECT_NE(run.err.find("warning: " + verdict["warnings"][0].get<std::string>()), std::string::npos) << run.err;
+
     // The saved file corrects without the folder, as the folder itself does.
     const std::string image = folder + "/heldout/heldout_02.bmp";
     ASSERT_EQ(Run("correct " + folder + " " + image + " --out " + temp_.path() + "a").status, 0);
     ASSERT_EQ(Run("correct --calibration " + file + " " + image + " --out " + temp_.path() + "b").status, 0);
     EXPECT_EQ(ReadText(temp_.path() + "a/heldout_02.bmp"), ReadText(temp_.path() + "b/heldout_02.bmp"));
+}
+
+// Six mid-gray levels calibrate, but leave the fits to extrapolate: a
+// warning each, and with --strict a failure that writes nothing.
+TEST_F(CisffcTest, ANarrowSetWarnsAndStrictWritesNothing) {
+    const std::string module = Simulate("module") + "/";
+    const std::string narrow = temp_.path() + "narrow/";
+    fs::create_directories(narrow);
+    for (const char* level : {"14", "15", "16", "17", "18", "19"}) {
+        fs::copy_file(module + "level_0" + level + ".bmp", narrow + "level_0" + level + ".bmp");
+    }
+    const ToolRun lenient = Run("calibrate " + narrow + " --save " + temp_.path() + "lenient.ffcal");
+    EXPECT_EQ(lenient.status, 0) << lenient.err;
+    EXPECT_NE(lenient.err.find("warning: 6 levels lie inside the fitting range"), std::string::npos) << lenient.err;
+    EXPECT_NE(lenient.out.find("the fits extrapolate to both ends"), std::string::npos) << lenient.out;
+
+    const ToolRun strict = Run("calibrate " + narrow + " --strict --save " + temp_.path() + "strict.ffcal --json " +
+                               temp_.path() + "strict.json");
+    EXPECT_EQ(strict.status, 1);
+    EXPECT_NE(strict.err.find("cisffc: --strict: the calibration set drew 2 warning(s)"), std::string::npos)
+        << strict.err;
+    EXPECT_FALSE(fs::exists(temp_.path() + "strict.ffcal"));
+    EXPECT_FALSE(fs::exists(temp_.path() + "strict.json"));
 }
 
 TEST_F(CisffcTest, KeepGoingCorrectsAroundABadImage) {
