@@ -264,7 +264,9 @@ void PrintComparisonTable(std::ostream& out, const std::vector<CorrectionOutcome
             << Padded(Format("%.2f", summary.correctedPeakToPeak), 10)
             << Padded(Format("%.3f", 100.0 * summary.correctedAllColumns), 14)
             << Padded(FigureCell(outcome.correctedFigures.prnu, true), 10)
-            << Padded(std::to_string(outcome.failures), 8) << Padded(Format("%.3f", outcome.calibrationSeconds), 13)
+            << Padded(std::to_string(outcome.failures), 8)
+            // A calibration read from its file took no calibrating here.
+            << Padded(outcome.calibrationSeconds > 0.0 ? Format("%.3f", outcome.calibrationSeconds) : "-", 13)
             << Padded(Format("%.3f", outcome.correctionSeconds), 11) << "\n";
         if (!outcome.failure.empty()) out << "      (failed on " << outcome.failures << " image(s): " << outcome.failure << ")\n";
     }
@@ -388,6 +390,14 @@ cv::Mat DrawReport(const std::string& title, const std::vector<FlatImage>& flats
     }
     figures.text.push_back(std::to_string(shown.flaggedColumns.size()) + " column(s) flagged as dark");
     figures.text.insert(figures.text.end(), notes.begin(), notes.end());
+    figures.text.push_back("Compared (mean NU inside the fitting range, PRNU corrected):");
+    for (const CorrectionOutcome& outcome : outcomes) {
+        std::string line = "  " + outcome.label + ": NU " +
+                           Format("%.3f", 100.0 * Summarize(outcome).correctedNonUniformity) + "%, PRNU " +
+                           FigureCell(outcome.correctedFigures.prnu, true);
+        if (outcome.failures > 0) line += ", failed on " + std::to_string(outcome.failures) + " image(s)";
+        figures.text.push_back(line);
+    }
     return DrawFigure(title, {before, after, residual, nonUniformity, peakToPeak, figures}, 2, cv::Size(760, 430),
                       footer);
 }

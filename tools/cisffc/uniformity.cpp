@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <limits>
+#include <optional>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -113,7 +114,9 @@ CorrectionOutcome Evaluate(const Calibration& calibration, const std::string& la
         ++outcome.failures;
     };
     if (dark != nullptr) outcome.figureFlat = FigureFlat(flats, *dark, outcome.columns);
-    cv::Mat figureFlat;
+    // Kept through optional's constructors alone, which the Windows build's
+    // OpenCV import list already holds.
+    std::optional<cv::Mat> figureFlat;
     for (size_t i = 0; i < flats.size(); ++i) {
         const FlatImage& flat = flats[i];
         outcome.raw.push_back(MeasureUniformity(flat.columnMeans, outcome.columns));
@@ -129,7 +132,7 @@ CorrectionOutcome Evaluate(const Calibration& calibration, const std::string& la
             outcome.correctedMeans.push_back(ColumnMeans(corrected));
             outcome.corrected.push_back(MeasureUniformity(outcome.correctedMeans.back(), outcome.columns));
             outcome.correctedFitted.push_back(MeasureUniformity(outcome.correctedMeans.back(), fitted));
-            if (static_cast<int>(i) == outcome.figureFlat) figureFlat = corrected;
+            if (static_cast<int>(i) == outcome.figureFlat) figureFlat.emplace(corrected);
         } catch (const ToolError& error) {
             failed(error);
             outcome.correctedMeans.emplace_back(flat.columnMeans.size(), static_cast<float>(nan));
@@ -140,18 +143,18 @@ CorrectionOutcome Evaluate(const Calibration& calibration, const std::string& la
     if (dark != nullptr) {
         outcome.hasDark = true;
         outcome.rawDark = MeasureUniformity(dark->columnMeans, outcome.columns);
-        cv::Mat correctedDark;
+        std::optional<cv::Mat> correctedDark;
         try {
-            correctedDark = correct(*dark);
-            outcome.correctedDark = MeasureUniformity(ColumnMeans(correctedDark), outcome.columns);
+            correctedDark.emplace(correct(*dark));
+            outcome.correctedDark = MeasureUniformity(ColumnMeans(*correctedDark), outcome.columns);
         } catch (const ToolError& error) {
             failed(error);
             outcome.correctedDark = {nan, nan, nan, nan};
         }
         if (outcome.figureFlat >= 0) {
             outcome.rawFigures = vyrffc::MeasureSensorFigures(flats[outcome.figureFlat].raw, dark->raw, outcome.columns);
-            if (!figureFlat.empty() && !correctedDark.empty()) {
-                outcome.correctedFigures = vyrffc::MeasureSensorFigures(figureFlat, correctedDark, outcome.columns);
+            if (figureFlat && correctedDark) {
+                outcome.correctedFigures = vyrffc::MeasureSensorFigures(*figureFlat, *correctedDark, outcome.columns);
             }
         }
     }
