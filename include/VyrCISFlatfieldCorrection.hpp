@@ -269,10 +269,12 @@ struct SensorFigures {
     LineStatistics flat, dark;
 };
 
-// The figures of a flat image against a dark one, over the same columns. A
-// spatial variance (or difference of two) below twice its standard deviation
-// is a bound. PRNU is NaN when the flat is clipped or not brighter than the
-// dark; DSNU and the dark noise are NaN when the dark is clipped.
+// The figures of a flat image against a dark one of the same width
+// (kImageUnusable otherwise), over the same columns. A spatial variance (or a
+// difference of two) below twice its standard deviation is a bound, and so is
+// a temporal variance below the rounding's 1/12. PRNU is NaN when the flat is
+// clipped or not brighter than the dark; DSNU and the dark noise are NaN when
+// the dark is clipped.
 VYRFFC_API SensorFigures MeasureSensorFigures(const cv::Mat& flat, const cv::Mat& dark,
                                               const std::vector<int32_t>& columns = {});
 
@@ -294,14 +296,16 @@ VYRFFC_API std::string FormatFigure(const Figure& figure, bool percent, int deci
 // each column from the darkest image up to where it clips, so its range is
 // 0 to 255. The residual non-uniformity is that of the set corrected through
 // the calibration (in the default mode, or mode 1 for the segmented run, which
-// serves only 0 and 1): the spatial spread of the corrected column means less
-// the temporal noise, as MeasureLine gives it, over their mean.
+// serves only 0 and 1): per image the spatial spread of the corrected column
+// means less the temporal noise, as MeasureLine gives it, over their mean, on
+// the columns not flagged (the segmented run: the columns it fits); for the
+// set, the median over the images inside the range.
 struct CalibrationImageAssessment {
     int32_t index = 0;             // position in the images given
     double level = 0;              // mean over the reference columns
     bool inside = false;           // level strictly inside the range
     bool clipped = false;          // reference columns clipped (IsClipped)
-    double rowCorrelation = 0;     // of neighbouring columns' changes from row to row; NaN: no change
+    double rowCorrelation = 0;     // of neighbouring columns' changes from row to row; NaN: none to tell
     bool sceneLike = false;        // rows change together across columns: a scene, not a flat target
     double residualNonUniformity = std::numeric_limits<double>::quiet_NaN();  // NaN: outside or clipped
 };
@@ -318,7 +322,7 @@ struct CalibrationSetVerdict {
     int32_t clippedImages = 0;
     int32_t sceneLikeImages = 0;
     double flaggedShare = 0;               // of the columns, dark-response flagged
-    double residualNonUniformity = 0;      // mean over the images inside, not clipped; NaN when none
+    double residualNonUniformity = 0;      // median over the images inside, not clipped; NaN when none
     std::vector<std::string> warnings;     // one line each, what to do about it
 };
 

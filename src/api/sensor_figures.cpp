@@ -174,6 +174,11 @@ bool IsClipped(const LineStatistics& statistics) {
 // and noise are not measurable. Its mean still serves PRNU, where a level near
 // 0 matters little against a flat near half of saturation.
 SensorFigures MeasureSensorFigures(const cv::Mat& flat, const cv::Mat& dark, const std::vector<int32_t>& columns) {
+    if (flat.cols != dark.cols) {
+        throw Error(ErrorReason::kImageUnusable, "the flat image has " + std::to_string(flat.cols) +
+                                                     " columns and the dark image " + std::to_string(dark.cols) +
+                                                     "; they must be of one sensor line");
+    }
     SensorFigures figures;
     figures.flat = MeasureLine(flat, columns);
     figures.dark = MeasureLine(dark, columns);
