@@ -127,7 +127,9 @@ void PrintTables(const SimulateCommand& module, const HeldOutImages& heldOut,
                  const std::vector<CorrectionOutcome>& current, const std::vector<CorrectionOutcome>& all) {
     std::printf("Held-out images read in %.3f s\n\n", heldOut.seconds);
     PrintComparisonTable(std::cout, all);
-    std::cout << BestModeLine(all) << "\n\n";
+    // The runs fit different ranges, so only the modes of one run are
+    // measured on the same images: the best is that of the line's run.
+    std::cout << BestModeLine(current) << "\n\n";
     const CorrectionOutcome& production = current[ProductionOutcome(current)];
     PrintLevelTable(std::cout, heldOut.flats, production);
     std::cout << "\n";
@@ -163,7 +165,7 @@ void DrawDemoReport(const DemoCommand& command, const SimulateCommand& module, c
                             heldOut.flats, DrawnOutcomes(current, all), ProductionOutcome(current),
                             "simulated module, seed " + std::to_string(options.seed) + "; drawn by cisffc demo, library " +
                                 vyrffc::LibraryVersion(),
-                            "the mode the line corrects in", {BestModeLine(all)}));
+                            "the mode the line corrects in", {BestModeLine(current)}));
     std::printf("\nReport drawn in %.3f s\n", SecondsSince(start));
     std::cout << "Picture: " << picture << "\n";
 }
