@@ -403,8 +403,7 @@ VYRFFC_API std::string FormatFigure(const Figure& figure, bool percent, int deci
 // are judged in is the fitting range of a low/high run; the segmented run fits
 // each column from the darkest image up to where it clips, so its range is
 // 0 to 255. The residual non-uniformity is that of the set corrected through
-// the calibration (in the default mode, or mode 1 for the segmented run, which
-// serves only 0 and 1): per image the spatial spread of the corrected column
+// the calibration in DefaultMode of its run and rule: per image the spatial spread of the corrected column
 // means less the temporal noise, as MeasureLine gives it, over their mean, on
 // the columns not flagged (the segmented run: the columns it fits); for the
 // set, the median over the images inside the range.

@@ -102,8 +102,7 @@ void ChooseRange(const Results& results, CalibrationSetVerdict& verdict) {
 }
 
 int ResidualMode(const Calibration& calibration) {
-    const std::vector<int> modes = calibration.Modes(calibration.generation());
-    return std::find(modes.begin(), modes.end(), kDefaultMode) != modes.end() ? kDefaultMode : 1;
+    return DefaultMode(calibration.results().run, calibration.generation());
 }
 
 // The columns the residual is measured on: those the segmented run fits (it

@@ -1,6 +1,7 @@
 #include "calibrate_command.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iostream>
 
 #include <CLI/CLI.hpp>
@@ -12,6 +13,7 @@
 #include "report.h"
 #include "results_json.h"
 #include "tool_error.h"
+#include "uniformity.h"
 
 namespace cisffc {
 
@@ -44,6 +46,7 @@ void PrintMapSummary(std::ostream& out, const vyrffc::Results& r) {
         if (r.columnFlags[c]) flagged.push_back(static_cast<int32_t>(c));
     }
     out << "Dark columns " << flagged.size() << " flagged";
+    if (!flagged.empty()) out << ", as column (lowest..highest reference level at which it reads raw 0)";
     for (size_t i = 0; i < flagged.size() && i < 8; ++i) {
         const auto& range = r.columnDarkRanges[flagged[i]];
         out << (i == 0 ? ": " : ", ") << flagged[i];
@@ -75,6 +78,41 @@ void PrintCalibrationSummary(std::ostream& out, const Calibration& calibration) 
     }
 }
 
+std::string Number(double value, int decimals) { return std::isnan(value) ? "n/a" : Fixed(value, decimals); }
+
+// The images the run used, read again by the tool's reader and judged.
+vyrffc::CalibrationSetVerdict JudgeCalibrationSet(const Calibration& calibration) {
+    std::vector<cv::Mat> images;
+    for (FlatImage& image : LoadCalibrationImages(calibration.source, calibration.results())) {
+        images.push_back(std::move(image.raw));
+    }
+    try {
+        return vyrffc::AssessCalibrationSet(calibration.library, images);
+    } catch (const vyrffc::Error& error) {
+        FailRun("cannot judge the calibration images: " + std::string(error.what()));
+    }
+}
+
+// How the levels cover the fitting range, the images that clip or look like
+// a scene, the flagged columns and the residual non-uniformity on the set;
+// each warning on stderr, as the notes are.
+void PrintVerdict(std::ostream& out, const vyrffc::CalibrationSetVerdict& v) {
+    out << "Set          " << v.images.size() << " images judged: " << v.levelsInside
+        << " levels (mean over the reference columns) inside " << Number(v.rangeLow, 1) << ".."
+        << Number(v.rangeHigh, 1) << ", from " << Number(v.lowestInside, 1) << " to " << Number(v.highestInside, 1)
+        << ", largest gap " << Number(v.largestGap, 1);
+    if (v.extrapolatesLow || v.extrapolatesHigh) {
+        out << "; the fits extrapolate to "
+            << (v.extrapolatesLow && v.extrapolatesHigh ? "both ends" : v.extrapolatesLow ? "the low end" : "the high end");
+    }
+    out << "\n";
+    out << "             " << v.clippedImages << " clipped, " << v.sceneLikeImages << " like a scene; "
+        << Number(100.0 * v.flaggedShare, 2) << "% of the columns flagged; residual NU on the set "
+        << Number(100.0 * v.residualNonUniformity, 3) << "% (mode " << ModeName(v.correctionMode) << ")\n";
+    out.flush();
+    for (const std::string& warning : v.warnings) ToolErrors() << "warning: " << warning << "\n";
+}
+
 }  // namespace
 
 void AddCalibrateOptions(CLI::App& command, CalibrateCommand& options) {
@@ -82,7 +120,10 @@ void AddCalibrateOptions(CLI::App& command, CalibrateCommand& options) {
     AddCalibrationOptions(command, options.calibration);
     command.add_option("--save", options.savePath, "Write the calibration file for correct and report");
     command.add_option("--json", options.jsonPath,
-                       "Write the parameters and all results to this file (- for standard output)");
+                       "Write the parameters, every result (the mapping tables included) and the verdict on the "
+                       "calibration set to this file (- for standard output)");
+    command.add_flag("--strict", options.strict,
+                     "Fail (exit status 1, nothing written) when the verdict on the calibration set warns");
     command.add_option("--camera-model", options.cameraModel, "The camera's model, kept in the calibration");
     command.add_option("--camera-serial", options.cameraSerial,
                        "The camera's serial number, kept in the calibration; correct --require-serial checks it");
@@ -104,6 +145,14 @@ int RunCalibrate(const CalibrateCommand& command) {
     // With an output on standard output the summary goes out of its way.
     std::ostream& summary = command.jsonPath == "-" || command.savePath == "-" ? ToolErrors() : std::cout;
     PrintCalibrationSummary(summary, calibration);
+    const vyrffc::CalibrationSetVerdict verdict = JudgeCalibrationSet(calibration);
+    PrintVerdict(summary, verdict);
+    // Refused before anything is written: a strict run keeps no calibration
+    // its set cannot vouch for.
+    if (command.strict && !verdict.warnings.empty()) {
+        FailRun("--strict: the calibration set drew " + std::to_string(verdict.warnings.size()) +
+                " warning(s), so no file is written");
+    }
     // Seen before a write that may wait (a FIFO without its reader yet).
     summary.flush();
     if (!command.savePath.empty()) {
@@ -111,7 +160,7 @@ int RunCalibrate(const CalibrateCommand& command) {
         if (command.savePath != "-") summary << "Saved        " << command.savePath << "\n";
     }
     if (!command.jsonPath.empty()) {
-        WriteFileAtomically(command.jsonPath, CalibrationToJson(calibration).dump(1) + "\n");
+        WriteFileAtomically(command.jsonPath, JsonText(CalibrationToJson(calibration, &verdict)));
         if (command.jsonPath != "-") summary << "Results      " << command.jsonPath << "\n";
     }
     FailIfIncomplete(calibration);

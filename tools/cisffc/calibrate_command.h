@@ -20,6 +20,7 @@ struct CalibrateCommand {
     std::string cameraModel;
     std::string cameraSerial;
     std::vector<std::string> notes;  // KEY=VALUE
+    bool strict = false;   // a warning on the calibration set fails the run
 };
 
 void AddCalibrateOptions(CLI::App& command, CalibrateCommand& options);

@@ -146,7 +146,7 @@ int RunCheck(const CheckCommand& command) {
     if (pass) return kExitSuccess;
     std::cout << "Verdict      recalibrate: the corrected line is out of its limits (light, optics or sensor have "
                  "drifted since the calibration)\n";
-    return kExitRecalibrate;
+    return kExitRejected;
 }
 
 }  // namespace cisffc

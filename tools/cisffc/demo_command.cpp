@@ -8,6 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "calibration.h"
+#include "cis_simulator.h"
 #include "correct_command.h"
 #include "images.h"
 #include "output_file.h"
@@ -45,7 +46,6 @@ double SecondsSince(std::chrono::steady_clock::time_point start) {
 struct DemoRun {
     RunKind run;
     TestFunction test;
-    std::vector<int32_t> modes;
 };
 
 struct HeldOutImages {
@@ -78,9 +78,10 @@ HeldOutImages LoadHeldOut(const SimulateCommand& module, const std::vector<std::
 }
 
 // As on a production line: the run calibrates once and saves its file; the
-// held-out images are corrected from the file read back, once per mode.
-void CalibrateAndEvaluate(const DemoCommand& command, const SimulateCommand& module, const DemoRun& demoRun,
-                          const HeldOutImages& heldOut, std::vector<CorrectionOutcome>& outcomes) {
+// held-out images are corrected from the file read back, once per mode the
+// run serves.
+std::vector<CorrectionOutcome> CalibrateAndEvaluate(const DemoCommand& command, const SimulateCommand& module,
+                                                    const DemoRun& demoRun, const HeldOutImages& heldOut) {
     vyrffc::Settings settings;
     settings.run = demoRun.run;
     const Calibration made = CalibrateFromFolder(module.folder + "/", settings);
@@ -94,27 +95,59 @@ void CalibrateAndEvaluate(const DemoCommand& command, const SimulateCommand& mod
     calibration.seconds = made.seconds;
     const size_t incomplete = calibration.results().IncompleteColumns().size();
     if (incomplete > 0) std::printf("  %zu column(s) kept a single piece\n", incomplete);
-    for (int32_t mode : demoRun.modes) {
+    std::vector<CorrectionOutcome> outcomes;
+    for (int32_t mode : calibration.library.Modes(demoRun.test)) {
         outcomes.push_back(EvaluateCorrection(calibration, demoRun.test, mode, heldOut.flats, &heldOut.dark.front()));
     }
     if (demoRun.run == RunKind::kSegmented) outcomes.push_back(EvaluateTwoPieces(calibration, heldOut.flats));
+    return outcomes;
 }
 
-void PrintTables(const HeldOutImages& heldOut, const std::vector<CorrectionOutcome>& outcomes) {
+// The current run in the mode the line corrects in (correct's default).
+size_t ProductionOutcome(const std::vector<CorrectionOutcome>& current) {
+    for (size_t k = 0; k < current.size(); ++k) {
+        if (current[k].mode == vyrffc::DefaultMode(RunKind::kCurrent, TestFunction::kCurrent)) return k;
+    }
+    return 0;
+}
+
+// The simulator's own figures for the flat image the measured ones come from.
+vyrffc::SensorFigures TrueFigures(const SimulateCommand& module, const CorrectionOutcome& outcome) {
+    const cissim::CisCamera camera = cissim::MakeCamera(module.simulator);
+    const double light = cissim::HeldOutLightLevels(module.simulator, module.heldOut)[outcome.figureFlat];
+    const cissim::TrueFigures truth = cissim::TrueSensorFigures(camera, light, outcome.columns);
+    vyrffc::SensorFigures figures;
+    figures.prnu.value = truth.prnu;
+    figures.dsnu.value = truth.dsnu;
+    figures.darkNoise.value = truth.darkNoise;
+    return figures;
+}
+
+void PrintTables(const SimulateCommand& module, const HeldOutImages& heldOut,
+                 const std::vector<CorrectionOutcome>& current, const std::vector<CorrectionOutcome>& all) {
     std::printf("Held-out images read in %.3f s\n\n", heldOut.seconds);
-    PrintComparisonTable(std::cout, outcomes);
+    PrintComparisonTable(std::cout, all);
+    // The runs fit different ranges, so only the modes of one run are
+    // measured on the same images: the best is that of the line's run.
+    std::cout << BestModeLine(current) << "\n\n";
+    const CorrectionOutcome& production = current[ProductionOutcome(current)];
+    PrintLevelTable(std::cout, heldOut.flats, production);
     std::cout << "\n";
-    PrintLevelTable(std::cout, heldOut.flats, outcomes.front());
-    PrintSensorFigures(std::cout, heldOut.flats, outcomes.front(), kDarkImageName);
+    if (production.figureFlat < 0) {
+        PrintSensorFigures(std::cout, heldOut.flats, current, kDarkImageName);
+        return;
+    }
+    const vyrffc::SensorFigures truth = TrueFigures(module, production);
+    PrintSensorFigures(std::cout, heldOut.flats, current, kDarkImageName, &truth);
 }
 
-// One curve per run in the picture (its plainest polynomial modes); the
-// table has every mode.
-std::vector<CorrectionOutcome> DrawnOutcomes(const std::vector<CorrectionOutcome>& outcomes) {
-    std::vector<CorrectionOutcome> drawn;
-    for (const CorrectionOutcome& outcome : outcomes) {
-        for (const char* label : {"current mode 0", "current mode 1", "previous mode 0", "previous mode 6",
-                                  "segmented mode 1", "segmented 2-piece"}) {
+// In the picture every mode of the current run, whose file the line uses,
+// and the best of each other run; the table has every mode.
+std::vector<CorrectionOutcome> DrawnOutcomes(const std::vector<CorrectionOutcome>& current,
+                                             const std::vector<CorrectionOutcome>& all) {
+    std::vector<CorrectionOutcome> drawn = current;
+    for (const CorrectionOutcome& outcome : all) {
+        for (const char* label : {"previous mode 6", "segmented 2-piece"}) {
             if (outcome.label == label) drawn.push_back(outcome);
         }
     }
@@ -122,15 +155,17 @@ std::vector<CorrectionOutcome> DrawnOutcomes(const std::vector<CorrectionOutcome
 }
 
 void DrawDemoReport(const DemoCommand& command, const SimulateCommand& module, const HeldOutImages& heldOut,
-                    const std::vector<CorrectionOutcome>& outcomes) {
+                    const std::vector<CorrectionOutcome>& current, const std::vector<CorrectionOutcome>& all) {
     const auto start = std::chrono::steady_clock::now();
     const std::string picture = (fs::path(command.outFolder) / "report.png").string();
     const cissim::SimulatorOptions& options = module.simulator;
-    WritePictureAtomically(picture, DrawReport("Flat-field calibration of a simulated " +
-                                                   std::to_string(options.width) + "-column CIS module",
-                                               heldOut.flats, DrawnOutcomes(outcomes), 0,
-                                               "simulated module, seed " + std::to_string(options.seed) +
-                                                   "; drawn by cisffc demo, library " + vyrffc::LibraryVersion()));
+    WritePictureAtomically(
+        picture, DrawReport("Flat-field calibration of a simulated " + std::to_string(options.width) +
+                                "-column CIS module",
+                            heldOut.flats, DrawnOutcomes(current, all), ProductionOutcome(current),
+                            "simulated module, seed " + std::to_string(options.seed) + "; drawn by cisffc demo, library " +
+                                vyrffc::LibraryVersion(),
+                            "the mode the line corrects in", {BestModeLine(current)}));
     std::printf("\nReport drawn in %.3f s\n", SecondsSince(start));
     std::cout << "Picture: " << picture << "\n";
 }
@@ -159,14 +194,18 @@ int RunDemo(const DemoCommand& command) {
     const SimulateCommand module = DemoModule(command.outFolder);
     const HeldOutImages heldOut = LoadHeldOut(module, SimulateModule(command, module));
     const std::vector<DemoRun> runs = {
-        {RunKind::kCurrent, TestFunction::kCurrent, {0, 1, 6, kDefaultMode}},
-        {RunKind::kPrevious, TestFunction::kPrevious, {0, 1, 5, 6, kDefaultMode}},
-        {RunKind::kSegmented, TestFunction::kCurrent, {0, 1}},
+        {RunKind::kCurrent, TestFunction::kCurrent},
+        {RunKind::kPrevious, TestFunction::kPrevious},
+        {RunKind::kSegmented, TestFunction::kCurrent},
     };
-    std::vector<CorrectionOutcome> outcomes;
-    for (const DemoRun& demoRun : runs) CalibrateAndEvaluate(command, module, demoRun, heldOut, outcomes);
-    PrintTables(heldOut, outcomes);
-    DrawDemoReport(command, module, heldOut, outcomes);
+    std::vector<CorrectionOutcome> current, all;
+    for (const DemoRun& demoRun : runs) {
+        const std::vector<CorrectionOutcome> outcomes = CalibrateAndEvaluate(command, module, demoRun, heldOut);
+        if (demoRun.run == RunKind::kCurrent) current = outcomes;
+        all.insert(all.end(), outcomes.begin(), outcomes.end());
+    }
+    PrintTables(module, heldOut, current, all);
+    DrawDemoReport(command, module, heldOut, current, all);
     const int status = CorrectOnTheLine(command, heldOut);
     std::printf("Whole demo %.1f s\n", SecondsSince(demoStart));
     return status;

@@ -55,7 +55,7 @@ int Parse(CLI::App& app, int argc, char** argv) {
     } catch (const CLI::Success& done) {
         return app.exit(done);
     } catch (const CLI::ParseError& error) {
-        ToolErrors() << "cisffc: the command line is not valid: " << error.what() << " (see cisffc --help)\n";
+        ToolErrors() << "cisffc: the command line is not valid: " << OneLine(error.what()) << " (see cisffc --help)\n";
         return kExitUsage;
     }
     return -1;
@@ -66,10 +66,10 @@ int Run(const std::function<int()>& run) {
     try {
         return run();
     } catch (const ToolError& error) {
-        ToolErrors() << "cisffc: " << error.what() << "\n";
+        ToolErrors() << "cisffc: " << OneLine(error.what()) << "\n";
         return error.status();
     } catch (const std::exception& error) {
-        ToolErrors() << "cisffc: the command stopped on an error it did not expect: " << error.what() << "\n";
+        ToolErrors() << "cisffc: the command stopped on an error it did not expect: " << OneLine(error.what()) << "\n";
         return kExitFailed;
     }
 }
@@ -84,8 +84,9 @@ int main(int argc, char** argv) {
     // own warnings would only add noise.
     cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_SILENT);
     CLI::App app{"cisffc: flat-field calibration of CIS line cameras from a folder of 8-bit BMP images of a "
-                 "white target at many light levels.\nExit status: 0 success, 1 calibration or correction "
-                 "failed, 2 usage error."};
+                 "white target at many light levels.\nExit status: 0 success; 1 a calibration, correction or output "
+                 "failed (calibrate --strict: the set drew a warning); 2 usage error; 3 report: the mode applied "
+                 "misses --max-prnu or --max-nu, check: the camera misses them, recalibrate; 130 interrupted."};
     app.require_subcommand(1);
     app.set_version_flag("--version", "cisffc: library " + vyrffc::LibraryVersion() + ", calibration file format " +
                                           std::to_string(vyrffc::FileFormatVersion()));
@@ -109,8 +110,9 @@ int main(int argc, char** argv) {
             "made from DIR (DIR INPUT...)",
             correct, AddCorrectOptions, RunCorrect),
         Row("report",
-            "Correct flat images with a calibration from DIR or --calibration FILE and measure their column "
-            "non-uniformity, PRNU and DSNU before and after",
+            "Correct flat images with a calibration from DIR or --calibration FILE in every mode it serves, "
+            "measure non-uniformity, PRNU, DSNU and dark noise before and after, name the best mode and check "
+            "the mode applied against --max-prnu and --max-nu",
             report, AddReportOptions, RunReport),
         Row("demo", "Simulate a module, run all three calibrations, compare them and draw the report", demo,
             AddDemoOptions, RunDemo),

@@ -103,6 +103,7 @@ cv::Size TextSize(const std::string& text, double scale, int thickness = 1) {
 }
 
 const cv::Scalar kShade(238, 226, 214);
+const cv::Scalar kShadeEdge(170, 130, 90);
 // Room left of a plot area for the y label and the tick labels; a panel of
 // text lines up with the plots.
 const int kPlotLeft = 78;
@@ -146,7 +147,12 @@ Frame MakeFrame(const cv::Mat& canvas, const Panel& panel, int legendWidth) {
     Frame frame;
     frame.area = cv::Rect(kPlotLeft, top, canvas.cols - kPlotLeft - right, canvas.rows - top - bottom);
     std::vector<Series> xExtent = panel.series;
-    if (Shaded(panel)) xExtent.push_back({"", {}, {panel.shadeLow, panel.shadeHigh}, {}});
+    if (Shaded(panel)) {
+        // A band that reached both edges would shade the whole area and show
+        // nothing of where it ends: the axis runs a little past it.
+        const double margin = 0.04 * (panel.shadeHigh - panel.shadeLow);
+        xExtent.push_back({"", {}, {panel.shadeLow - margin, panel.shadeHigh + margin}, {}});
+    }
     frame.x = MakeAxis(xExtent, false, false);
     frame.y = MakeAxis(panel.series, true, panel.logY);
     return frame;
@@ -157,6 +163,16 @@ void DrawShade(cv::Mat& canvas, const Panel& panel, const Frame& frame) {
     const int from = std::clamp(frame.ToPixel(panel.shadeLow, frame.y.low).x, area.x, area.x + area.width);
     const int to = std::clamp(frame.ToPixel(panel.shadeHigh, frame.y.low).x, area.x, area.x + area.width);
     cv::rectangle(canvas, cv::Rect(from, area.y, to - from, area.height), kShade, cv::FILLED);
+    // Its bounds are drawn as edges, each with its value inside the band.
+    for (const double bound : {panel.shadeLow, panel.shadeHigh}) {
+        const int x = frame.ToPixel(bound, frame.y.low).x;
+        if (x < area.x || x > area.x + area.width) continue;
+        cv::line(canvas, {x, area.y}, {x, area.y + area.height}, kShadeEdge, 1);
+        char label[32];
+        std::snprintf(label, sizeof label, "%.4g", bound);
+        const int width = TextSize(label, 0.38).width;
+        PutText(canvas, label, {bound == panel.shadeLow ? x + 4 : x - 4 - width, area.y + 14}, 0.38, 1, kShadeEdge);
+    }
 }
 
 // Grid lines and tick labels of both axes, and the box around the area.

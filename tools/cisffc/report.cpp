@@ -3,11 +3,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <numeric>
+#include <utility>
 
 #include "images.h"
 #include "plot.h"
+#include "tool_error.h"
 
 namespace cisffc {
 
@@ -100,32 +103,54 @@ Series ResidualSeries(const std::string& name, const std::vector<float>& means, 
     return series;
 }
 
-struct FiguresBeforeAfter {
-    int flat = -1;  // the flat image measured; -1: none
-    SensorFigures raw;
-    SensorFigures corrected;
-};
-
-FiguresBeforeAfter MeasureBeforeAfter(const CorrectionOutcome& outcome) {
-    FiguresBeforeAfter figures;
-    if (!outcome.hasDark) return figures;
-    figures.flat = HalfSaturationImage(outcome);
-    if (figures.flat < 0) return figures;
-    figures.raw = MeasureSensorFigures(outcome.raw[figures.flat], outcome.rawDark);
-    figures.corrected = MeasureSensorFigures(outcome.corrected[figures.flat], outcome.correctedDark);
-    return figures;
-}
-
 std::string CsvNumber(double value) { return std::isnan(value) ? "" : Format("%.6g", value); }
 
 std::string CsvRow(const std::string& kind, const std::string& name, bool inRange, const Uniformity& raw,
                    const Uniformity& corrected) {
     std::string row = kind + "," + name + "," + (inRange ? "1" : "0");
+    // A dark image's spread is its DSNU, in the second table; as a share of
+    // a level near 0 it would say nothing.
+    const bool dark = kind == "dark";
     for (const Uniformity* u : {&raw, &corrected}) {
-        row += "," + CsvNumber(u->mean) + "," + CsvNumber(100.0 * u->nonUniformity) + "," +
+        row += "," + CsvNumber(u->mean) + "," + (dark ? "" : CsvNumber(100.0 * u->nonUniformity)) + "," +
                CsvNumber(u->peakToPeak) + "," + (u->clipped ? "1" : "0");
     }
     return row + "\n";
+}
+
+// A figure as two fields: its value (in % for `percent`) and 1 when only a
+// bound is known; both empty when it cannot be measured.
+std::string CsvFigure(const vyrffc::Figure& figure, bool percent) {
+    if (std::isnan(figure.value)) return ",";
+    return CsvNumber(percent ? 100.0 * figure.value : figure.value) + "," + (figure.bound ? "1" : "0");
+}
+
+std::string CsvFigures(const vyrffc::SensorFigures& figures) {
+    return CsvFigure(figures.prnu, true) + "," + CsvFigure(figures.dsnu, false) + "," +
+           CsvFigure(figures.darkNoise, false);
+}
+
+std::string FigureCell(const vyrffc::Figure& figure, bool percent) {
+    return vyrffc::FormatFigure(figure, percent, percent ? 3 : 2);
+}
+
+// Each reason behind a figure that could not be measured, with the rows it
+// holds for.
+using Reasons = std::vector<std::pair<std::string, std::string>>;
+
+void AddReasons(Reasons& reasons, const vyrffc::SensorFigures& figures, const std::string& label) {
+    std::vector<std::string> added;
+    for (const vyrffc::Figure* figure : {&figures.prnu, &figures.dsnu, &figures.darkNoise}) {
+        if (!std::isnan(figure->value) || figure->why.empty()) continue;
+        if (std::find(added.begin(), added.end(), figure->why) != added.end()) continue;
+        added.push_back(figure->why);
+        auto known = std::find_if(reasons.begin(), reasons.end(), [&](const auto& r) { return r.first == figure->why; });
+        if (known == reasons.end()) {
+            reasons.emplace_back(figure->why, label);
+        } else {
+            known->second += ", " + label;
+        }
+    }
 }
 
 // A name as one CSV field: quoted when it holds a comma, quote or line break.
@@ -164,8 +189,8 @@ void PrintLevelTable(std::ostream& out, const std::vector<FlatImage>& flats, con
     if (!outcome.failure.empty()) out << "Not every image could be corrected: " << outcome.failure << "\n";
 }
 
-std::string LevelTableCsv(const std::vector<FlatImage>& flats, const CorrectionOutcome& outcome,
-                          const std::string& darkName) {
+std::string ReportCsv(const std::vector<FlatImage>& flats, const CorrectionOutcome& outcome,
+                      const std::string& darkName, const std::vector<CorrectionOutcome>& compared) {
     std::string csv =
         "kind,image,in_fitting_range,raw_mean,raw_nu_percent,raw_peak_to_peak,raw_clipped,corrected_mean,"
         "corrected_nu_percent,corrected_peak_to_peak,corrected_clipped\n";
@@ -173,35 +198,60 @@ std::string LevelTableCsv(const std::vector<FlatImage>& flats, const CorrectionO
         csv += CsvRow("flat", CsvField(flats[i].name), outcome.inRange[i], outcome.raw[i], outcome.corrected[i]);
     }
     if (outcome.hasDark) csv += CsvRow("dark", CsvField(darkName), false, outcome.rawDark, outcome.correctedDark);
+    csv += "\ncorrection,images,nu_percent,worst_nu_percent,prnu_percent,prnu_is_bound,dsnu_dn,dsnu_is_bound,"
+           "dark_noise_dn,dark_noise_is_bound,failed_images,flat_image,dark_image\n";
+    const std::string flat = outcome.figureFlat >= 0 ? CsvField(flats[outcome.figureFlat].name) : "";
+    const std::string images = "," + flat + "," + (outcome.hasDark ? CsvField(darkName) : "") + "\n";
+    const OutcomeSummary rawSummary = Summarize(outcome);
+    csv += "raw," + std::to_string(rawSummary.images) + "," + CsvNumber(100.0 * rawSummary.rawNonUniformity) + ",," +
+           CsvFigures(outcome.rawFigures) + ",0" + images;
+    for (const CorrectionOutcome& mode : compared) {
+        const OutcomeSummary summary = Summarize(mode);
+        csv += CsvField(mode.label) + "," + std::to_string(summary.images) + "," +
+               CsvNumber(100.0 * summary.correctedNonUniformity) + "," + CsvNumber(100.0 * summary.worstCorrected) +
+               "," + CsvFigures(mode.correctedFigures) + "," + std::to_string(mode.failures) + images;
+    }
     return csv;
 }
 
-void PrintSensorFigures(std::ostream& out, const std::vector<FlatImage>& flats, const CorrectionOutcome& outcome,
-                        const std::string& darkName) {
-    if (!outcome.hasDark) {
+void PrintSensorFigures(std::ostream& out, const std::vector<FlatImage>& flats,
+                        const std::vector<CorrectionOutcome>& outcomes, const std::string& darkName,
+                        const vyrffc::SensorFigures* truth) {
+    const CorrectionOutcome& first = outcomes.front();
+    if (!first.hasDark) {
         out << "PRNU and DSNU need a dark image: name one with --dark, or keep it as " << kDarkImageName
             << " beside the flat images\n";
         return;
     }
-    const FiguresBeforeAfter figures = MeasureBeforeAfter(outcome);
-    if (figures.flat < 0) {
-        out << "PRNU needs a flat image that does not clip; none does\n";
+    if (first.figureFlat < 0) {
+        out << "PRNU and DSNU need a flat image of 2 rows or more that does not clip; none is\n";
         return;
     }
-    out << "Sensor figures in the form of EMVA 1288 (spatial, over the column means; flat image "
-        << flats[figures.flat].name << " at " << Format("%.1f", outcome.raw[figures.flat].mean) << ", dark image "
-        << darkName << " at " << Format("%.1f", outcome.rawDark.mean) << "):\n";
-    out << "  PRNU  " << Format("%.3f", 100.0 * figures.raw.prnu) << "% raw, "
-        << Format("%.3f", 100.0 * figures.corrected.prnu) << "% corrected\n";
-    out << "  DSNU  " << Format("%.3f", figures.raw.dsnu) << " DN raw, " << Format("%.3f", figures.corrected.dsnu)
-        << " DN corrected\n";
+    const vyrffc::SensorFigures& raw = first.rawFigures;
+    out << "Sensor figures as EMVA 1288 defines them for a line sensor (flat image " << flats[first.figureFlat].name
+        << " at " << Format("%.1f", raw.flat.mean) << ", nearest half of saturation; dark image " << darkName
+        << " at " << Format("%.1f", raw.dark.mean) << ";\n  each image's " << raw.flat.rows
+        << " rows are exposures of one line: their temporal variance over L is taken off the spatial variance)\n";
+    out << "  correction                  PRNU        DSNU   dark noise\n";
+    Reasons reasons;
+    auto row = [&](const std::string& label, const vyrffc::SensorFigures& figures) {
+        std::string name = label.substr(0, 24);
+        name += std::string(24 - name.size(), ' ');
+        out << "  " << name << Padded(FigureCell(figures.prnu, true), 10) << Padded(FigureCell(figures.dsnu, false), 12)
+            << Padded(FigureCell(figures.darkNoise, false), 13) << "\n";
+        AddReasons(reasons, figures, label);
+    };
+    row("raw", raw);
+    for (const CorrectionOutcome& outcome : outcomes) row(outcome.label, outcome.correctedFigures);
+    if (truth != nullptr) row("simulator, true values", *truth);
+    for (const auto& [why, labels] : reasons) out << "  n/a: " << why << " (" << labels << ")\n";
 }
 
 void PrintComparisonTable(std::ostream& out, const std::vector<CorrectionOutcome>& outcomes) {
     out << "Non-uniformity inside the fitting range, per run and mode: mean over the flat images there, measured\n"
-           "over the columns inside it (all cols: every column, dark and edge columns included)\n";
+           "over the columns inside it (all cols: every column, dark and edge columns included); PRNU corrected\n";
     out << "  run and mode            images  raw NU%  corr NU%  lower by  worst NU%  corr p-p  all cols NU%"
-           "  calibrate s  correct s\n";
+           "      PRNU  failed  calibrate s  correct s\n";
     for (const CorrectionOutcome& outcome : outcomes) {
         const OutcomeSummary summary = Summarize(outcome);
         std::string label = outcome.label.substr(0, 22);
@@ -213,14 +263,68 @@ void PrintComparisonTable(std::ostream& out, const std::vector<CorrectionOutcome
             << Padded(Format("%.3f", 100.0 * summary.worstCorrected), 11)
             << Padded(Format("%.2f", summary.correctedPeakToPeak), 10)
             << Padded(Format("%.3f", 100.0 * summary.correctedAllColumns), 14)
-            << Padded(Format("%.3f", outcome.calibrationSeconds), 13)
+            << Padded(FigureCell(outcome.correctedFigures.prnu, true), 10)
+            << Padded(std::to_string(outcome.failures), 8)
+            // A calibration read from its file took no calibrating here.
+            << Padded(outcome.calibrationSeconds > 0.0 ? Format("%.3f", outcome.calibrationSeconds) : "-", 13)
             << Padded(Format("%.3f", outcome.correctionSeconds), 11) << "\n";
-        if (!outcome.failure.empty()) out << "      (not every image could be corrected: " << outcome.failure << ")\n";
+        if (!outcome.failure.empty()) out << "      (failed on " << outcome.failures << " image(s): " << outcome.failure << ")\n";
     }
 }
 
+std::string BestModeLine(const std::vector<CorrectionOutcome>& outcomes) {
+    const int best = BestOutcome(outcomes);
+    if (best < 0) return "Best: none, no mode corrected every image";
+    return "Best: " + outcomes[best].label + ", NU " +
+           Format("%.3f", 100.0 * Summarize(outcomes[best]).correctedNonUniformity) +
+           "% (lowest of the modes that corrected every image)";
+}
+
+double ParsePercentLimit(const std::string& text, const std::string& optionName) {
+    std::string number = text;
+    while (!number.empty() && number.back() == ' ') number.pop_back();
+    if (!number.empty() && number.back() == '%') number.pop_back();
+    while (!number.empty() && number.back() == ' ') number.pop_back();
+    char* end = nullptr;
+    const double value = number.empty() ? std::nan("") : std::strtod(number.c_str(), &end);
+    if (number.empty() || end != number.c_str() + number.size() || !std::isfinite(value) || value <= 0.0 ||
+        number.find_first_not_of("0123456789.") != std::string::npos) {
+        FailUsage(optionName + ": \"" + text + "\" is not a percentage (say 1% or 0.5)");
+    }
+    return value / 100.0;
+}
+
+std::vector<AcceptanceCheck> CheckAcceptance(const CorrectionOutcome& outcome, const AcceptanceLimits& limits) {
+    std::vector<AcceptanceCheck> checks;
+    const auto percent = [](double fraction) { return Format("%g", 100.0 * fraction) + "%"; };
+    if (!std::isnan(limits.maxPrnu)) {
+        const vyrffc::Figure& prnu = outcome.correctedFigures.prnu;
+        if (std::isnan(prnu.value)) {
+            const std::string why = prnu.why.empty() ? "no dark image" : prnu.why;
+            checks.push_back({"PRNU cannot be measured (" + why + "), the limit is " + percent(limits.maxPrnu), false});
+        } else {
+            const bool passed = prnu.value <= limits.maxPrnu;
+            checks.push_back({"PRNU " + FigureCell(prnu, true) + (passed ? " <= " : " > ") + percent(limits.maxPrnu),
+                              passed});
+        }
+    }
+    if (!std::isnan(limits.maxNonUniformity)) {
+        const OutcomeSummary summary = Summarize(outcome);
+        if (summary.images == 0) {
+            checks.push_back({"NU cannot be measured: no image lies inside the fitting range", false});
+        } else {
+            const bool passed = summary.correctedNonUniformity <= limits.maxNonUniformity;
+            checks.push_back({"NU " + Format("%.3f", 100.0 * summary.correctedNonUniformity) + "%" +
+                                  (passed ? " <= " : " > ") + percent(limits.maxNonUniformity),
+                              passed});
+        }
+    }
+    return checks;
+}
+
 cv::Mat DrawReport(const std::string& title, const std::vector<FlatImage>& flats,
-                   const std::vector<CorrectionOutcome>& outcomes, size_t profileOutcome, const std::string& footer) {
+                   const std::vector<CorrectionOutcome>& outcomes, size_t profileOutcome, const std::string& footer,
+                   const std::string& role, const std::vector<std::string>& notes) {
     const CorrectionOutcome& shown = outcomes[profileOutcome];
     Panel before{"Column profiles before correction", "column", "mean gray value", {}};
     Panel after{"Column profiles after correction (" + shown.label + ")", "column", "mean gray value", {}};
@@ -249,7 +353,8 @@ cv::Mat DrawReport(const std::string& title, const std::vector<FlatImage>& flats
                         "non-uniformity, % (log scale)", {}, true};
     nonUniformity.shadeLow = shown.fittingRange.low;
     nonUniformity.shadeHigh = shown.fittingRange.high;
-    nonUniformity.shadeName = "fitting range";
+    nonUniformity.shadeName = "fitting range (raw " + Format("%.0f", shown.fittingRange.low) + ".." +
+                              Format("%.0f", shown.fittingRange.high) + ")";
     Panel peakToPeak{"Peak-to-peak of the column means versus level", "raw mean gray level",
                      "peak-to-peak, gray levels (log scale)", {}, true};
     nonUniformity.series.push_back(LevelSeries("raw", shown.raw, shown.raw, false, 3));
@@ -265,24 +370,34 @@ cv::Mat DrawReport(const std::string& title, const std::vector<FlatImage>& flats
     MarkClipped(peakToPeak, outcomes);
 
     const OutcomeSummary summary = Summarize(shown);
-    Panel figures{"In figures (" + shown.label + ")", "", "", {}};
+    Panel figures{"In figures: " + shown.label + " (" + role + ")", "", "", {}};
     figures.text.push_back("Inside the fitting range (" + std::to_string(summary.images) + " images): non-uniformity " +
                            Format("%.3f", 100.0 * summary.rawNonUniformity) + "% raw, " +
                            Format("%.3f", 100.0 * summary.correctedNonUniformity) + "% corrected");
     if (summary.clipped > 0) {
         figures.text.push_back(std::to_string(summary.clipped) + " image(s) clip at 255 after correction, left out");
     }
-    const FiguresBeforeAfter sensor = MeasureBeforeAfter(shown);
-    if (sensor.flat >= 0) {
-        figures.text.push_back("PRNU (EMVA 1288 form, " + flats[sensor.flat].name + "): " +
-                               Format("%.3f", 100.0 * sensor.raw.prnu) + "% raw, " +
-                               Format("%.3f", 100.0 * sensor.corrected.prnu) + "% corrected");
-        figures.text.push_back("DSNU (dark image): " + Format("%.3f", sensor.raw.dsnu) + " DN raw, " +
-                               Format("%.3f", sensor.corrected.dsnu) + " DN corrected");
+    if (shown.figureFlat >= 0) {
+        const vyrffc::SensorFigures& raw = shown.rawFigures;
+        const vyrffc::SensorFigures& corrected = shown.correctedFigures;
+        figures.text.push_back("EMVA 1288, line sensor (" + flats[shown.figureFlat].name + ", dark image):");
+        figures.text.push_back("  PRNU " + FigureCell(raw.prnu, true) + " raw, " + FigureCell(corrected.prnu, true) +
+                               " corrected");
+        figures.text.push_back("  DSNU " + FigureCell(raw.dsnu, false) + " raw, " + FigureCell(corrected.dsnu, false) +
+                               " corrected; dark noise " + FigureCell(raw.darkNoise, false) + " raw");
     } else {
         figures.text.push_back("PRNU and DSNU: no dark image, or every flat image clips");
     }
     figures.text.push_back(std::to_string(shown.flaggedColumns.size()) + " column(s) flagged as dark");
+    figures.text.insert(figures.text.end(), notes.begin(), notes.end());
+    figures.text.push_back("Compared (mean NU inside the fitting range, PRNU corrected):");
+    for (const CorrectionOutcome& outcome : outcomes) {
+        std::string line = "  " + outcome.label + ": NU " +
+                           Format("%.3f", 100.0 * Summarize(outcome).correctedNonUniformity) + "%, PRNU " +
+                           FigureCell(outcome.correctedFigures.prnu, true);
+        if (outcome.failures > 0) line += ", failed on " + std::to_string(outcome.failures) + " image(s)";
+        figures.text.push_back(line);
+    }
     return DrawFigure(title, {before, after, residual, nonUniformity, peakToPeak, figures}, 2, cv::Size(760, 430),
                       footer);
 }

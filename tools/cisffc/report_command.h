@@ -17,6 +17,8 @@ struct ReportCommand {
     std::string darkImage;      // empty: the dark image beside the flat images, if any
     std::string outPath;
     std::string csvPath;  // empty: no table file
+    std::string maxPrnu;           // acceptance limits in %, as typed; empty: none
+    std::string maxNonUniformity;
     CalibrationOptions calibration;
     std::string mode;
     std::string test;

@@ -1,6 +1,7 @@
 #include "results_json.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 
@@ -38,9 +39,82 @@ json Groups(const std::vector<std::vector<int32_t>>& groups) {
     return list;
 }
 
+bool IsFlatArray(const json& value) {
+    if (!value.is_array()) return false;
+    for (const json& item : value) {
+        if (item.is_structured()) return false;
+    }
+    return true;
+}
+
+// Objects and nested lists one entry a line; a list of numbers or names on
+// one line, so that a column's table is one line, not 256.
+void WriteJson(std::string& text, const json& value, int depth) {
+    if (!value.is_structured() || IsFlatArray(value)) {
+        text += value.dump();
+        return;
+    }
+    if (value.empty()) {
+        text += value.is_array() ? "[]" : "{}";
+        return;
+    }
+    const std::string indent(depth + 1, ' ');
+    text += value.is_array() ? "[\n" : "{\n";
+    bool first = true;
+    for (auto item = value.begin(); item != value.end(); ++item) {
+        text += (first ? "" : ",\n") + indent;
+        first = false;
+        if (value.is_object()) text += json(item.key()).dump() + ": ";
+        WriteJson(text, item.value(), depth + 1);
+    }
+    text += "\n" + std::string(depth, ' ') + (value.is_array() ? "]" : "}");
+}
+
 }  // namespace
 
-json CalibrationToJson(const Calibration& calibration) {
+std::string JsonText(const json& value) {
+    std::string text;
+    WriteJson(text, value, 0);
+    return text + "\n";
+}
+
+namespace {
+
+// NaN, which JSON cannot hold, as null.
+json Number(double value) { return std::isnan(value) ? json(nullptr) : json(value); }
+
+json VerdictJson(const vyrffc::CalibrationSetVerdict& v) {
+    json images = json::array();
+    for (const vyrffc::CalibrationImageAssessment& image : v.images) {
+        images.push_back({{"index", image.index},
+                          {"level", Number(image.level)},
+                          {"inside", image.inside},
+                          {"clipped", image.clipped},
+                          {"rowCorrelation", Number(image.rowCorrelation)},
+                          {"sceneLike", image.sceneLike},
+                          {"residualNonUniformity", Number(image.residualNonUniformity)}});
+    }
+    return {{"rangeLow", Number(v.rangeLow)},
+            {"rangeHigh", Number(v.rangeHigh)},
+            {"correctionMode", v.correctionMode},
+            {"images", images},
+            {"skippedImages", v.skippedImages},
+            {"levelsInside", v.levelsInside},
+            {"lowestInside", Number(v.lowestInside)},
+            {"highestInside", Number(v.highestInside)},
+            {"largestGap", Number(v.largestGap)},
+            {"extrapolatesLow", v.extrapolatesLow},
+            {"extrapolatesHigh", v.extrapolatesHigh},
+            {"clippedImages", v.clippedImages},
+            {"sceneLikeImages", v.sceneLikeImages},
+            {"flaggedShare", Number(v.flaggedShare)},
+            {"residualNonUniformity", Number(v.residualNonUniformity)},
+            {"warnings", v.warnings}};
+}
+
+}  // namespace
+
+json CalibrationToJson(const Calibration& calibration, const vyrffc::CalibrationSetVerdict* verdict) {
     const vyrffc::Results& r = calibration.results();
     json root;
     // The JSON carries only what the calibration holds, no paths or times, so
@@ -72,6 +146,7 @@ json CalibrationToJson(const Calibration& calibration) {
     case RunKind::kPrevious:
         results["fitLowBound"] = ShortestDouble(r.fitLowBound);
         results["fitHighBound"] = ShortestDouble(r.fitHighBound);
+        results["columnLuts"] = r.columnLuts;
         results["columnFlags"] = r.columnFlags;
         results["columnDarkRanges"] = r.columnDarkRanges;
         if (r.run == RunKind::kPrevious) results["rangeGain"] = ShortestDouble(r.rangeGain);
@@ -90,6 +165,7 @@ json CalibrationToJson(const Calibration& calibration) {
     }
     }
     root["results"] = results;
+    if (verdict != nullptr) root["calibrationSet"] = VerdictJson(*verdict);
     return root;
 }
 

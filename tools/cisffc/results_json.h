@@ -3,6 +3,8 @@
 #ifndef CISFFC_RESULTS_JSON_H
 #define CISFFC_RESULTS_JSON_H
 
+#include <string>
+
 #include <nlohmann/json.hpp>
 
 #include "calibration.h"
@@ -14,7 +16,13 @@ constexpr int kResultsJsonVersion = 2;
 
 // Floats are written in their shortest exact decimal form, so reading a
 // number back and converting it to float gives the same bits.
-nlohmann::json CalibrationToJson(const Calibration& calibration);
+// With a verdict, it is kept under "calibrationSet".
+nlohmann::json CalibrationToJson(const Calibration& calibration,
+                                 const vyrffc::CalibrationSetVerdict* verdict = nullptr);
+
+// The JSON as the tool writes it: one entry a line, except that a list of
+// numbers or names stays on one line; ends with a line break.
+std::string JsonText(const nlohmann::json& value);
 
 }  // namespace cisffc
 

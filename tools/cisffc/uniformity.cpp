@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <functional>
 #include <limits>
+#include <optional>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
@@ -74,18 +75,22 @@ bool InFittingRange(const std::vector<float>& columnMeans, const std::vector<int
     return !columns.empty() && ColumnsInFittingRange(columnMeans, columns, range).size() * 100 >= columns.size() * 98;
 }
 
-SensorFigures MeasureSensorFigures(const Uniformity& flat, const Uniformity& dark) {
-    const double signal = flat.mean - dark.mean;
-    const double spread = flat.deviation * flat.deviation - dark.deviation * dark.deviation;
-    // Noise alone can leave the flat's spread below the dark's: no spread is
-    // left to the response, not an imaginary one.
-    return {signal > 0.0 ? std::sqrt(std::max(0.0, spread)) / signal : std::numeric_limits<double>::quiet_NaN(),
-            dark.deviation};
-}
-
 namespace {
 
-// Measures every flat image before and after `correct`.
+// The flat image the sensor figures come from; -1 for none, or for images
+// of a single row, which hold no temporal variance to measure.
+int FigureFlat(const std::vector<FlatImage>& flats, const FlatImage& dark, const std::vector<int32_t>& columns) {
+    try {
+        std::vector<vyrffc::LineStatistics> statistics;
+        for (const FlatImage& flat : flats) statistics.push_back(vyrffc::MeasureLine(flat.raw, columns));
+        return vyrffc::NearestHalfSaturation(statistics, vyrffc::MeasureLine(dark.raw, columns));
+    } catch (const vyrffc::Error&) {
+        return -1;
+    }
+}
+
+// Measures every flat image before and after `correct`; an image the mode
+// cannot correct is counted and the first reason kept.
 CorrectionOutcome Evaluate(const Calibration& calibration, const std::string& label,
                            const std::function<cv::Mat(const FlatImage&)>& correct,
                            const std::vector<FlatImage>& flats, const FlatImage* dark) {
@@ -104,7 +109,16 @@ CorrectionOutcome Evaluate(const Calibration& calibration, const std::string& la
         for (int32_t c = 0; c < results.imageWidth; ++c) outcome.columns.push_back(c);
     }
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    for (const FlatImage& flat : flats) {
+    auto failed = [&](const ToolError& error) {
+        if (outcome.failure.empty()) outcome.failure = error.what();
+        ++outcome.failures;
+    };
+    if (dark != nullptr) outcome.figureFlat = FigureFlat(flats, *dark, outcome.columns);
+    // Kept through optional's constructors alone, which the Windows build's
+    // OpenCV import list already holds.
+    std::optional<cv::Mat> figureFlat;
+    for (size_t i = 0; i < flats.size(); ++i) {
+        const FlatImage& flat = flats[i];
         outcome.raw.push_back(MeasureUniformity(flat.columnMeans, outcome.columns));
         outcome.inRange.push_back(InFittingRange(flat.columnMeans, outcome.columns, outcome.fittingRange));
         const std::vector<int32_t> fitted =
@@ -118,8 +132,9 @@ CorrectionOutcome Evaluate(const Calibration& calibration, const std::string& la
             outcome.correctedMeans.push_back(ColumnMeans(corrected));
             outcome.corrected.push_back(MeasureUniformity(outcome.correctedMeans.back(), outcome.columns));
             outcome.correctedFitted.push_back(MeasureUniformity(outcome.correctedMeans.back(), fitted));
+            if (static_cast<int>(i) == outcome.figureFlat) figureFlat.emplace(corrected);
         } catch (const ToolError& error) {
-            if (outcome.failure.empty()) outcome.failure = error.what();
+            failed(error);
             outcome.correctedMeans.emplace_back(flat.columnMeans.size(), static_cast<float>(nan));
             outcome.corrected.push_back({nan, nan, nan, nan});
             outcome.correctedFitted.push_back({nan, nan, nan, nan});
@@ -128,11 +143,19 @@ CorrectionOutcome Evaluate(const Calibration& calibration, const std::string& la
     if (dark != nullptr) {
         outcome.hasDark = true;
         outcome.rawDark = MeasureUniformity(dark->columnMeans, outcome.columns);
+        std::optional<cv::Mat> correctedDark;
         try {
-            outcome.correctedDark = MeasureUniformity(ColumnMeans(correct(*dark)), outcome.columns);
+            correctedDark.emplace(correct(*dark));
+            outcome.correctedDark = MeasureUniformity(ColumnMeans(*correctedDark), outcome.columns);
         } catch (const ToolError& error) {
-            if (outcome.failure.empty()) outcome.failure = error.what();
+            failed(error);
             outcome.correctedDark = {nan, nan, nan, nan};
+        }
+        if (outcome.figureFlat >= 0) {
+            outcome.rawFigures = vyrffc::MeasureSensorFigures(flats[outcome.figureFlat].raw, dark->raw, outcome.columns);
+            if (figureFlat && correctedDark) {
+                outcome.correctedFigures = vyrffc::MeasureSensorFigures(*figureFlat, *correctedDark, outcome.columns);
+            }
         }
     }
     return outcome;
@@ -155,7 +178,7 @@ uint8_t TwoPieceGray(const std::vector<std::vector<float>>& pieces, int32_t brea
 
 CorrectionOutcome EvaluateCorrection(const Calibration& calibration, TestFunction test, int32_t mode,
                                      const std::vector<FlatImage>& flats, const FlatImage* dark) {
-    return Evaluate(
+    CorrectionOutcome outcome = Evaluate(
         calibration, std::string(RunName(calibration.results().run)) + " mode " + ModeName(mode),
         [&](const FlatImage& flat) {
             cv::Mat corrected;
@@ -163,6 +186,8 @@ CorrectionOutcome EvaluateCorrection(const Calibration& calibration, TestFunctio
             return corrected;
         },
         flats, dark);
+    outcome.mode = mode;
+    return outcome;
 }
 
 CorrectionOutcome EvaluateTwoPieces(const Calibration& calibration, const std::vector<FlatImage>& flats) {
@@ -222,17 +247,31 @@ OutcomeSummary Summarize(const CorrectionOutcome& outcome) {
     return summary;
 }
 
-int HalfSaturationImage(const CorrectionOutcome& outcome) {
-    const double darkLevel = outcome.hasDark ? outcome.rawDark.mean : 0.0;
-    const double half = (darkLevel + 255.0) / 2.0;
+int BestOutcome(const std::vector<CorrectionOutcome>& outcomes) {
     int best = -1;
-    for (size_t i = 0; i < outcome.raw.size(); ++i) {
-        if (outcome.raw[i].clipped || outcome.corrected[i].clipped) continue;
-        if (best < 0 || std::fabs(outcome.raw[i].mean - half) < std::fabs(outcome.raw[best].mean - half)) {
-            best = static_cast<int>(i);
+    double lowest = 0.0;
+    for (size_t k = 0; k < outcomes.size(); ++k) {
+        if (outcomes[k].failures > 0) continue;
+        const OutcomeSummary summary = Summarize(outcomes[k]);
+        if (summary.images == 0 || !(summary.correctedNonUniformity >= 0.0)) continue;
+        if (best < 0 || summary.correctedNonUniformity < lowest) {
+            best = static_cast<int>(k);
+            lowest = summary.correctedNonUniformity;
         }
     }
     return best;
+}
+
+std::vector<FlatImage> LoadCalibrationImages(const std::string& folder, const vyrffc::Results& results) {
+    std::vector<FlatImage> images;
+    for (const std::string& path : ListBitmaps(folder)) {
+        try {
+            FlatImage image = std::move(LoadFlatImages({path}, results.imageWidth).front());
+            if (image.raw.rows == results.imageHeight) images.push_back(std::move(image));
+        } catch (const ToolError&) {
+        }
+    }
+    return images;
 }
 
 std::string ModeName(int32_t mode) { return std::to_string(mode); }

@@ -57,23 +57,10 @@ std::vector<int32_t> ColumnsInFittingRange(const std::vector<float>& columnMeans
 // edge columns do not take a level out.
 bool InFittingRange(const std::vector<float>& columnMeans, const std::vector<int32_t>& columns, GrayRange range);
 
-// The spatial figures camera makers quote, in the form of EMVA 1288, from the
-// column means of one flat and one dark image (the rows of a line camera's
-// image are exposures of the same line, so their mean keeps the spatial part
-// and averages the temporal noise down):
-//   PRNU = sqrt(s2(flat) - s2(dark)) / (mean(flat) - mean(dark)), a fraction
-//   DSNU = s(dark), in DN
-// NaN where the flat is not brighter than the dark.
-struct SensorFigures {
-    double prnu = 0.0;
-    double dsnu = 0.0;
-};
-
-SensorFigures MeasureSensorFigures(const Uniformity& flat, const Uniformity& dark);
-
 // One calibration and one correction mode applied to every flat image.
 struct CorrectionOutcome {
     std::string label;  // e.g. "current mode 1"
+    int32_t mode = -1;  // the mode corrected in; -1 for the tool's own two-piece evaluation
     double calibrationSeconds = 0.0;
     double correctionSeconds = 0.0;
     std::vector<int32_t> columns;     // the columns measured: those the calibration covers
@@ -87,10 +74,16 @@ struct CorrectionOutcome {
     std::vector<Uniformity> correctedFitted;
     std::vector<std::vector<float>> correctedMeans;
     std::string failure;  // the first correction error, when a mode could not run on some image
+    int failures = 0;     // images (the dark one included) the mode could not correct
     // The dark image before and after, when there is one.
     bool hasDark = false;
     Uniformity rawDark;
     Uniformity correctedDark;
+    // The sensor figures before and after, from the flat image nearest half
+    // of saturation (figureFlat, -1: none) and the dark image.
+    int figureFlat = -1;
+    vyrffc::SensorFigures rawFigures;
+    vyrffc::SensorFigures correctedFigures;
 };
 
 CorrectionOutcome EvaluateCorrection(const Calibration& calibration, TestFunction test, int32_t mode,
@@ -115,9 +108,13 @@ struct OutcomeSummary {
 
 OutcomeSummary Summarize(const CorrectionOutcome& outcome);
 
-// The flat image nearest half of saturation above the dark level, among those
-// not clipped before or after correction; -1 when there is none.
-int HalfSaturationImage(const CorrectionOutcome& outcome);
+// Of the outcomes that corrected every image, the one with the lowest mean
+// non-uniformity inside the fitting range; -1 when none did.
+int BestOutcome(const std::vector<CorrectionOutcome>& outcomes);
+
+// The images of a calibration folder that the run used: those of its image
+// size that read as 8-bit gray; the others are passed over, as the run did.
+std::vector<FlatImage> LoadCalibrationImages(const std::string& folder, const vyrffc::Results& results);
 
 // The mode as tables show it: its number.
 using vyrffc::kDefaultMode;

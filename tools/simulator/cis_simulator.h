@@ -75,6 +75,23 @@ cv::Mat RenderFlatImage(const CisCamera& camera, double light, uint64_t frameSee
 // names list in level order).
 std::vector<std::string> WriteCalibrationFolder(const std::string& folder, const SimulatorOptions& options);
 
+// The lights of the `count` held-out images, in the order written.
+std::vector<double> HeldOutLightLevels(const SimulatorOptions& options, int count);
+
+// The sensor figures of the module as EMVA 1288 defines them, from its
+// parameters rather than from images: the figures' formulas applied to the
+// column means before noise (clipped to 0..255 as pixels are) of a flat image
+// at `light` and of a dark image, over `columns`; the dark noise is the
+// temporal noise of the dark pixels, with the 1/12 DN^2 of rounding to whole
+// gray levels added (a pixel held at 0 adds none).
+struct TrueFigures {
+    double prnu = 0.0;       // fraction
+    double dsnu = 0.0;       // gray levels
+    double darkNoise = 0.0;  // gray levels
+};
+
+TrueFigures TrueSensorFigures(const CisCamera& camera, double light, const std::vector<int32_t>& columns);
+
 // Writes `count` flat images named "heldout_00.bmp", ... at lights spread over
 // mid-gray levels (about 55 to 195), each halfway between two calibration
 // levels, in rising order, and

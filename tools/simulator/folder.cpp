@@ -68,20 +68,28 @@ std::vector<std::string> WriteCalibrationFolder(const std::string& folder, const
     return paths;
 }
 
-std::vector<std::string> WriteHeldOutImages(const std::string& folder, const SimulatorOptions& options, int count) {
-    const CisCamera camera = MakeCamera(options);
+std::vector<double> HeldOutLightLevels(const SimulatorOptions& options, int count) {
     const std::vector<double> lights = CalibrationLightLevels(options);
     const double step = lights.size() > 1 ? lights[1] : 0.0;
     const double topLight = lights.back();
-    std::vector<std::string> paths;
+    std::vector<double> heldOut;
     for (int j = 0; j < count; ++j) {
         // Spread over 15% to 55% of the top light (mid-gray levels of about 55
         // to 195, above the dark columns' thresholds and below saturation),
         // then moved halfway between two calibration levels.
         const double spread = count > 1 ? 0.15 + 0.40 * j / (count - 1) : 0.35;
-        const double light = step > 0.0 ? (std::floor(spread * topLight / step) + 0.5) * step : 0.0;
+        heldOut.push_back(step > 0.0 ? (std::floor(spread * topLight / step) + 0.5) * step : 0.0);
+    }
+    return heldOut;
+}
+
+std::vector<std::string> WriteHeldOutImages(const std::string& folder, const SimulatorOptions& options, int count) {
+    const CisCamera camera = MakeCamera(options);
+    const std::vector<double> lights = HeldOutLightLevels(options, count);
+    std::vector<std::string> paths;
+    for (int j = 0; j < count; ++j) {
         const std::string path = InFolder(folder, NumberedName("heldout_", j, count, 2));
-        WriteImage(path, RenderFlatImage(camera, light, FrameSeed(options.seed, kHeldOutFrameStream, j)));
+        WriteImage(path, RenderFlatImage(camera, lights[j], FrameSeed(options.seed, kHeldOutFrameStream, j)));
         paths.push_back(path);
     }
     return paths;

@@ -99,17 +99,51 @@ TEST_F(CisffcTest, CalibrationJsonCarriesTheParametersAndResults) {
     EXPECT_EQ(results["quadGain"].get<float>(), 1.0f);
     EXPECT_GT(results["realQuadGain"].get<float>(), 1.0f);
     EXPECT_EQ(results["quadCoeffs"].size(), 512u);
+    // The mapping tables too, one of 256 entries per column.
+    ASSERT_EQ(results["columnLuts"].size(), 512u);
+    EXPECT_EQ(results["columnLuts"][300].size(), 256u);
 
     // The same calibration again gives the same bytes, on standard output too.
     const ToolRun again = Run("calibrate " + folder + "/ --json -");
     ASSERT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(again.out, text);
 
+    // The verdict on the set, its warnings as printed (here only of the six
+    // dark columns, over 1% of so short a line).
+    const nlohmann::json& verdict = json["calibrationSet"];
+    EXPECT_EQ(verdict["images"].size(), 48u);
+    EXPECT_GT(verdict["levelsInside"].get<int>(), 20);
+    ASSERT_EQ(verdict["warnings"].size(), 1u) << verdict["warnings"];
+    EXPECT_NE(run.err.find("warning: " + verdict["warnings"][0].get<std::string>()), std::string::npos) << run.err;
+
     // The saved file corrects without the folder, as the folder itself does.
     const std::string image = folder + "/heldout/heldout_02.bmp";
     ASSERT_EQ(Run("correct " + folder + " " + image + " --out " + temp_.path() + "a").status, 0);
     ASSERT_EQ(Run("correct --calibration " + file + " " + image + " --out " + temp_.path() + "b").status, 0);
     EXPECT_EQ(ReadText(temp_.path() + "a/heldout_02.bmp"), ReadText(temp_.path() + "b/heldout_02.bmp"));
+}
+
+// Six mid-gray levels calibrate, but leave the fits to extrapolate: a
+// warning each, and with --strict a failure that writes nothing.
+TEST_F(CisffcTest, ANarrowSetWarnsAndStrictWritesNothing) {
+    const std::string module = Simulate("module") + "/";
+    const std::string narrow = temp_.path() + "narrow/";
+    fs::create_directories(narrow);
+    for (const char* level : {"14", "15", "16", "17", "18", "19"}) {
+        fs::copy_file(module + "level_0" + level + ".bmp", narrow + "level_0" + level + ".bmp");
+    }
+    const ToolRun lenient = Run("calibrate " + narrow + " --save " + temp_.path() + "lenient.ffcal");
+    EXPECT_EQ(lenient.status, 0) << lenient.err;
+    EXPECT_NE(lenient.err.find("warning: 6 levels lie inside the fitting range"), std::string::npos) << lenient.err;
+    EXPECT_NE(lenient.out.find("the fits extrapolate to both ends"), std::string::npos) << lenient.out;
+
+    const ToolRun strict = Run("calibrate " + narrow + " --strict --save " + temp_.path() + "strict.ffcal --json " +
+                               temp_.path() + "strict.json");
+    EXPECT_EQ(strict.status, 1);
+    EXPECT_NE(strict.err.find("cisffc: --strict: the calibration set drew 2 warning(s)"), std::string::npos)
+        << strict.err;
+    EXPECT_FALSE(fs::exists(temp_.path() + "strict.ffcal"));
+    EXPECT_FALSE(fs::exists(temp_.path() + "strict.json"));
 }
 
 TEST_F(CisffcTest, KeepGoingCorrectsAroundABadImage) {
@@ -239,8 +273,14 @@ TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
         // The image library's decoders add no line of their own.
         {"correct --calibration " + file + " " + temp_.path() + "cut.png" + out, 1, "cannot read"},
         {"correct --calibration " + file + " " + temp_.path() + "cut.tif" + out, 1, "cannot read"},
+        {"report --calibration " + file + " --heldout " + held + " --dark " + temp_.path() + "cut.bmp --out " +
+             temp_.path() + "never.png",
+         1, "cannot read"},
+        {"report --calibration " + file + " --heldout " + held + " --max-nu 0.5%% --out " + temp_.path() +
+             "never.png",
+         2, "--max-nu"},
     };
-    for (const char* extension : {".png", ".tif"}) {
+    for (const char* extension : {".png", ".tif", ".bmp"}) {
         std::vector<uchar> bytes;
         cv::imencode(extension, cv::Mat(16, 512, CV_8UC1, cv::Scalar(90)), bytes);
         std::ofstream(temp_.path() + "cut" + extension, std::ios::binary)
@@ -259,26 +299,52 @@ TEST_F(CisffcTest, EachFailureGivesOneLineAndItsExitStatus) {
     EXPECT_FALSE(fs::exists(temp_.path() + "never.png"));
 }
 
-TEST_F(CisffcTest, ReportGivesSensorFiguresAndNamesClippedImages) {
+TEST_F(CisffcTest, ReportComparesEveryModeAndChecksTheLimits) {
     const std::string module = Simulate("module") + "/";
     const std::string file = temp_.path() + "module.ffcal";
     ASSERT_EQ(Run("calibrate " + module + " --save " + file).status, 0);
+    const std::string report = "report --calibration " + file + " --heldout " + module + "heldout --out " +
+                               temp_.path() + "report.png";
 
-    // The simulator's dark image beside the held-out flats gives PRNU and DSNU.
+    // The simulator's dark image beside the held-out flats gives the figures,
+    // raw and per mode, in the text and in the second table of the CSV.
     const std::string csv = temp_.path() + "table.csv";
-    const ToolRun run = Run("report --calibration " + file + " --heldout " + module + "heldout --out " +
-                            temp_.path() + "report.png --csv " + csv);
+    const ToolRun run = Run(report + " --csv " + csv + " --max-prnu 1% --max-nu 5");
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NE(run.out.find("  PRNU  "), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("  DSNU  "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\n  raw  "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nBest: current mode "), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("\nPASS: current mode "), std::string::npos) << run.out;
     const std::string table = ReadText(csv);
-    EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 8) << table;  // header, 6 flats, the dark image
+    const size_t second = table.find("\n\ncorrection,");
+    ASSERT_NE(second, std::string::npos) << table;
+    // header, 6 flats, the dark image (no NU of a level near 0); then the
+    // header, raw and the six modes the current run serves
+    EXPECT_EQ(std::count(table.begin(), table.begin() + second, '\n'), 7) << table;
     EXPECT_NE(table.find("\ndark,dark.bmp,0,"), std::string::npos) << table;
+    EXPECT_EQ(std::count(table.begin() + second + 2, table.end(), '\n'), 8) << table;
+    EXPECT_NE(table.find("\ncurrent mode 4,6,"), std::string::npos) << table;
 
-    // The brightest calibration images clip: named so, not given a 0% figure.
-    const ToolRun clipped = Run("report --calibration " + file + " --heldout " + module + " --out " + temp_.path() +
-                                "all.png --csv -");
+    // A limit missed: a line per limit, exit status 3, the picture all the same.
+    fs::remove(temp_.path() + "report.png");
+    const ToolRun rejected = Run(report + " --max-prnu 0.001 --max-nu 0.001%");
+    EXPECT_EQ(rejected.status, 3) << rejected.err;
+    const size_t fail = rejected.out.find("\nFAIL: current mode ");
+    ASSERT_NE(fail, std::string::npos) << rejected.out;
+    EXPECT_NE(rejected.out.find(", PRNU ", fail), std::string::npos) << rejected.out;
+    EXPECT_NE(rejected.out.find("\nFAIL: current mode ", fail + 1), std::string::npos) << rejected.out;
+    EXPECT_NE(rejected.out.find(", NU ", fail), std::string::npos) << rejected.out;
+    EXPECT_EQ(std::count(rejected.err.begin(), rejected.err.end(), '\n'), 1) << rejected.err;
+    EXPECT_TRUE(fs::exists(temp_.path() + "report.png"));
+
+    // On the calibration images mode 4 meets saturated pixels it has no
+    // candidate for: shown failed with its reason, the others still compared;
+    // the brightest images clip and are named so, not given a 0% figure.
+    const ToolRun clipped = Run("report --calibration " + file + " --heldout " + module + " --mode 0 --out " +
+                                temp_.path() + "all.png --csv -");
     ASSERT_EQ(clipped.status, 0) << clipped.err;
+    EXPECT_NE(clipped.err.find("(failed on "), std::string::npos) << clipped.err;
+    EXPECT_NE(clipped.err.find("no candidate values for holes"), std::string::npos) << clipped.err;
+    EXPECT_EQ(clipped.err.find("Best: current mode 4"), std::string::npos) << clipped.err;
     const size_t row = clipped.out.find("flat,level_047.bmp,");
     ASSERT_NE(row, std::string::npos) << clipped.out;
     EXPECT_EQ(clipped.out.substr(clipped.out.find('\n', row) - 12, 12), ",1,255,0,0,1") << clipped.out;
