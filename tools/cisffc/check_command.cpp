@@ -12,26 +12,13 @@
 #include "calibration_facts.h"
 #include "capture_command.h"
 #include "images.h"
+#include "report.h"
 #include "tool_error.h"
 #include "uniformity.h"
 
 namespace cisffc {
 
 namespace {
-
-// "0.5%" or "0.5" (percent either way); NaN when empty.
-double ParseLimit(const std::string& text, const std::string& option) {
-    if (text.empty()) return std::nan("");
-    std::string number = text;
-    if (number.back() == '%') number.pop_back();
-    try {
-        size_t used = 0;
-        const double value = std::stod(number, &used);
-        if (used == number.size() && value > 0.0 && std::isfinite(value)) return value / 100.0;
-    } catch (const std::exception&) {
-    }
-    FailUsage(option + ": give a percentage such as 0.5%, not " + text);
-}
 
 // The camera a calibration was made for against the one connected, by
 // serial number: one that names another is refused; one that names none
@@ -99,8 +86,11 @@ void AddCheckOptions(CLI::App& command, CheckCommand& options) {
 }
 
 int RunCheck(const CheckCommand& command) {
-    const double maxNu = ParseLimit(command.maxNonUniformity, "--max-nu");
-    const double maxPrnu = ParseLimit(command.maxPrnu, "--max-prnu");
+    AcceptanceLimits limits;
+    if (!command.maxNonUniformity.empty()) {
+        limits.maxNonUniformity = ParsePercentLimit(command.maxNonUniformity, "--max-nu");
+    }
+    if (!command.maxPrnu.empty()) limits.maxPrnu = ParsePercentLimit(command.maxPrnu, "--max-prnu");
     const AppliedCalibration applied =
         ObtainCalibration(command.calibrationPath, "", CalibrationOptions{}, command.mode, command.test);
     const Calibration& calibration = applied.calibration;
@@ -135,13 +125,13 @@ int RunCheck(const CheckCommand& command) {
                   << range.low << ".." << range.high << ": set an exposure that brings the target inside it\n";
     }
     std::cout << "Raw          non-uniformity " << vyrffc::FormatFigure(NonUniformity(rawLine), true) << "\n";
-    bool pass = Within("Corrected    non-uniformity ", NonUniformity(correctedLine), maxNu);
+    bool pass = Within("Corrected    non-uniformity ", NonUniformity(correctedLine), limits.maxNonUniformity);
     const bool withDark = !command.darkPath.empty();
-    if (withDark || !std::isnan(maxPrnu)) {
+    if (withDark || !std::isnan(limits.maxPrnu)) {
         cv::Mat correctedDark = BlackLine(correctedLine);
         if (withDark) CorrectImage(calibration, applied.test, applied.mode, rawDark, correctedDark, command.darkPath);
         const vyrffc::Figure prnu = vyrffc::MeasureSensorFigures(correctedLine, correctedDark).prnu;
-        pass = Within(withDark ? "Corrected    PRNU " : "Corrected    PRNU (dark 0) ", prnu, maxPrnu) && pass;
+        pass = Within(withDark ? "Corrected    PRNU " : "Corrected    PRNU (dark 0) ", prnu, limits.maxPrnu) && pass;
     }
     if (pass) return kExitSuccess;
     std::cout << "Verdict      recalibrate: the corrected line is out of its limits (light, optics or sensor have "
