@@ -1,10 +1,8 @@
 #include "capture_command.h"
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <sstream>
 #include <thread>
 
 #include <CLI/CLI.hpp>
@@ -15,6 +13,7 @@
 #include "output_file.h"
 #include "platform.h"
 #include "progress.h"
+#include "report.h"
 #include "tool_error.h"
 
 namespace cisffc {
@@ -27,11 +26,7 @@ namespace {
 // seen at the shortest exposure with the light on.
 constexpr double kDarkMargin = 3.0;
 
-std::string Fixed1(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f", value);
-    return text;
-}
+std::string Fixed1(double value) { return Fixed(value, 1); }
 
 // "level_007_1234.5us.bmp": the zero-padded index lists the names in level
 // order; the exposure is there for the reader.
@@ -90,7 +85,7 @@ void WaitForDarkness(Camera& camera, const CaptureCommand& command, const Exposu
         if (level <= plan.blackLevel + kDarkMargin) return;
         if (std::chrono::steady_clock::now() >= end) {
             FailRun("the light did not go off for the dark image: the reference still shows gray " + Fixed1(level) +
-                    " after " + std::to_string(seconds) + " s");
+                    (seconds > 0 ? " after " + std::to_string(seconds) + " s" : std::string()));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sstream>
 
+#include "report.h"
 #include "tool_error.h"
 
 namespace cisffc {
@@ -15,19 +15,9 @@ namespace {
 constexpr double kSaturationPrecision = 0.01;
 constexpr int kMaxProbes = 40;
 
-std::string Microseconds(double exposure) {
-    std::ostringstream text;
-    text.precision(1);
-    text << std::fixed << exposure << " us";
-    return text.str();
-}
+std::string Microseconds(double exposure) { return Fixed(exposure, 1) + " us"; }
 
-std::string Gray(double level) {
-    std::ostringstream text;
-    text.precision(1);
-    text << std::fixed << level;
-    return text.str();
-}
+std::string Gray(double level) { return Fixed(level, 1); }
 
 }  // namespace
 
