@@ -147,6 +147,7 @@ CalibrateCommand CalibrationOfCapture(const CaptureCommand& command, const Camer
     calibrate.folder = command.folder;
     calibrate.savePath = command.savePath;
     calibrate.jsonPath = command.jsonPath;
+    calibrate.strict = command.strict;
     calibrate.cameraModel = camera.model;
     calibrate.cameraSerial = camera.serial;
     calibrate.notes = {"vendor=" + camera.vendor,
@@ -192,6 +193,9 @@ void AddCaptureOptions(CLI::App& command, CaptureCommand& options) {
     command.add_option("--note", options.notes,
                        "With --calibrate: a note KEY=VALUE kept in the calibration beside the camera's model and "
                        "serial (repeatable)")
+        ->needs(calibrate);
+    command.add_flag("--strict", options.strict,
+                     "With --calibrate: a warning on the captured set fails the calibration before anything is saved")
         ->needs(calibrate);
 }
 

@@ -29,6 +29,7 @@ struct CaptureCommand {
     std::string savePath;
     std::string jsonPath;
     std::vector<std::string> notes;  // KEY=VALUE, kept in the calibration with the camera's identity
+    bool strict = false;             // a warning on the captured set fails the calibration
 };
 
 // CAMERA, --settle and --timeout, as capture and check both take them.
