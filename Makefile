@@ -9,9 +9,12 @@
 # make install    install into PREFIX (default /usr/local)
 BUILD ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+# Aravis (capture, check) is optional in the build but installed here; its
+# pkg-config file needs libusb's, which libaravis-dev does not pull in.
 PACKAGES = cmake make g++ pkg-config libopencv-core-dev libopencv-imgproc-dev libopencv-imgcodecs-dev \
            libeigen3-dev libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev nlohmann-json3-dev \
-           pybind11-dev python3-dev python3-numpy python3-pytest python3-venv python3-pip python3-setuptools python3-wheel
+           pybind11-dev python3-dev python3-numpy python3-pytest python3-venv python3-pip python3-setuptools python3-wheel \
+           libaravis-dev libusb-1.0-0-dev aravis-tools-cli
 # Clang and its sanitizer and libFuzzer run-time libraries, for the checking builds.
 CHECK_PACKAGES = clang libclang-rt-14-dev
 # The Windows cross build, wine to run its programs, and GoogleTest's sources

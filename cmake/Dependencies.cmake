@@ -37,3 +37,23 @@ if(NOT TARGET nlohmann_json::nlohmann_json)
   add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
   target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE ${FFC_JSON_INCLUDE_DIR})
 endif()
+
+# Aravis, the GenICam camera library behind cisffc capture and check: optional,
+# as the Python module is. Left out of the Windows cross build and of the
+# sanitizer builds, whose checks the camera library's own threads and type
+# registry would only cloud.
+option(FFC_BUILD_CAMERA "Build cisffc capture and check when pkg-config finds Aravis (aravis-0.8)" ON)
+set(FFC_CAMERA_FOUND FALSE)
+if(FFC_BUILD_CAMERA AND NOT CMAKE_CROSSCOMPILING AND NOT FFC_SANITIZE)
+  find_package(PkgConfig QUIET)
+  if(PkgConfig_FOUND)
+    pkg_check_modules(ARAVIS QUIET IMPORTED_TARGET aravis-0.8)
+    set(FFC_CAMERA_FOUND ${ARAVIS_FOUND})
+  endif()
+endif()
+if(FFC_CAMERA_FOUND)
+  message(STATUS "cisffc capture and check: with Aravis ${ARAVIS_VERSION}")
+else()
+  message(STATUS "cisffc capture and check: left out (they need Aravis; on Debian: "
+                 "apt-get install libaravis-dev libusb-1.0-0-dev)")
+endif()

@@ -10,6 +10,8 @@
 #include <opencv2/core/utils/logger.hpp>
 
 #include "calibrate_command.h"
+#include "capture_command.h"
+#include "check_command.h"
 #include "correct_command.h"
 #include "demo_command.h"
 #include "platform.h"
@@ -84,7 +86,7 @@ int main(int argc, char** argv) {
     CLI::App app{"cisffc: flat-field calibration of CIS line cameras from a folder of 8-bit BMP images of a "
                  "white target at many light levels.\nExit status: 0 success; 1 a calibration, correction or output "
                  "failed (calibrate --strict: the set drew a warning); 2 usage error; 3 report: the mode applied "
-                 "misses --max-prnu or --max-nu; 130 interrupted."};
+                 "misses --max-prnu or --max-nu, check: the camera misses them, recalibrate; 130 interrupted."};
     app.require_subcommand(1);
     app.set_version_flag("--version", "cisffc: library " + vyrffc::LibraryVersion() + ", calibration file format " +
                                           std::to_string(vyrffc::FileFormatVersion()));
@@ -94,6 +96,8 @@ int main(int argc, char** argv) {
     CorrectCommand correct;
     ReportCommand report;
     DemoCommand demo;
+    CaptureCommand capture;
+    CheckCommand check;
     const std::vector<Subcommand> subcommands = {
         Row("simulate", "Write a simulated calibration folder, with held-out flat images in DIR/heldout/", simulate,
             AddSimulateOptions, RunSimulate),
@@ -112,6 +116,14 @@ int main(int argc, char** argv) {
             report, AddReportOptions, RunReport),
         Row("demo", "Simulate a module, run all three calibrations, compare them and draw the report", demo,
             AddDemoOptions, RunDemo),
+        Row("capture",
+            "Capture a calibration series (and a dark image) from a GenICam camera into the --out folder; "
+            "--calibrate calibrates from it at once",
+            capture, AddCaptureOptions, RunCapture),
+        Row("check",
+            "Grab frames of the white target from a GenICam camera, correct them with --calibration FILE and say "
+            "whether the camera needs a new calibration",
+            check, AddCheckOptions, RunCheck),
     };
     std::vector<CLI::App*> added;
     for (const Subcommand& subcommand : subcommands) {

@@ -185,6 +185,7 @@ void KeepStandardErrorForTheTool() {
 
 #if defined(_WIN32)
 bool StandardErrorIsTerminal() { return ::_isatty(2) != 0; }
+bool StandardInputIsTerminal() { return ::_isatty(0) != 0; }
 
 int StandardErrorColumns() {
     CONSOLE_SCREEN_BUFFER_INFO info{};
@@ -206,6 +207,7 @@ static std::string ExistingFileIdentity(const std::filesystem::path& path) {
 }
 #else
 bool StandardErrorIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+bool StandardInputIsTerminal() { return ::isatty(STDIN_FILENO) == 1; }
 
 int StandardErrorColumns() {
     struct winsize size {};

@@ -41,6 +41,8 @@ std::ostream& ToolErrors();
 void KeepStandardErrorForTheTool();
 
 bool StandardErrorIsTerminal();
+// Whether an operator can answer a prompt.
+bool StandardInputIsTerminal();
 // The width of the terminal on stderr in characters; 0 when unknown.
 int StandardErrorColumns();
 

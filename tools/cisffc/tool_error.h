@@ -12,7 +12,10 @@ enum ExitStatus : int {
     kExitSuccess = 0,
     kExitFailed = 1,    // a calibration or correction failed, or an output could not be written
     kExitUsage = 2,     // the command line itself is wrong
-    kExitRejected = 3,  // report: the corrected images miss an acceptance limit (--max-prnu, --max-nu)
+    // report: the corrected images miss an acceptance limit (--max-prnu,
+    // --max-nu); check: the camera misses them with its calibration, which
+    // calls for a new one
+    kExitRejected = 3,
 };
 
 class ToolError : public std::runtime_error {

@@ -20,6 +20,7 @@ enum Stream : uint32_t {
     kHeldOutFrameStream = 4,
     kDecoyFrameStream = 5,
     kDarkFrameStream = 6,
+    kCameraFrameStream = 7,  // frames a simulated GenICam camera serves
 };
 
 // The frame seed of image `index` of a stream under a seed, for RenderFlatImage.
