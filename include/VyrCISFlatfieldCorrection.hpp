@@ -381,8 +381,9 @@ struct SensorFigures {
 // (kImageUnusable otherwise), over the same columns. A spatial variance (or a
 // difference of two) below twice its standard deviation is a bound, and so is
 // a temporal variance below the rounding's 1/12. PRNU is NaN when the flat is
-// clipped or not brighter than the dark; DSNU and the dark noise are NaN when
-// the dark is clipped.
+// clipped or not brighter than the dark. A dark image clipped at 0 (as a
+// correction leaves one) gives its DSNU and dark noise as bounds on the image
+// as delivered; one clipped at 255 gives NaN.
 VYRFFC_API SensorFigures MeasureSensorFigures(const cv::Mat& flat, const cv::Mat& dark,
                                               const std::vector<int32_t>& columns = {});
 

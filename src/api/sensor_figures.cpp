@@ -169,10 +169,13 @@ bool IsClipped(const LineStatistics& statistics) {
     return statistics.clippedLow > kMostClippedShare || statistics.clippedHigh > kMostClippedShare;
 }
 
-// A dark image clipped at 0 (a corrected one is, almost whole) hides its level
-// and both its spreads below the cut, and nothing in it bounds them: its DSNU
-// and noise are not measurable. Its mean still serves PRNU, where a level near
-// 0 matters little against a flat near half of saturation.
+// A dark image clipped at 0 (a corrected one is, almost whole) hides what
+// lies below the cut, but the image as delivered is what a user of the output
+// gets: its spreads are measured as they are and given as bounds (at least the
+// rounding's), so that a correction that flattens the dark reads "< 0.1 DN",
+// never 0. Clipped at 255 it is no dark image at all. Its mean still serves
+// PRNU, where a level near 0 matters little against a flat near half of
+// saturation.
 SensorFigures MeasureSensorFigures(const cv::Mat& flat, const cv::Mat& dark, const std::vector<int32_t>& columns) {
     if (flat.cols != dark.cols) {
         throw Error(ErrorReason::kImageUnusable, "the flat image has " + std::to_string(flat.cols) +
@@ -183,11 +186,12 @@ SensorFigures MeasureSensorFigures(const cv::Mat& flat, const cv::Mat& dark, con
     figures.flat = MeasureLine(flat, columns);
     figures.dark = MeasureLine(dark, columns);
     figures.prnu = Prnu(figures.flat, figures.dark);
-    if (IsClipped(figures.dark)) {
-        figures.dsnu = Unmeasurable("the dark image is clipped");
-        figures.darkNoise = Unmeasurable("the dark image is clipped");
+    if (figures.dark.clippedHigh > kMostClippedShare) {
+        figures.dsnu = Unmeasurable("the dark image is clipped at 255");
+        figures.darkNoise = Unmeasurable("the dark image is clipped at 255");
         return figures;
     }
+    const bool clippedLow = figures.dark.clippedLow > kMostClippedShare;
     figures.dsnu = SpreadFigure(figures.dark.spatialVariance, figures.dark.spatialVarianceUncertainty,
                                 figures.dark.rows, 1.0);
     // A rounded signal shows no temporal noise finer than its own rounding.
@@ -196,7 +200,9 @@ SensorFigures MeasureSensorFigures(const cv::Mat& flat, const cv::Mat& dark, con
         figures.darkNoise.bound = true;
     } else {
         figures.darkNoise.value = std::sqrt(figures.dark.temporalVariance);
+        figures.darkNoise.bound = clippedLow;
     }
+    figures.dsnu.bound = figures.dsnu.bound || clippedLow;
     return figures;
 }
 

@@ -167,10 +167,18 @@ TEST(SensorFigures, WhatTheImagesCannotResolveIsABound) {
                              PatternedImage(darkPattern, 16, 0.6, generator));
     EXPECT_TRUE(f.prnu.bound && f.prnu.value > 0.0);
 
-    // A dark image clipped at 0 hides its spreads; a clipped flat its pattern.
+    // A dark image clipped at 0 bounds its spreads as delivered, never 0; a
+    // clipped flat hides its pattern.
     f = MeasureSensorFigures(PatternedImage(patterned, 16, 1.0, generator), cv::Mat(16, 200, CV_8UC1, cv::Scalar(0)));
     EXPECT_FALSE(f.prnu.bound);
     EXPECT_NEAR(f.prnu.value, 3.0 / 128.0, 0.001);
+    EXPECT_EQ(FormatFigure(f.dsnu, false, 2), "< 0.08 DN");  // sqrt(1/12 / 16), rounded up
+    EXPECT_EQ(FormatFigure(f.darkNoise, false, 2), "< 0.29 DN");
+    cv::Mat halfClipped = PatternedImage(darkPattern, 16, 0.6, generator);
+    halfClipped.colRange(0, 100).setTo(0);
+    f = MeasureSensorFigures(PatternedImage(patterned, 16, 1.0, generator), halfClipped);
+    EXPECT_TRUE(f.dsnu.bound && f.darkNoise.bound && f.dsnu.value > 5.0);
+    f = MeasureSensorFigures(PatternedImage(patterned, 16, 1.0, generator), cv::Mat(16, 200, CV_8UC1, cv::Scalar(255)));
     EXPECT_TRUE(std::isnan(f.dsnu.value) && std::isnan(f.darkNoise.value) && !f.dsnu.why.empty());
     f = MeasureSensorFigures(cv::Mat(16, 200, CV_8UC1, cv::Scalar(255)), dark);
     EXPECT_TRUE(std::isnan(f.prnu.value));

@@ -329,7 +329,7 @@ def test_sensor_figures_print_as_the_tool_does():
     assert figures.dsnu.bound and str(figures.dsnu).startswith("< ")  # the dark has no pattern
     assert re.fullmatch(r"PRNU 1\.\d{3}%, DSNU < 0\.\d\d DN, dark noise 1\.0\d DN", str(figures))
     clipped = vyrffc.sensor_figures(flat, np.zeros_like(dark), columns=[0, 5, 9])
-    assert clipped.flat.columns == 3 and str(clipped.dsnu) == "n/a" and clipped.dsnu.why
+    assert clipped.flat.columns == 3 and str(clipped.dsnu).startswith("< ")
     statistics = [vyrffc.measure_line(image) for image in (flat, np.full_like(flat, 255))]
     assert vyrffc.nearest_half_saturation(statistics, figures.dark) == 0
     assert vyrffc.nearest_half_saturation(statistics[1:], figures.dark) is None
