@@ -207,6 +207,12 @@ struct Settings {
     CameraIdentity camera;
 };
 
+// The residual non-uniformity a calibration left on one level of its own set.
+struct LevelResidual {
+    float level = 0.0f;          // the image's mean over the reference columns
+    float nonUniformity = 0.0f;  // as CalibrationImageAssessment gives it, a fraction
+};
+
 // Everything a calibration produced, as plain arrays, one entry per column
 // where the run writes per-column results. Fields a run does not write keep
 // the values of a fresh calibration: empty lists, gains and offsets 0, real
@@ -220,6 +226,11 @@ struct VYRFFC_API Results {
     std::vector<std::vector<int32_t>> columnGroups;
     // The camera named when calibrating; files of format 1 and 2 name none.
     CameraIdentity camera;
+    // What the calibration left on its own images inside the fitting range,
+    // by strictly ascending level, as KeepSetResiduals keeps it: what a camera
+    // that still matches the calibration shows at those levels. Empty when
+    // none was kept (files before format 4 keep none).
+    std::vector<LevelResidual> setResiduals;
 
     // Low/high runs: the exclusive bounds of the raw gray values the fits use.
     float fitLowBound = 0.0f;
@@ -439,6 +450,22 @@ struct CalibrationSetVerdict {
 // kTooFewImages.
 VYRFFC_API CalibrationSetVerdict AssessCalibrationSet(const Calibration& calibration,
                                                       const std::vector<cv::Mat>& images);
+
+// The columns a residual non-uniformity is measured on: those the segmented
+// run fits (it leaves the others at 0), or those not flagged for their dark
+// response, which may read 0 in dim light whatever the calibration.
+VYRFFC_API std::vector<int32_t> ResidualColumns(const Results& results);
+
+// `calibration` with the residual non-uniformity of every image of `verdict`
+// that has one (inside the range, not clipped) kept in its results and its
+// file, by level (images of one level as their mean), in place of any kept
+// before; the tables are copied.
+VYRFFC_API Calibration KeepSetResiduals(const Calibration& calibration, const CalibrationSetVerdict& verdict);
+
+// The kept residual non-uniformity at `level` of the reference columns,
+// interpolated linearly between the kept levels either side; NaN outside
+// them or when none is kept.
+VYRFFC_API double SetResidualAt(const Results& results, double level);
 
 // Reads an image file to correct into `image` as stored, in any format the
 // image library reads. Only a regular file is opened, and its length and

@@ -287,6 +287,7 @@ Calibration MakeCalibration(FlatFieldCorrectionInstance instance, Results settin
     state->settings.fitLowBound = settings.fitLowBound;
     state->settings.fitHighBound = settings.fitHighBound;
     state->settings.camera = std::move(settings.camera);
+    state->settings.setResiduals = std::move(settings.setResiduals);
     return Calibration(std::move(state));
 }
 
@@ -304,6 +305,7 @@ Calibration MakeCalibration(Results results) {
     settings.fitLowBound = results.fitLowBound;
     settings.fitHighBound = results.fitHighBound;
     settings.camera = results.camera;
+    settings.setResiduals = results.setResiduals;
     return MakeCalibration(MakeInstance(std::move(results)), std::move(settings));
 }
 

@@ -33,6 +33,9 @@ constexpr int kWholeFileChecksum = 2;
 // prefix.
 constexpr int kCameraIdentity = 3;
 constexpr std::string_view kNotePrefix = "note.";
+// From this version on the file may keep the residual non-uniformity the
+// calibration left on its own set, as the table setResiduals (level, residual).
+constexpr int kSetResiduals = 4;
 // The metadata and a dozen table descriptors take about 2 KB: a header far
 // longer is no calibration file, and is refused before it is read.
 constexpr uint64_t kMaxHeaderLength = 1 << 20;
@@ -546,6 +549,26 @@ std::vector<int32_t> ReadBreakpoints(TableReader& tables, const char* name, uint
     return breaks;
 }
 
+// Levels strictly ascending inside 0..255, residuals finite and not negative.
+std::vector<LevelResidual> ReadSetResiduals(TableReader& tables, const Layout& layout) {
+    if (layout.version < kSetResiduals || !tables.Has("setResiduals")) return {};
+    const std::vector<uint64_t>& shape = layout.tables.at("setResiduals").shape;
+    const std::vector<float> values = tables.Values<float>("setResiduals", kF32, {shape.empty() ? 0 : shape[0], 2});
+    std::vector<LevelResidual> kept;
+    for (size_t i = 0; i + 1 < values.size(); i += 2) {
+        const LevelResidual residual{values[i], values[i + 1]};
+        if (!(residual.level >= 0.0f && residual.level <= kTopGray) ||
+            (!kept.empty() && !(residual.level > kept.back().level))) {
+            Corrupt("the levels of the set's residuals are not ascending gray levels");
+        }
+        if (!(residual.nonUniformity >= 0.0f) || !std::isfinite(residual.nonUniformity)) {
+            Corrupt("a residual of the set is not a finite fraction");
+        }
+        kept.push_back(residual);
+    }
+    return kept;
+}
+
 Results ReadResults(const Layout& layout, std::string_view body) {
     Results r;
     ReadScalars(layout.metadata, r);
@@ -554,6 +577,7 @@ Results ReadResults(const Layout& layout, std::string_view body) {
     TableReader tables(layout, body);
     ReadCoefficients(tables, width, r);
     ReadColumnLists(tables, r);
+    r.setResiduals = ReadSetResiduals(tables, layout);
     if (r.run != CalibrationRun::kSegmented) {
         r.columnLuts = ReadMappingTables(tables, width);
         ReadDarkResponse(tables, width, r);
@@ -591,6 +615,13 @@ std::string WriteCalibrationFile(const Results& r) {
         tables.Add("segQuadBreaks", kI32, {w}, r.segQuadBreaks);
         tables.Add("segCubicCoeffs", kF32, {w, 2, 4}, FlatPieces(r.segCubicCoeffs, 3));
         tables.Add("segCubicBreaks", kI32, {w}, r.segCubicBreaks);
+    }
+    if (!r.setResiduals.empty()) {
+        std::vector<float> residuals;
+        for (const LevelResidual& kept : r.setResiduals) {
+            residuals.insert(residuals.end(), {kept.level, kept.nonUniformity});
+        }
+        tables.Add("setResiduals", kF32, {r.setResiduals.size(), 2}, residuals);
     }
     // The checksum's digits are written as zeros, then the whole file is
     // hashed and the digits put in their place.

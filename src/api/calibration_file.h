@@ -10,7 +10,10 @@
 //    read as '0' characters (format version 1: of the metadata and the
 //    tables only); from format version 3 on, the camera's model and serial
 //    and its notes, each note as "note.KEY";
-//  - per table its type ("I8", "I16", "I32", "F32"), shape and byte range.
+//  - per table its type ("I8", "I16", "I32", "F32"), shape and byte range;
+//    from format version 4 on, the residual non-uniformity the calibration
+//    left on its own set may be kept as the table setResiduals (level,
+//    residual), which older readers would not know.
 // The mapping tables are stored as per-column steps (entry 0, then each entry
 // less the one before), which fit one byte for tables of real sensors; a
 // 7,296-column file is about 2.2 MB and loads in a few milliseconds.
@@ -26,7 +29,7 @@ namespace vyrffc {
 
 // The format version this library writes, and the newest it reads; it reads
 // every older one too.
-constexpr int kCalibrationFileFormat = 3;
+constexpr int kCalibrationFileFormat = 4;
 
 std::string WriteCalibrationFile(const Results& results);
 

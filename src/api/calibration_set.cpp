@@ -1,6 +1,7 @@
 // The verdict on a calibration set: coverage of the fitting range, clipped
 // images, scenes in place of a flat target, flagged columns and the residual
-// non-uniformity of the set corrected through its own calibration.
+// non-uniformity of the set corrected through its own calibration, and that
+// residual kept with the calibration for later checks of the camera.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "VyrCISFlatfieldCorrection.hpp"
+#include "api/calibration_state.h"
 
 namespace vyrffc {
 
@@ -103,19 +105,6 @@ void ChooseRange(const Results& results, CalibrationSetVerdict& verdict) {
 
 int ResidualMode(const Calibration& calibration) {
     return DefaultMode(calibration.results().run, calibration.generation());
-}
-
-// The columns the residual is measured on: those the segmented run fits (it
-// leaves the others at 0), or those not flagged for their dark response,
-// which the flagged share already counts and which may read 0 in dim light
-// whatever the calibration.
-std::vector<int32_t> ResidualColumns(const Results& results) {
-    if (results.run == CalibrationRun::kSegmented) return results.referenceColumns;
-    std::vector<int32_t> columns;
-    for (int32_t c = 0; c < results.imageWidth; ++c) {
-        if (static_cast<size_t>(c) >= results.columnFlags.size() || results.columnFlags[c] != -1) columns.push_back(c);
-    }
-    return columns;
 }
 
 // The spatial spread of the corrected line over its level, the temporal noise
@@ -248,6 +237,17 @@ void Warn(CalibrationSetVerdict& v) {
 
 }  // namespace
 
+// The flagged columns are left out because the flagged share already counts
+// them.
+std::vector<int32_t> ResidualColumns(const Results& results) {
+    if (results.run == CalibrationRun::kSegmented) return results.referenceColumns;
+    std::vector<int32_t> columns;
+    for (int32_t c = 0; c < results.imageWidth; ++c) {
+        if (static_cast<size_t>(c) >= results.columnFlags.size() || results.columnFlags[c] != -1) columns.push_back(c);
+    }
+    return columns;
+}
+
 CalibrationSetVerdict AssessCalibrationSet(const Calibration& calibration, const std::vector<cv::Mat>& images) {
     const Results& results = calibration.results();
     CalibrationSetVerdict verdict;
@@ -272,6 +272,42 @@ CalibrationSetVerdict AssessCalibrationSet(const Calibration& calibration, const
     SummariseImages(calibration, verdict);
     Warn(verdict);
     return verdict;
+}
+
+Calibration KeepSetResiduals(const Calibration& calibration, const CalibrationSetVerdict& verdict) {
+    // Rounded to the file's floats first, so that two images that differ
+    // only below a float's precision count as one level.
+    std::vector<LevelResidual> kept;
+    for (const CalibrationImageAssessment& a : verdict.images) {
+        if (!std::isnan(a.residualNonUniformity)) {
+            kept.push_back({static_cast<float>(a.level), static_cast<float>(a.residualNonUniformity)});
+        }
+    }
+    std::sort(kept.begin(), kept.end(),
+              [](const LevelResidual& a, const LevelResidual& b) { return a.level < b.level; });
+    std::vector<LevelResidual> levels;
+    for (size_t i = 0; i < kept.size();) {
+        size_t end = i;
+        double sum = 0.0;
+        for (; end < kept.size() && kept[end].level == kept[i].level; ++end) sum += kept[end].nonUniformity;
+        levels.push_back({kept[i].level, static_cast<float>(sum / static_cast<double>(end - i))});
+        i = end;
+    }
+    Results results = calibration.results();
+    results.setResiduals = std::move(levels);
+    return MakeCalibration(std::move(results));
+}
+
+double SetResidualAt(const Results& results, double level) {
+    const std::vector<LevelResidual>& kept = results.setResiduals;
+    const auto above = std::lower_bound(kept.begin(), kept.end(), level,
+                                        [](const LevelResidual& r, double l) { return r.level < l; });
+    if (above == kept.end() || std::isnan(level)) return kNaN;
+    if (above->level == level) return above->nonUniformity;
+    if (above == kept.begin()) return kNaN;
+    const LevelResidual& below = *(above - 1);
+    const double t = (level - below.level) / (static_cast<double>(above->level) - below.level);
+    return below.nonUniformity + t * (static_cast<double>(above->nonUniformity) - below.nonUniformity);
 }
 
 }  // namespace vyrffc

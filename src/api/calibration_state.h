@@ -16,7 +16,7 @@ namespace vyrffc {
 
 struct Calibration::State {
     FlatFieldCorrectionInstance instance;
-    Results settings;  // run, significantDigits, columnGroups, fit bounds, camera
+    Results settings;  // run, significantDigits, columnGroups, fit bounds, camera, setResiduals
     mutable std::once_flag resultsMade;
     mutable Results results;
 };

@@ -135,23 +135,29 @@ TEST_F(CalibrationFile, FilesOfTheFirstFormatStillLoad) {
     ExpectRefused(flipped, ErrorReason::kFileCorrupt, "checksum", "format 1, flipped");
 }
 
-// Written before cameras were named: they load with none, and a file that
-// names one keeps it, notes included, through a write and a read.
-TEST_F(CalibrationFile, TheCameraIsKeptAndFilesOfEarlierFormatsNameNone) {
+// Written before cameras were named and set residuals kept: they load with
+// neither, and a file that has them keeps them, notes included, through a
+// write and a read.
+TEST_F(CalibrationFile, TheCameraAndSetResidualsAreKeptAndFilesOfEarlierFormatsHaveNone) {
     for (const char* name : {"current_run_format1.ffcal", "previous_run_format2.ffcal"}) {
         const Calibration old = Calibration::Load(std::string(FFC_API_TEST_DATA) + name);
         EXPECT_FALSE(old.results().camera.Named()) << name;
         EXPECT_TRUE(old.results().camera.notes.empty()) << name;
+        EXPECT_TRUE(old.results().setResiduals.empty()) << name;
         EXPECT_EQ(old.results().imageWidth, 16) << name;
         EXPECT_EQ(ReadCalibrationFile(old.Serialize()).columnLuts, old.results().columnLuts) << name;
     }
     Results named = results_[1];
     named.camera = {"CIS 7296", "SN 17", {{"lens", "A"}, {"site", "L\u00ednea 4"}}};
+    named.setResiduals = {{40.5f, 0.0125f}, {128.25f, 0.0021f}};
     const std::string bytes = WriteCalibrationFile(named);
     const Results read = ReadCalibrationFile(bytes);
     EXPECT_EQ(read.camera.model, "CIS 7296");
     EXPECT_EQ(read.camera.serial, "SN 17");
     EXPECT_EQ(read.camera.notes, named.camera.notes);
+    ASSERT_EQ(read.setResiduals.size(), 2u);
+    EXPECT_EQ(read.setResiduals[1].level, 128.25f);
+    EXPECT_EQ(read.setResiduals[1].nonUniformity, 0.0021f);
     EXPECT_EQ(WriteCalibrationFile(read), bytes);
 
     // An identity no calibration keeps, behind a valid checksum.
@@ -183,8 +189,8 @@ TEST_F(CalibrationFile, DamagedHeadersAreRefusedWithTheirReason) {
         {"length 2^62", huge, ErrorReason::kFileCorrupt, "runs past its end"},
         {"trailing bytes", ffc::testing::Resigned(good + std::string(3, '\0')), ErrorReason::kFileCorrupt, "file ends"},
         {"array", header([](Json& h) { h = Json::array({1, 2}); }), ErrorReason::kFileCorrupt, "not an object"},
-        {"newer", header([](Json& h) { h["__metadata__"]["formatVersion"] = "4"; }), ErrorReason::kFileTooNew,
-         "version 4"},
+        {"newer", header([](Json& h) { h["__metadata__"]["formatVersion"] = "5"; }), ErrorReason::kFileTooNew,
+         "version 5"},
         {"metadata number", header([](Json& h) { h["__metadata__"]["imageWidth"] = 24; }), ErrorReason::kFileCorrupt,
          "not text"},
         {"run missing", header([](Json& h) { h["__metadata__"].erase("run"); }), ErrorReason::kFileCorrupt, "missing"},
@@ -250,6 +256,9 @@ TEST_F(CalibrationFile, ImpossibleValuesBehindAValidChecksumAreRefused) {
         {current([](Results& r) { r.columnLuts[7][255] = 70000; }), "range of its entries"},
         {current([](Results& r) { r.referenceColumns.push_back(kWidth); }), "outside the image"},
         {current([](Results& r) { r.referenceColumns.clear(); }), "no reference column"},
+        {current([](Results& r) { r.setResiduals = {{90.0f, 0.01f}, {90.0f, 0.01f}}; }), "ascending"},
+        {current([](Results& r) { r.setResiduals = {{300.0f, 0.01f}}; }), "ascending"},
+        {current([&](Results& r) { r.setResiduals = {{90.0f, nan}}; }), "finite fraction"},
         {current([](Results& r) { r.columnGroups[0][0] = -1; }), "outside the image"},
         {segmented([](Results& r) { r.segQuadBreaks[1] = 257; }), "breakpoint"},
         {segmented([](Results& r) { r.segCubicBreaks[1] = -1; }), "breakpoint"},

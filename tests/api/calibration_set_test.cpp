@@ -87,6 +87,31 @@ TEST(CalibrationSetVerdict, GoodSetPassesInEveryRun) {
     EXPECT_THROW(AssessCalibrationSet(calibration, {}), Error);
 }
 
+// What the set leaves is kept with the calibration, through its file, and
+// read at any level between two kept ones.
+TEST(CalibrationSetVerdict, KeptResidualsAreReadBackBetweenTheirLevels) {
+    const cissim::CisCamera camera = cissim::MakeCamera(Options());
+    const std::vector<cv::Mat> images = FlatImages(camera, cissim::CalibrationLightLevels(camera.options));
+    Settings settings;
+    settings.groupWidth = 32;
+    const Calibration calibration = CalibrateImages(images, settings);
+    const CalibrationSetVerdict v = AssessCalibrationSet(calibration, images);
+    const Results kept = Calibration::Deserialize(KeepSetResiduals(calibration, v).Serialize()).results();
+    size_t measured = 0;
+    for (const CalibrationImageAssessment& a : v.images) measured += !std::isnan(a.residualNonUniformity);
+    ASSERT_EQ(kept.setResiduals.size(), measured);
+    ASSERT_GT(measured, 2u);
+
+    const LevelResidual& low = kept.setResiduals[1];
+    const LevelResidual& high = kept.setResiduals[2];
+    EXPECT_FLOAT_EQ(SetResidualAt(kept, low.level), low.nonUniformity);
+    EXPECT_FLOAT_EQ(SetResidualAt(kept, (low.level + high.level) / 2.0),
+                    (low.nonUniformity + high.nonUniformity) / 2.0);
+    EXPECT_TRUE(std::isnan(SetResidualAt(kept, kept.setResiduals.front().level - 0.5)));
+    EXPECT_TRUE(std::isnan(SetResidualAt(kept, kept.setResiduals.back().level + 0.5)));
+    EXPECT_TRUE(std::isnan(SetResidualAt(calibration.results(), low.level)));
+}
+
 // 16 mid-gray images, as a target lit at one setting gives.
 TEST(CalibrationSetVerdict, NarrowBandOfLevelsIsWarned) {
     const cissim::CisCamera camera = cissim::MakeCamera(Options());
