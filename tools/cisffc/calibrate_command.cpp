@@ -140,7 +140,7 @@ int RunCalibrate(const CalibrateCommand& command) {
     CheckOutputs(outputs, inputs);
     vyrffc::Settings settings = ToSettings(command.calibration);
     settings.camera = ParseCameraIdentity(command.cameraModel, command.cameraSerial, command.notes);
-    const Calibration calibration = CalibrateFromFolder(command.folder, settings);
+    Calibration calibration = CalibrateFromFolder(command.folder, settings);
     PrintNotes(calibration);
     // With an output on standard output the summary goes out of its way.
     std::ostream& summary = command.jsonPath == "-" || command.savePath == "-" ? ToolErrors() : std::cout;
@@ -153,6 +153,9 @@ int RunCalibrate(const CalibrateCommand& command) {
         FailRun("--strict: the calibration set drew " + std::to_string(verdict.warnings.size()) +
                 " warning(s), so no file is written");
     }
+    // Kept in the file so that `check` can tell a drifted camera from what
+    // the calibration could do at that level in the first place.
+    calibration.library = vyrffc::KeepSetResiduals(calibration.library, verdict);
     // Seen before a write that may wait (a FIFO without its reader yet).
     summary.flush();
     if (!command.savePath.empty()) {

@@ -44,19 +44,33 @@ cv::Mat Stacked(const std::vector<cv::Mat>& frames) {
     return stacked;
 }
 
+// MeasureLine wants two columns for a spread: a single reference column is
+// listed twice.
+std::vector<int32_t> ReferencePair(const vyrffc::Results& r) {
+    std::vector<int32_t> columns = r.referenceColumns;
+    if (columns.size() == 1) columns.push_back(columns.front());
+    return columns;
+}
+
 cv::Mat BlackLine(const cv::Mat& like) { return cv::Mat(like.rows, like.cols, CV_8UC1, cv::Scalar(0)); }
 
 // The spatial spread of the column means, less the temporal noise, over their
-// mean: PRNU against a dark line of 0, which is what a corrected dark line is.
-vyrffc::Figure NonUniformity(const cv::Mat& image) {
-    return vyrffc::MeasureSensorFigures(image, BlackLine(image)).prnu;
+// mean: PRNU against a dark line of 0, which is what a corrected dark line is;
+// on the columns the calibration's own residual was measured on.
+vyrffc::Figure NonUniformity(const cv::Mat& image, const std::vector<int32_t>& columns) {
+    return vyrffc::MeasureSensorFigures(image, BlackLine(image), columns).prnu;
 }
 
-// One figure with its limit; false when the limit is exceeded or the figure
-// cannot be measured against it.
-bool Within(const std::string& label, const vyrffc::Figure& figure, double limit) {
+// One figure with its limit, and what the calibration left on its own images
+// at this level (`atCalibration`, NaN: not known); false when the limit is
+// exceeded or the figure cannot be measured against it.
+bool Within(const std::string& label, const vyrffc::Figure& figure, double limit,
+            double atCalibration = std::nan("")) {
     std::cout << label << vyrffc::FormatFigure(figure, true);
     if (std::isnan(figure.value) && !figure.why.empty()) std::cout << " (" << figure.why << ")";
+    if (!std::isnan(atCalibration)) {
+        std::cout << " (" << vyrffc::FormatFigure({atCalibration}, true) << " at calibration)";
+    }
     if (std::isnan(limit)) {
         std::cout << "\n";
         return true;
@@ -114,23 +128,31 @@ int RunCheck(const CheckCommand& command) {
     }
     const cv::Mat rawLine = Stacked(raw);
     const cv::Mat correctedLine = Stacked(corrected);
-    const vyrffc::LineStatistics rawStatistics = vyrffc::MeasureLine(rawLine);
+    // The level as the calibration set's levels are taken: over the reference columns.
+    const double level = vyrffc::MeasureLine(rawLine, ReferencePair(r)).mean;
     std::cout << "Frames       " << command.frames << " of " << r.imageWidth << "x" << r.imageHeight << " at "
-              << exposure << " us, raw gray " << rawStatistics.mean << ", corrected in mode " << applied.mode
-              << " (" << vyrffc::ModeName(applied.mode) << ") to gray " << vyrffc::MeasureLine(correctedLine).mean
-              << "\n";
+              << exposure << " us, raw gray " << level << " at the reference columns, corrected in mode "
+              << applied.mode << " (" << vyrffc::ModeName(applied.mode) << ") to gray "
+              << vyrffc::MeasureLine(correctedLine).mean << "\n";
     const GrayRange range = FittingRange(r);
-    if (!(rawStatistics.mean > range.low && rawStatistics.mean < range.high)) {
-        std::cout << "Note         gray " << rawStatistics.mean << " lies outside the calibration's fitting range "
-                  << range.low << ".." << range.high << ": set an exposure that brings the target inside it\n";
+    if (!(level > range.low && level < range.high)) {
+        std::cout << "Note         gray " << level << " lies outside the calibration's fitting range " << range.low
+                  << ".." << range.high << ": set an exposure that brings the target inside it\n";
     }
-    std::cout << "Raw          non-uniformity " << vyrffc::FormatFigure(NonUniformity(rawLine), true) << "\n";
-    bool pass = Within("Corrected    non-uniformity ", NonUniformity(correctedLine), limits.maxNonUniformity);
+    const double atCalibration = vyrffc::SetResidualAt(r, level);
+    if (std::isnan(atCalibration)) {
+        std::cout << "Note         the calibration keeps no residual of its own images at gray " << level
+                  << " to compare with\n";
+    }
+    const std::vector<int32_t> columns = vyrffc::ResidualColumns(r);
+    std::cout << "Raw          non-uniformity " << vyrffc::FormatFigure(NonUniformity(rawLine, columns), true) << "\n";
+    bool pass = Within("Corrected    non-uniformity ", NonUniformity(correctedLine, columns), limits.maxNonUniformity,
+                       atCalibration);
     const bool withDark = !command.darkPath.empty();
     if (withDark || !std::isnan(limits.maxPrnu)) {
         cv::Mat correctedDark = BlackLine(correctedLine);
         if (withDark) CorrectImage(calibration, applied.test, applied.mode, rawDark, correctedDark, command.darkPath);
-        const vyrffc::Figure prnu = vyrffc::MeasureSensorFigures(correctedLine, correctedDark).prnu;
+        const vyrffc::Figure prnu = vyrffc::MeasureSensorFigures(correctedLine, correctedDark, columns).prnu;
         pass = Within(withDark ? "Corrected    PRNU " : "Corrected    PRNU (dark 0) ", prnu, limits.maxPrnu) && pass;
     }
     if (pass) return kExitSuccess;
