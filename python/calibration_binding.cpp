@@ -349,6 +349,33 @@ or dark ranges; the low/high runs have no pieces or breakpoints.)doc");
             py::arg("serial") = py::none(), py::arg("model") = py::none(),
             "Raises vyrffc.Error (\"camera mismatch\") unless the calibration names a camera of this serial and "
             "model (None: not compared); naming neither raises \"invalid settings\".")
+        .def(
+            "keep_set_residuals",
+            [](const PyCalibration& c, const vyrffc::CalibrationSetVerdict& verdict) {
+                return PyCalibration(vyrffc::KeepSetResiduals(c.calibration, verdict));
+            },
+            py::arg("verdict"),
+            "A copy of the calibration that keeps, per level of its set, the residual non-uniformity `verdict` "
+            "(of assess) found there; save() writes them into its file.")
+        .def_property_readonly(
+            "set_residuals",
+            [](PyCalibration& c) {
+                return c.Cached("set_residuals", [&] {
+                    std::vector<std::vector<float>> rows;
+                    for (const vyrffc::LevelResidual& r : c.results().setResiduals) {
+                        rows.push_back({r.level, r.nonUniformity});
+                    }
+                    return Table(rows, 2);
+                });
+            },
+            "Per kept level of the calibration set (ascending) its level and residual non-uniformity (a fraction), "
+            "float32 array (n, 2); empty when none were kept.")
+        .def(
+            "set_residual_at",
+            [](const PyCalibration& c, double level) { return vyrffc::SetResidualAt(c.results(), level); },
+            py::arg("level"),
+            "The kept residual non-uniformity at a level of the reference columns, interpolated between the kept "
+            "levels either side; nan outside them.")
         .def_property_readonly("digits", [](const PyCalibration& c) { return c.results().significantDigits; },
                                "Significant digits of the coefficients.")
         .def_property_readonly("width", [](const PyCalibration& c) { return c.results().imageWidth; },
