@@ -226,10 +226,11 @@ struct VYRFFC_API Results {
     std::vector<std::vector<int32_t>> columnGroups;
     // The camera named when calibrating; files of format 1 and 2 name none.
     CameraIdentity camera;
-    // What the calibration left on its own images inside the fitting range,
-    // by strictly ascending level, as KeepSetResiduals keeps it: what a camera
-    // that still matches the calibration shows at those levels. Empty when
-    // none was kept (files before format 4 keep none).
+    // What the calibration left on its own images inside the fitting range
+    // (in DefaultMode of its run and rule), by strictly ascending level, as
+    // KeepSetResiduals keeps it: what a camera that still matches the
+    // calibration shows at those levels. Empty when none was kept (files
+    // before format 4 keep none).
     std::vector<LevelResidual> setResiduals;
 
     // Low/high runs: the exclusive bounds of the raw gray values the fits use.

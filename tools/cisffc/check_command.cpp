@@ -139,8 +139,16 @@ int RunCheck(const CheckCommand& command) {
         std::cout << "Note         gray " << level << " lies outside the calibration's fitting range " << range.low
                   << ".." << range.high << ": set an exposure that brings the target inside it\n";
     }
-    const double atCalibration = vyrffc::SetResidualAt(r, level);
-    if (std::isnan(atCalibration)) {
+    // The set's residuals were taken in the default mode of the calibration's
+    // own rule: another mode or rule has none to compare with.
+    const vyrffc::Generation rule = calibration.library.generation();
+    const int keptMode = vyrffc::DefaultMode(r.run, rule);
+    const bool comparable = applied.mode == keptMode && applied.test == rule;
+    const double atCalibration = comparable ? vyrffc::SetResidualAt(r, level) : std::nan("");
+    if (!comparable && !r.setResiduals.empty()) {
+        std::cout << "Note         the calibration's own residuals are of mode " << keptMode << " ("
+                  << vyrffc::ModeName(keptMode) << ") with its own rule; not compared\n";
+    } else if (std::isnan(atCalibration)) {
         std::cout << "Note         the calibration keeps no residual of its own images at gray " << level
                   << " to compare with\n";
     }
