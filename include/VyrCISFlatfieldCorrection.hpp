@@ -452,6 +452,11 @@ struct CalibrationSetVerdict {
 VYRFFC_API CalibrationSetVerdict AssessCalibrationSet(const Calibration& calibration,
                                                       const std::vector<cv::Mat>& images);
 
+// MeasureLine over the reference columns of `results`: the level of an image
+// as the verdict and a camera check take it. A single reference column is
+// measured as if listed twice, so that the spread is 0 rather than refused.
+VYRFFC_API LineStatistics MeasureReference(const Results& results, const cv::Mat& image);
+
 // The columns a residual non-uniformity is measured on: those the segmented
 // run fits (it leaves the others at 0), or those not flagged for their dark
 // response, which may read 0 in dim light whatever the calibration.

@@ -128,11 +128,7 @@ CalibrationImageAssessment AssessImage(const Calibration& calibration, const cv:
     const Results& results = calibration.results();
     CalibrationImageAssessment a;
     a.index = index;
-    // A single reference column is listed twice: its level and clipping are
-    // the same, and MeasureLine wants two columns for its spread.
-    std::vector<int32_t> columns = results.referenceColumns;
-    if (columns.size() == 1) columns.push_back(columns.front());
-    const LineStatistics reference = MeasureLine(image, columns);
+    const LineStatistics reference = MeasureReference(results, image);
     a.level = reference.mean;
     a.inside = a.level > verdict.rangeLow && a.level < verdict.rangeHigh;
     a.clipped = IsClipped(reference);
@@ -236,6 +232,14 @@ void Warn(CalibrationSetVerdict& v) {
 }
 
 }  // namespace
+
+// A single column's level and clipping are those of it listed twice, and
+// MeasureLine wants two columns for its spread.
+LineStatistics MeasureReference(const Results& results, const cv::Mat& image) {
+    std::vector<int32_t> columns = results.referenceColumns;
+    if (columns.size() == 1) columns.push_back(columns.front());
+    return MeasureLine(image, columns);
+}
 
 // The flagged columns are left out because the flagged share already counts
 // them.

@@ -44,14 +44,6 @@ cv::Mat Stacked(const std::vector<cv::Mat>& frames) {
     return stacked;
 }
 
-// MeasureLine wants two columns for a spread: a single reference column is
-// listed twice.
-std::vector<int32_t> ReferencePair(const vyrffc::Results& r) {
-    std::vector<int32_t> columns = r.referenceColumns;
-    if (columns.size() == 1) columns.push_back(columns.front());
-    return columns;
-}
-
 cv::Mat BlackLine(const cv::Mat& like) { return cv::Mat(like.rows, like.cols, CV_8UC1, cv::Scalar(0)); }
 
 // The spatial spread of the column means, less the temporal noise, over their
@@ -128,8 +120,8 @@ int RunCheck(const CheckCommand& command) {
     }
     const cv::Mat rawLine = Stacked(raw);
     const cv::Mat correctedLine = Stacked(corrected);
-    // The level as the calibration set's levels are taken: over the reference columns.
-    const double level = vyrffc::MeasureLine(rawLine, ReferencePair(r)).mean;
+    // The level as the calibration set's levels are taken.
+    const double level = vyrffc::MeasureReference(r, rawLine).mean;
     std::cout << "Frames       " << command.frames << " of " << r.imageWidth << "x" << r.imageHeight << " at "
               << exposure << " us, raw gray " << level << " at the reference columns, corrected in mode "
               << applied.mode << " (" << vyrffc::ModeName(applied.mode) << ") to gray "
